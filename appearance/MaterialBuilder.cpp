@@ -1,0 +1,4 @@
+// placeholder until implemented
+#include "appearance/MaterialBuilder.h"
+MaterialBuilder::MaterialBuilder(SceneConverter*) {}
+void MaterialBuilder::buildMaterial(int) {}

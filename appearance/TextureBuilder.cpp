@@ -1,0 +1,4 @@
+// placeholder until implemented
+#include "appearance/TextureBuilder.h"
+TextureBuilder::TextureBuilder(SceneConverter*) {}
+void TextureBuilder::buildTextures() {}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "convert/SceneConverter.h"
+
+// Texture coordinates (added at construction), texture transforms, the texture
+// and, with -b, the bump map of one material group.
+class TextureBuilder : public SceneConverter {
+public:
+    explicit TextureBuilder(SceneConverter* converter);
+
+    void buildTextures();
+
+private:
+    void buildTextureCoordinates();
+    void buildTextureTransforms();
+
+    ConverterOptions textureOptions;
+};

@@ -1,0 +1,8 @@
+#include "cli/ConverterOptions.h"
+
+ConverterOptions::ConverterOptions()
+    : flatShading(0), noTextures(0), examineViewer(0), twoSided(0), viewOnly(0), bumpMaps(0) {}
+
+ConverterOptions::ConverterOptions(const ConverterOptions& other) = default;
+
+ConverterOptions& ConverterOptions::operator=(const ConverterOptions& other) = default;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+// Everything the command line says. Flags are 0 or 1; once set, never cleared.
+struct ConverterOptions {
+    int flatShading;
+    int noTextures;
+    int examineViewer;
+    int twoSided;
+    int viewOnly;
+    int bumpMaps;
+    std::string inputPath;
+    std::string outputPath;  // empty: standard output
+    std::string programPath;
+
+    ConverterOptions();
+    ConverterOptions(const ConverterOptions& other);
+    ConverterOptions& operator=(const ConverterOptions& other);
+};

@@ -1,0 +1,111 @@
+#include "convert/SceneConverter.h"
+
+#include <Inventor/nodes/SoSeparator.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
+
+#include "appearance/MaterialBuilder.h"
+#include "appearance/TextureBuilder.h"
+#include "convert/LineWidthQuery.h"
+#include "convert/SceneWriter.h"
+#include "geometry/MeshBuilder.h"
+#include "transform/TransformBuilder.h"
+
+namespace {
+const char* const kCannotReadMessage = "Cannon create database from this 3ds file.\n";
+const char* const kDamagedPrefix = "Warning: \"";
+const char* const kDamagedSuffix = "\" is damaged; only the part before the damage was converted.\n";
+}  // namespace
+
+SceneConverter::SceneConverter()
+    : lineWidthRange{0.0f, 0.0f},
+      meshList(nullptr),
+      currentMesh(nullptr),
+      currentMaterial(nullptr),
+      currentNode(nullptr),
+      root(nullptr),
+      objectSeparator(nullptr),
+      materialSeparator(nullptr) {}
+
+SceneConverter::SceneConverter(ConverterOptions converterOptions) : SceneConverter() {
+    options = converterOptions;
+    if (!database.readDatabase(options.inputPath.c_str())) {
+        std::cerr << kCannotReadMessage;
+        std::exit(1);
+    }
+    if (database.lastWalkEnd() != WalkEnd::Complete)
+        std::cerr << kDamagedPrefix << options.inputPath << kDamagedSuffix;
+    database.getMeshList(meshList);
+    queryLineWidthRange(lineWidthRange);
+    root = new SoSeparator;
+    root->ref();
+}
+
+SceneConverter::~SceneConverter() = default;
+
+SoSeparator* SceneConverter::build() {
+    for (int i = 0; i < meshList->count; ++i) {
+        const char* name = meshList->names[i];
+        database.findMesh(name, currentMesh);
+        const int instanceCount = database.countNodes(name);
+        for (int pass = 0; pass < std::max(instanceCount, 1); ++pass)
+            convertInstance(name, pass, instanceCount);
+    }
+
+    if (!options.viewOnly) {
+        std::string failure;
+        writeSucceeded = writeScene(root, options.outputPath, failure);
+        if (!writeSucceeded) std::cerr << failure << '\n';
+    }
+    return root;
+}
+
+void SceneConverter::convertInstance(const char* meshName, int pass, int instanceCount) {
+    objectSeparator = new SoSeparator;
+    int mirrored = 0;
+    if (instanceCount != 0)
+        database.findNode(meshName, pass, currentNode);
+    else
+        currentNode = nullptr;
+
+    TransformBuilder(this).buildTransforms(mirrored);
+
+    MeshBuilder meshBuilder(this);
+    if (currentMesh->materialGroupCount != 0) {
+        for (int group = 0; group < currentMesh->materialGroupCount; ++group)
+            convertMaterialGroup(meshBuilder, group, mirrored);
+    } else {
+        // A mesh without material groups is drawn whole, in the grey default
+        // material, and never textured.
+        materialSeparator = new SoSeparator;
+        meshBuilder.setFaceSetParent(materialSeparator);
+        currentMaterial = nullptr;
+        MaterialBuilder(this).buildMaterial(mirrored);
+        meshBuilder.buildGeometry(0, 0);
+        objectSeparator->addChild(materialSeparator);
+    }
+    root->addChild(objectSeparator);
+}
+
+void SceneConverter::convertMaterialGroup(MeshBuilder& meshBuilder, int group, int mirrored) {
+    materialSeparator = new SoSeparator;
+    meshBuilder.setFaceSetParent(materialSeparator);
+    database.findMaterial(currentMesh->materialGroups[group].materialName, currentMaterial);
+
+    // A group naming a material the file does not hold looks like a mesh
+    // without materials: grey default, no textures, shading 0.
+    MaterialBuilder(this).buildMaterial(mirrored);
+    if (!options.noTextures && currentMaterial) TextureBuilder(this).buildTextures();
+    meshBuilder.buildGeometry(group, currentMaterial ? currentMaterial->shading : 0);
+    objectSeparator->addChild(materialSeparator);
+}
+
+void SceneConverter::release() {
+    if (root) {
+        root->unref();
+        root = nullptr;
+    }
+    database.releaseDatabase();
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+class SoNode;
+
+// Writes the scene as Open Inventor ASCII to outputPath, or to standard output
+// when it is empty. A regular file is replaced only after a complete, checked
+// write of a temporary file beside it. Returns false and sets failure to one
+// line for the user when the scene could not be written in full.
+bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure);

@@ -1,0 +1,4 @@
+#pragma once
+// placeholder until implemented
+class VertexFaceTable {};
+struct VertexFaceList {};

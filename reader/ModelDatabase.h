@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdio>
+
+#include "reader/ModelRecords.h"
+
+// How the last walk over a file ended. Anything but Complete means the file is
+// damaged and only the records read before the damage are in the lists.
+enum class WalkEnd {
+    Complete,
+    Truncated,          // the file ends inside a chunk header or payload
+    BadChunkLength,     // a length below 6, or one that moves past 2^31 - 1
+    CountPastChunkEnd,  // a count whose data cannot fit in its chunk
+};
+
+// Access object over the process-wide mesh, material and keyframer lists. It
+// has no data of its own: there is one model per process.
+class ModelDatabase {
+public:
+    // 1 when the file was walked (completely or up to damage), 0 when the name
+    // is empty, the file cannot be opened or memory runs out; then no list exists.
+    int readDatabase(const char* fileName);
+    // The same walk over a stream that is already open; the caller closes it.
+    int readDatabaseFrom(FILE* file);
+    // How the last successful walk ended.
+    WalkEnd lastWalkEnd() const;
+
+    void getMeshList(MeshList*& out) const;
+    void findMesh(const char* name, MeshRecord*& out) const;
+    void findMaterial(const char* name, MaterialRecord*& out) const;
+    void lookupNode(const char* name, KeyframeNode*& out) const;
+    void findNode(const char* name, int j, KeyframeNode*& out) const;
+    int countNodes(const char* name) const;
+    void getMaterialList(MaterialList*& out) const;
+    void getKeyframeList(KeyframeList*& out) const;
+
+    void releaseDatabase();
+};

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs everything kestrav needs to build, run and test on Debian 12.
+# Safe to run again: packages already present are left as they are.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev
+  libcoin-dev libsoqt520-dev libsimage-dev
+  libegl-dev libgl-dev libglx-dev libx11-dev libgl1-mesa-dri libegl-mesa0
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth xdotool x11-utils imagemagick inventor-clients
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

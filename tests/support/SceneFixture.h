@@ -1,0 +1,48 @@
+#pragma once
+
+// Converts 3DS bytes in-process, as the program does, and reads the written
+// Open Inventor text back with Coin so tests can check the scene as a scene.
+
+#include <string>
+
+#include "cli/ConverterOptions.h"
+#include "tests/support/Chunk3ds.h"
+
+class SoNode;
+class SoSeparator;
+class SoType;
+
+// A fresh scratch directory for this test process; removed at exit.
+const std::string& scratchDirectory();
+// Writes bytes to a file in the scratch directory and returns its path.
+std::string writeScratchFile(const std::string& name, const Bytes& bytes);
+std::string readTextFile(const std::string& path);
+
+struct ConvertedScene {
+    SoSeparator* root = nullptr;  // the scene read back from the written text
+    std::string text;             // the written text
+    ~ConvertedScene();
+    ConvertedScene() = default;
+    ConvertedScene(const ConvertedScene&) = delete;
+    ConvertedScene& operator=(const ConvertedScene&) = delete;
+    ConvertedScene(ConvertedScene&& other) noexcept;
+};
+
+// Runs the converter on the file (3DS bytes) with the given options and a
+// line-width range of (lineMin, lineMax), writing to a scratch .iv file.
+ConvertedScene convertBytes(const Bytes& file, ConverterOptions options = ConverterOptions(),
+                            float lineMin = 1.0f, float lineMax = 10.0f);
+ConvertedScene convertFile(const std::string& path, ConverterOptions options = ConverterOptions(),
+                           float lineMin = 1.0f, float lineMax = 10.0f);
+// Reads Open Inventor text; null when Coin reports an error.
+SoSeparator* readSceneText(const std::string& text);
+
+// The i-th child of a group, checked to be of type T (null otherwise).
+template <class T>
+T* childAs(SoNode* group, int i);
+
+// A 3DS file: M3DMAGIC around MDATA around the given chunks, then a KFDATA
+// section with the given node chunks when there are any.
+Bytes model3ds(std::initializer_list<Chunk3ds> data, std::initializer_list<Chunk3ds> keyframer = {});
+
+#include "tests/support/SceneFixture.inl"

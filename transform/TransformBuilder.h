@@ -1,0 +1,22 @@
+#pragma once
+
+#include "convert/SceneConverter.h"
+
+class SbVec3f;
+class SbVec4f;
+
+// Places one mesh instance by its keyframer node and its parents, and takes
+// the stored vertices back into the mesh's local frame.
+class TransformBuilder : public SceneConverter {
+public:
+    explicit TransformBuilder(SceneConverter* converter);
+
+    // Adds the transform nodes to the object separator; sets mirrored to 1 when
+    // the mesh's frame is mirrored and leaves it alone otherwise.
+    void buildTransforms(int& mirrored);
+
+private:
+    void composeNode(const KeyframeNode* node, SbVec3f& t, SbVec4f& r, SbVec3f& s);
+
+    ModelDatabase* nodeDatabase;
+};
