@@ -1,4 +1,70 @@
-// placeholder until implemented
 #include "appearance/MaterialBuilder.h"
-MaterialBuilder::MaterialBuilder(SceneConverter*) {}
-void MaterialBuilder::buildMaterial(int) {}
+
+#include <Inventor/nodes/SoDrawStyle.h>
+#include <Inventor/nodes/SoMaterial.h>
+#include <Inventor/nodes/SoSeparator.h>
+#include <Inventor/nodes/SoShapeHints.h>
+
+#include <cmath>
+
+MaterialBuilder::MaterialBuilder(SceneConverter* converter) {
+    currentMesh = converter->getCurrentMesh();
+    currentMaterial = converter->getCurrentMaterial();
+    materialSeparator = converter->getMaterialSeparator();
+    lineWidthRange[0] = converter->lineWidthRange[0];
+    lineWidthRange[1] = converter->lineWidthRange[1];
+    options = converter->getOptions();
+}
+
+void MaterialBuilder::buildMaterial(int mirrored) {
+    SoMaterial* material = new SoMaterial;
+    // A group whose material the file does not hold is drawn like a mesh
+    // without materials.
+    const MaterialRecord* m = currentMesh->materialGroupCount != 0 ? currentMaterial : nullptr;
+    if (m) {
+        material->ambientColor.setValue(m->ambient);
+        material->diffuseColor.setValue(m->diffuse);
+        material->specularColor.setValue(m->specular);
+        material->shininess.setValue(m->shininess);
+        material->emissiveColor.setValue(m->diffuse[0] * m->selfIllumination, m->diffuse[1] * m->selfIllumination,
+                                         m->diffuse[2] * m->selfIllumination);
+        material->transparency.setValue(std::fabs(m->transparency));
+
+        buildShapeHints(1, mirrored);
+
+        SoDrawStyle* drawStyle = new SoDrawStyle;
+        if (m->shading != 0) {
+            drawStyle->style.setValue(SoDrawStyle::FILLED);
+        } else if (m->wireSize == 0.0f) {
+            drawStyle->style.setValue(SoDrawStyle::INVISIBLE);
+        } else {
+            drawStyle->style.setValue(SoDrawStyle::LINES);
+            const float minimum = lineWidthRange[0];
+            const float maximum = lineWidthRange[1];
+            if (maximum != 0.0f) {
+                // wireSize is a percentage of the widest line OpenGL can draw.
+                const float k = 100.0f / maximum;
+                const float w = m->wireSize / k;
+                drawStyle->lineWidth.setValue(w < minimum ? minimum : w);
+            }
+        }
+        materialSeparator->addChild(drawStyle);
+    } else {
+        material->ambientColor.setValue(0.7f, 0.7f, 0.7f);
+        material->diffuseColor.setValue(0.7f, 0.7f, 0.7f);
+        material->specularColor.setValue(1.0f, 1.0f, 1.0f);
+        material->shininess.setValue(0.5f);
+        material->transparency.setValue(0.0f);
+        buildShapeHints(0, mirrored);
+    }
+    materialSeparator->addChild(material);
+}
+
+void MaterialBuilder::buildShapeHints(int materialPresent, int mirrored) {
+    SoShapeHints* hints = new SoShapeHints;
+    hints->vertexOrdering.setValue(mirrored ? SoShapeHints::CLOCKWISE : SoShapeHints::COUNTERCLOCKWISE);
+    const bool twoSided = options.twoSided || (materialPresent && currentMaterial->twoSided);
+    hints->shapeType.setValue(twoSided ? SoShapeHints::UNKNOWN_SHAPE_TYPE : SoShapeHints::SOLID);
+    hints->creaseAngle.setValue(0.0f);
+    materialSeparator->addChild(hints);
+}

@@ -1,4 +1,92 @@
-// placeholder until implemented
 #include "appearance/TextureBuilder.h"
-TextureBuilder::TextureBuilder(SceneConverter*) {}
-void TextureBuilder::buildTextures() {}
+
+#include <Inventor/nodes/SoBumpMap.h>
+#include <Inventor/nodes/SoBumpMapTransform.h>
+#include <Inventor/nodes/SoSeparator.h>
+#include <Inventor/nodes/SoTexture2.h>
+#include <Inventor/nodes/SoTexture2Transform.h>
+#include <Inventor/nodes/SoTextureCoordinate2.h>
+#include <Inventor/nodes/SoTextureCoordinateBinding.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "appearance/TextureImages.h"
+
+namespace {
+const char* const kMissingTextureStart = "Cannot find texture file \"";
+const char* const kMissingTextureEnd = "\".\n";
+
+// The image is only referenced by name, so a file that opens is enough.
+bool imageFileOpens(const char* name) {
+    FILE* file = std::fopen(name, "rb");
+    if (!file) {
+        std::cerr << kMissingTextureStart << name << kMissingTextureEnd;
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
+}  // namespace
+
+TextureBuilder::TextureBuilder(SceneConverter* converter) {
+    objectSeparator = converter->getObjectSeparator();
+    currentMesh = converter->getCurrentMesh();
+    materialSeparator = converter->getMaterialSeparator();
+    currentMaterial = converter->getCurrentMaterial();
+    textureOptions = converter->getOptions();
+    buildTextureCoordinates();
+}
+
+void TextureBuilder::buildTextures() {
+    buildTextureTransforms();
+
+    const MapRecord& textureMap = currentMaterial->textureMap;
+    if (textureMap.fileName[0] != 0 && imageFileOpens(textureMap.fileName)) {
+        SoTexture2* texture = new SoTexture2;
+        referenceTextureImage(texture->filename, textureMap.fileName);
+        texture->model.setValue(textureMap.blendMode ? SoTexture2::MODULATE : SoTexture2::DECAL);
+        materialSeparator->addChild(texture);
+    }
+
+    const MapRecord& bumpMap = currentMaterial->bumpMap;
+    if (bumpMap.fileName[0] != 0 && textureOptions.bumpMaps && imageFileOpens(bumpMap.fileName)) {
+        SoBumpMap* bump = new SoBumpMap;
+        referenceTextureImage(bump->filename, bumpMap.fileName);
+        materialSeparator->addChild(bump);
+    }
+}
+
+void TextureBuilder::buildTextureCoordinates() {
+    if (!currentMesh->texCoords) return;
+    SoTextureCoordinate2* coordinates = new SoTextureCoordinate2;
+    coordinates->point.setNum(currentMesh->texCoordCount);
+    SbVec2f* points = coordinates->point.startEditing();
+    for (int i = 0; i < currentMesh->texCoordCount; ++i)
+        points[i].setValue(currentMesh->texCoords[2 * i], currentMesh->texCoords[2 * i + 1]);
+    coordinates->point.finishEditing();
+    objectSeparator->addChild(coordinates);
+
+    // The face sets carry no texture-coordinate index: their vertex indices pick
+    // the texture coordinates.
+    SoTextureCoordinateBinding* binding = new SoTextureCoordinateBinding;
+    binding->value.setValue(SoTextureCoordinateBinding::PER_VERTEX_INDEXED);
+    objectSeparator->addChild(binding);
+}
+
+void TextureBuilder::buildTextureTransforms() {
+    const MapRecord& textureMap = currentMaterial->textureMap;
+    if (textureMap.fileName[0] != 0) {
+        SoTexture2Transform* transform = new SoTexture2Transform;
+        transform->translation.setValue(textureMap.uOffset, textureMap.vOffset);
+        transform->scaleFactor.setValue(textureMap.uScale, textureMap.vScale);
+        materialSeparator->addChild(transform);
+    }
+    const MapRecord& bumpMap = currentMaterial->bumpMap;
+    if (bumpMap.fileName[0] != 0) {
+        SoBumpMapTransform* transform = new SoBumpMapTransform;
+        transform->translation.setValue(bumpMap.uOffset, bumpMap.vOffset);
+        transform->scaleFactor.setValue(bumpMap.uScale, bumpMap.vScale);
+        materialSeparator->addChild(transform);
+    }
+}

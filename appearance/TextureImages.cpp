@@ -1,0 +1,37 @@
+#include "appearance/TextureImages.h"
+
+#include <Inventor/SoPath.h>
+#include <Inventor/actions/SoSearchAction.h>
+#include <Inventor/fields/SoSFString.h>
+#include <Inventor/lists/SoPathList.h>
+#include <Inventor/nodes/SoBumpMap.h>
+#include <Inventor/nodes/SoTexture2.h>
+
+namespace {
+// Both nodes read their image from a sensor on the filename field, which
+// fires on every notification of that field.
+template <class ImageNode>
+void touchFilenames(SoNode* root) {
+    SoSearchAction search;
+    search.setType(ImageNode::getClassTypeId());
+    search.setInterest(SoSearchAction::ALL);
+    search.setSearchingAll(TRUE);
+    search.apply(root);
+    const SoPathList& paths = search.getPaths();
+    for (int i = 0; i < paths.getLength(); ++i) {
+        ImageNode* node = static_cast<ImageNode*>(paths[i]->getTail());
+        if (node->filename.getValue().getLength() != 0) node->filename.touch();
+    }
+}
+}  // namespace
+
+void referenceTextureImage(SoSFString& filename, const char* name) {
+    const SbBool notifying = filename.enableNotify(FALSE);
+    filename.setValue(name);
+    filename.enableNotify(notifying);
+}
+
+void loadTextureImages(SoNode* root) {
+    touchFilenames<SoTexture2>(root);
+    touchFilenames<SoBumpMap>(root);
+}
