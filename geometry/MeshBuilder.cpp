@@ -1,6 +1,148 @@
-// placeholder until implemented
 #include "geometry/MeshBuilder.h"
-MeshBuilder::MeshBuilder(SceneConverter* c) : vertexFaceTable(nullptr), coordinateParent(c->getObjectSeparator()), faceSetParent(nullptr) {}
-MeshBuilder::~MeshBuilder() {}
-MeshBuilder* MeshBuilder::setFaceSetParent(SoSeparator* p) { faceSetParent = p; return this; }
-void MeshBuilder::buildGeometry(int, int) {}
+
+#include <Inventor/SbVec3f.h>
+#include <Inventor/lists/SbIntList.h>
+#include <Inventor/nodes/SoCoordinate3.h>
+#include <Inventor/nodes/SoIndexedFaceSet.h>
+#include <Inventor/nodes/SoNormal.h>
+#include <Inventor/nodes/SoNormalBinding.h>
+#include <Inventor/nodes/SoSeparator.h>
+
+#include <cstdlib>
+
+#include "geometry/NormalCalculator.h"
+#include "geometry/VertexFaceTable.h"
+
+namespace {
+// Group 0 holds the faces without smoothing group; 1..32 are the mask bits.
+constexpr int kGroupCount = 33;
+constexpr int kIntsPerFace = 4;
+
+SoSeparator* groupSeparatorWithNormals(SoNormalBinding::Binding binding, const SbVec3f* normals, int count) {
+    SoSeparator* groupSeparator = new SoSeparator;
+    SoNormalBinding* normalBinding = new SoNormalBinding;
+    normalBinding->value = binding;
+    groupSeparator->addChild(normalBinding);
+    SoNormal* normal = new SoNormal;
+    normal->vector.setNum(count);
+    normal->vector.setValues(0, count, normals);
+    groupSeparator->addChild(normal);
+    return groupSeparator;
+}
+}  // namespace
+
+MeshBuilder::MeshBuilder(SceneConverter* converter) : SceneConverter() {
+    options = converter->getOptions();
+    currentMesh = converter->getCurrentMesh();
+    coordinateParent = converter->getObjectSeparator();
+    faceSetParent = converter->getMaterialSeparator();
+    vertexFaceTable = new VertexFaceTable(currentMesh);
+    vertexFaceTable->fill();
+}
+
+MeshBuilder::~MeshBuilder() {
+    delete vertexFaceTable;
+    vertexFaceTable = nullptr;
+}
+
+MeshBuilder* MeshBuilder::setFaceSetParent(SoSeparator* parent) {
+    faceSetParent = parent;
+    return this;
+}
+
+void MeshBuilder::buildGeometry(int materialGroupIndex, int shading) {
+    buildCoordinates();
+
+    const uint16_t* selection = nullptr;
+    int selected = vertexFaceTable->faceCount();
+    if (currentMesh && currentMesh->materialGroupCount != 0) {
+        selected = 0;
+        if (currentMesh->materialGroups && materialGroupIndex >= 0 &&
+            materialGroupIndex < currentMesh->materialGroupCount) {
+            const MaterialGroup& group = currentMesh->materialGroups[materialGroupIndex];
+            selection = group.faces;
+            if (selection) selected = group.faceCount;
+        }
+    }
+    if (selected == 0) return;
+
+    // Every list has room for all selected faces, so partitioning never grows one.
+    const size_t stride = size_t(selected) * kIntsPerFace;
+    int32_t* lists = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * stride * kGroupCount));
+    if (!lists) return;
+    int counts[kGroupCount] = {};
+
+    for (int i = 0; i < selected; ++i) {
+        const int f = selection ? selection[i] : i;
+        // A face naming a missing vertex, or a group naming a missing face, is not drawn.
+        if (!vertexFaceTable->isUsableFace(f)) continue;
+        const MeshFace& face = currentMesh->faces[f];
+        const SbIntList& groups = *vertexFaceTable->groupsOfFace(f);
+        for (int j = 0; j < groups.getLength(); ++j) {
+            const int g = groups[j];
+            int32_t* out = lists + g * stride + counts[g] * kIntsPerFace;
+            out[0] = face.a;
+            out[1] = face.b;
+            out[2] = face.c;
+            out[3] = -1;
+            ++counts[g];
+        }
+    }
+
+    NormalCalculator normals;
+    normals.bind(*this);
+    if (counts[0] != 0) buildFaceNormalGroup(lists, counts[0], normals);
+    const bool flat = shading == 1 || options.flatShading != 0;
+    for (int g = 1; g < kGroupCount; ++g) {
+        if (counts[g] == 0) continue;
+        if (flat)
+            buildFaceNormalGroup(lists + g * stride, counts[g], normals);
+        else
+            buildVertexNormalGroup(lists + g * stride, counts[g], uint32_t(g), normals);
+    }
+    std::free(lists);
+}
+
+void MeshBuilder::buildCoordinates() {
+    SoCoordinate3* coordinates = new SoCoordinate3;
+    const int count = vertexFaceTable->vertexCount();
+    coordinates->point.setNum(count);
+    if (count != 0)
+        coordinates->point.setValues(0, count, reinterpret_cast<const float(*)[3]>(currentMesh->vertices));
+    coordinateParent->addChild(coordinates);
+}
+
+void MeshBuilder::buildFaceNormalGroup(const int32_t* list, int faceCount, const NormalCalculator& normals) {
+    SbVec3f* vectors = new SbVec3f[faceCount];
+    const float* vertices = currentMesh->vertices;
+    for (int i = 0; i < faceCount; ++i) {
+        const int32_t* face = list + i * kIntsPerFace;
+        float n[3];
+        normals.faceNormal(vertices + 3 * face[0], vertices + 3 * face[1], vertices + 3 * face[2], n);
+        vectors[i].setValue(n);
+    }
+    SoSeparator* groupSeparator = groupSeparatorWithNormals(SoNormalBinding::PER_FACE, vectors, faceCount);
+    delete[] vectors;
+    buildFaceSet(list, groupSeparator, faceCount);
+}
+
+void MeshBuilder::buildVertexNormalGroup(const int32_t* list, int faceCount, uint32_t group,
+                                         const NormalCalculator& normals) {
+    SbVec3f* vectors = new SbVec3f[3 * faceCount];
+    for (int i = 0; i < 3 * faceCount; ++i) {
+        float n[3];
+        normals.vertexNormal(list[i / 3 * kIntsPerFace + i % 3], group, n);
+        vectors[i].setValue(n);
+    }
+    SoSeparator* groupSeparator = groupSeparatorWithNormals(SoNormalBinding::PER_VERTEX, vectors, 3 * faceCount);
+    delete[] vectors;
+    buildFaceSet(list, groupSeparator, faceCount);
+}
+
+void MeshBuilder::buildFaceSet(const int32_t* list, SoSeparator* groupSeparator, int faceCount) {
+    SoIndexedFaceSet* faceSet = new SoIndexedFaceSet;
+    faceSet->coordIndex.setNum(kIntsPerFace * faceCount);
+    faceSet->coordIndex.setValues(0, kIntsPerFace * faceCount, list);
+    groupSeparator->addChild(faceSet);
+    faceSetParent->addChild(groupSeparator);
+}

@@ -4,6 +4,7 @@
 
 #include "convert/SceneConverter.h"
 
+class NormalCalculator;
 class VertexFaceTable;
 
 // Coordinates and, per material group, one separator per smoothing group with
@@ -12,6 +13,8 @@ class MeshBuilder : public SceneConverter {
 public:
     explicit MeshBuilder(SceneConverter* converter);
     ~MeshBuilder();
+    MeshBuilder(const MeshBuilder&) = delete;
+    MeshBuilder& operator=(const MeshBuilder&) = delete;
 
     MeshBuilder* setFaceSetParent(SoSeparator* parent);
     void buildGeometry(int materialGroupIndex, int shading);
@@ -22,6 +25,8 @@ public:
 private:
     void buildCoordinates();
     void buildFaceSet(const int32_t* list, SoSeparator* groupSeparator, int faceCount);
+    void buildFaceNormalGroup(const int32_t* list, int faceCount, const NormalCalculator& normals);
+    void buildVertexNormalGroup(const int32_t* list, int faceCount, uint32_t group, const NormalCalculator& normals);
 
     VertexFaceTable* vertexFaceTable;
     SoSeparator* coordinateParent;

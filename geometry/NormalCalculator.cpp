@@ -1,1 +1,95 @@
-// placeholder until implemented
+#include "geometry/NormalCalculator.h"
+
+#include <Inventor/SbVec3f.h>
+
+#include "geometry/MeshBuilder.h"
+#include "geometry/VertexFaceTable.h"
+#include "reader/ModelRecords.h"
+
+namespace {
+// A degenerate triangle's (0, 0, 0) is written as it is; normalize would
+// complain about it.
+void normalizeUnlessZero(const float v[3], float out[3]) {
+    SbVec3f vector(v[0], v[1], v[2]);
+    if (!(v[0] == 0.0 && v[1] == 0.0 && v[2] == 0.0)) vector.normalize();
+    out[0] = vector[0];
+    out[1] = vector[1];
+    out[2] = vector[2];
+}
+}  // namespace
+
+NormalCalculator::NormalCalculator() : mesh(nullptr), table(nullptr), lists(nullptr) {}
+
+NormalCalculator& NormalCalculator::bind(const MeshBuilder& builder) {
+    mesh = builder.mesh();
+    table = builder.table();
+    lists = table ? table->getLists() : nullptr;
+    return *this;
+}
+
+void NormalCalculator::faceNormal(const float* p0, const float* p1, const float* p2, float out[3]) const {
+    float e1[3], e2[3], n[3];
+    subtract(p2, p1, e1);
+    subtract(p0, p1, e2);
+    cross(e1, e2, n);
+    normalizeUnlessZero(n, out);
+}
+
+void NormalCalculator::vertexNormal(int vertex, uint32_t group, float out[3]) const {
+    float sum[3] = {0.0f, 0.0f, 0.0f};
+    const bool known = table && vertex >= 0 && vertex < table->vertexCount();
+    if (known && group >= 1 && group <= 32) {
+        const uint32_t bit = 1u << (group - 1);
+        const VertexFaceList& list = lists[vertex];
+        int k = 1;
+        for (int32_t i = 0; i < list.getCount(); ++i) {
+            const VertexFaceEntry& entry = list.item(i);
+            if ((entry.mask & bit) == 0) continue;
+            // Only usable faces are entered, so their corners are in range.
+            const MeshFace& face = mesh->faces[entry.face];
+            float n[3];
+            faceNormal(mesh->vertices + 3 * face.a, mesh->vertices + 3 * face.b, mesh->vertices + 3 * face.c, n);
+            sum[0] = sum[0] + n[0];
+            sum[1] = sum[1] + n[1];
+            sum[2] = sum[2] + n[2];
+            ++k;
+        }
+        if (k != 1) --k;
+        // A true division: SbVec3f's operator/= multiplies by 1/k, which moves
+        // the last bits of the result.
+        const float divisor = float(k);
+        sum[0] = sum[0] / divisor;
+        sum[1] = sum[1] / divisor;
+        sum[2] = sum[2] / divisor;
+    }
+    normalizeUnlessZero(sum, out);
+}
+
+void NormalCalculator::subtract(const float a[3], const float b[3], float out[3]) const {
+    out[0] = a[0] - b[0];
+    out[1] = a[1] - b[1];
+    out[2] = a[2] - b[2];
+}
+
+void NormalCalculator::cross(const float a[3], const float b[3], float out[3]) const {
+    const float x = a[1] * b[2] - a[2] * b[1];
+    const float y = a[2] * b[0] - a[0] * b[2];
+    const float z = a[0] * b[1] - a[1] * b[0];
+    out[0] = x;
+    out[1] = y;
+    out[2] = z;
+}
+
+void NormalCalculator::dotTruncated(const float a[3], const float b[3], int& out) const {
+    const float dot = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+    // Converting a float outside int's range is undefined; such a dot (or NaN)
+    // can only come from absurd vertex data, so it is clamped.
+    if (!(dot == dot))
+        out = 0;
+    else if (dot >= 2147483648.0f)
+        out = INT32_MAX;
+    else if (dot <= -2147483648.0f)
+        out = INT32_MIN;
+    else
+        out = int(dot);
+}

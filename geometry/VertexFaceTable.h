@@ -1,4 +1,70 @@
 #pragma once
-// placeholder until implemented
-class VertexFaceTable {};
-struct VertexFaceList {};
+
+#include <cstdint>
+
+struct MeshRecord;
+class SbIntList;
+
+// One face at one vertex, with the face's smoothing mask as widened by the
+// faces entered at that vertex before and after it.
+struct VertexFaceEntry {
+    uint32_t mask;
+    int32_t face;
+};
+
+// The faces at one vertex, in the order they were entered. The first four
+// entries live inline, so only vertices shared by more face corners allocate.
+struct VertexFaceList {
+public:
+    VertexFaceList();
+    ~VertexFaceList();
+    VertexFaceList(const VertexFaceList&) = delete;
+    VertexFaceList& operator=(const VertexFaceList&) = delete;
+
+    // False, with the list unchanged, when its storage cannot grow.
+    bool append(uint32_t mask, int32_t face);
+    int32_t getCount() const { return count; }
+    int32_t getCapacity() const { return capacity; }
+    VertexFaceEntry& item(int32_t i) { return entries[i]; }
+    const VertexFaceEntry& item(int32_t i) const { return entries[i]; }
+
+private:
+    int32_t capacity;
+    int32_t count;
+    VertexFaceEntry* entries;
+    VertexFaceEntry inlineEntries[4];
+};
+
+// For every vertex of a mesh the faces that use it, with smoothing masks merged
+// around the vertex; also answers which smoothing groups a face is in.
+//
+// A face that names a vertex the mesh does not have is unusable: it is never
+// entered here, and the mesh builder leaves it out of every face set.
+class VertexFaceTable {
+public:
+    explicit VertexFaceTable(const MeshRecord* mesh);
+    ~VertexFaceTable();
+    VertexFaceTable(const VertexFaceTable&) = delete;
+    VertexFaceTable& operator=(const VertexFaceTable&) = delete;
+
+    void fill();
+    uint32_t smoothingMask(int face) const;
+    // {0} for a face without smoothing group, else its groups 1..32 ascending.
+    // The list belongs to the table and lives until the next call.
+    SbIntList* groupsOfFace(int face);
+
+    // Widens the masks at one vertex by the one of entry n, just appended.
+    static void mergeMasks(VertexFaceList& list, int32_t n);
+
+    // Counts of what the mesh really holds: 0 when the array is missing.
+    int vertexCount() const;
+    int faceCount() const;
+    bool isUsableFace(int face) const;
+
+    const VertexFaceList* getLists() const { return lists; }
+
+private:
+    const MeshRecord* mesh;
+    SbIntList* groupList;
+    VertexFaceList* lists;
+};
