@@ -16,7 +16,16 @@ public:
     void buildTransforms(int& mirrored);
 
 private:
+    // Parent chains deeper than this are cut, so no file can exhaust the stack.
+    static constexpr int kMaxLineage = 256;
+
     void composeNode(const KeyframeNode* node, SbVec3f& t, SbVec4f& r, SbVec3f& s);
+    const KeyframeNode* resolveParent(const KeyframeNode* node) const;
+    bool frameIsMirrored() const;
+    void addLocalFrame();
 
     ModelDatabase* nodeDatabase;
+    // The nodes whose composition is under way, the instance's own node first.
+    const KeyframeNode* lineage[kMaxLineage];
+    int lineageDepth;
 };
