@@ -1,15 +1,130 @@
-// placeholder until implemented
 #include "reader/ModelDatabase.h"
-namespace { MeshList emptyMeshes{}; }
-int ModelDatabase::readDatabase(const char* f) { return f[0] != 0; }
-int ModelDatabase::readDatabaseFrom(FILE*) { return 1; }
-WalkEnd ModelDatabase::lastWalkEnd() const { return WalkEnd::Complete; }
-void ModelDatabase::getMeshList(MeshList*& out) const { out = &emptyMeshes; }
-void ModelDatabase::findMesh(const char*, MeshRecord*& out) const { out = nullptr; }
-void ModelDatabase::findMaterial(const char*, MaterialRecord*& out) const { out = nullptr; }
-void ModelDatabase::lookupNode(const char*, KeyframeNode*& out) const { out = nullptr; }
-void ModelDatabase::findNode(const char*, int, KeyframeNode*& out) const { out = nullptr; }
-int ModelDatabase::countNodes(const char*) const { return 0; }
-void ModelDatabase::getMaterialList(MaterialList*& out) const { out = nullptr; }
-void ModelDatabase::getKeyframeList(KeyframeList*& out) const { out = nullptr; }
-void ModelDatabase::releaseDatabase() {}
+
+#include <cstring>
+
+#include "reader/ChunkWalk.h"
+#include "reader/ModelLists.h"
+
+namespace {
+
+WalkEnd lastEnd = WalkEnd::Complete;
+
+// name "." instanceName, also when the instance name is empty.
+void dottedName(const KeyframeNode& node, char (&out)[kFullNameSize]) {
+    const size_t nameLength = strnlen(node.name, sizeof node.name - 1);
+    const size_t instanceLength = strnlen(node.instanceName, sizeof node.instanceName - 1);
+    std::memcpy(out, node.name, nameLength);
+    out[nameLength] = '.';
+    std::memcpy(out + nameLength + 1, node.instanceName, instanceLength);
+    out[nameLength + 1 + instanceLength] = 0;
+}
+
+}  // namespace
+
+int ModelDatabase::readDatabase(const char* fileName) {
+    if (!fileName || fileName[0] == 0) return 0;
+    FILE* file = std::fopen(fileName, "rb");
+    if (!file) return 0;
+    const int result = readDatabaseFrom(file);
+    std::fclose(file);
+    return result;
+}
+
+int ModelDatabase::readDatabaseFrom(FILE* file) {
+    // One model per process: a new read replaces the one before.
+    releaseLists();
+    if (std::fseek(file, 0, SEEK_END) != 0) return 0;
+    const long fileSize = std::ftell(file);
+    if (fileSize < 0 || std::fseek(file, 0, SEEK_SET) != 0) return 0;
+
+    if (!createLists(file)) return 0;
+    WalkEnd end = WalkEnd::Complete;
+    if (!walkChunks(file, fileSize, end)) {
+        releaseLists();
+        return 0;
+    }
+    // The stream belongs to the caller and is closed after the walk.
+    currentMeshList()->file = nullptr;
+    currentMaterialList()->file = nullptr;
+    currentKeyframeList()->file = nullptr;
+    lastEnd = end;
+    return 1;
+}
+
+WalkEnd ModelDatabase::lastWalkEnd() const { return lastEnd; }
+
+void ModelDatabase::getMeshList(MeshList*& out) const { out = currentMeshList(); }
+
+void ModelDatabase::getMaterialList(MaterialList*& out) const { out = currentMaterialList(); }
+
+void ModelDatabase::getKeyframeList(KeyframeList*& out) const { out = currentKeyframeList(); }
+
+void ModelDatabase::findMesh(const char* name, MeshRecord*& out) const {
+    out = nullptr;
+    const MeshList* meshes = currentMeshList();
+    if (!meshes) return;
+    for (int i = 0; i < meshes->count; ++i) {
+        if (std::strcmp(meshes->names[i], name) == 0) {
+            out = &meshes->records[i];
+            return;
+        }
+    }
+}
+
+void ModelDatabase::findMaterial(const char* name, MaterialRecord*& out) const {
+    out = nullptr;
+    const MaterialList* materials = currentMaterialList();
+    if (!materials) return;
+    for (int i = 0; i < materials->count; ++i) {
+        if (std::strcmp(materials->names[i], name) == 0) {
+            out = &materials->records[i];
+            return;
+        }
+    }
+}
+
+void ModelDatabase::lookupNode(const char* name, KeyframeNode*& out) const {
+    out = nullptr;
+    const KeyframeList* keyframes = currentKeyframeList();
+    if (!keyframes) return;
+    // Dummies are all named "$$$DUMMY"; only their instance names tell them apart.
+    const bool dummy = std::strstr(name, "$$$DUMMY") != nullptr;
+    for (int i = 0; i < keyframes->count; ++i) {
+        KeyframeNode& node = keyframes->nodes[i];
+        bool equal;
+        if (dummy || node.instanceName[0] != 0) {
+            char dotted[kFullNameSize];
+            dottedName(node, dotted);
+            equal = std::strcmp(name, dotted) == 0;
+        } else {
+            equal = std::strcmp(name, node.name) == 0;
+        }
+        if (equal) {
+            out = &node;
+            return;
+        }
+    }
+}
+
+void ModelDatabase::findNode(const char* name, int j, KeyframeNode*& out) const {
+    const KeyframeList* keyframes = currentKeyframeList();
+    int seen = 0;
+    for (int i = 0; keyframes && i < keyframes->count; ++i) {
+        if (std::strcmp(keyframes->nodes[i].name, name) != 0) continue;
+        if (seen++ == j) {
+            out = &keyframes->nodes[i];
+            return;
+        }
+    }
+    lookupNode(name, out);
+}
+
+int ModelDatabase::countNodes(const char* name) const {
+    const KeyframeList* keyframes = currentKeyframeList();
+    int count = 0;
+    for (int i = 0; keyframes && i < keyframes->count; ++i)
+        if (std::strcmp(keyframes->nodes[i].name, name) == 0) ++count;
+    return count;
+}
+
+void ModelDatabase::releaseDatabase() { releaseLists(); }
