@@ -313,4 +313,47 @@ TEST(Placement, WrittenScenesWithTurnedScaledMirroredAndParentedObjects) {
     }
 }
 
+TEST(Placement, CyclicParentsAndMissingFramesConvertAsDecided) {
+    auto stored = [](const std::string& name, bool withFrame) {
+        Chunk3ds points(POINT_ARRAY);
+        points.u16(uint16_t(kLocalPoints.size()));
+        for (const SbVec3f& q : kLocalPoints) points.floats({q[0], q[1], q[2]});
+        Chunk3ds mesh(N_TRI_OBJECT);
+        mesh.add(points);
+        if (withFrame) mesh.add(Chunk3ds(MESH_MATRIX).floats({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}));
+        return Chunk3ds(NAMED_OBJECT).name(name).add(mesh);
+    };
+    auto node = [](uint16_t id, const std::string& name, uint16_t parent, float x, float scale) {
+        auto track = [](uint16_t chunkId, float a, float b, float c) {
+            return Chunk3ds(chunkId).u16(0).u32(0).u32(0).u32(1).u32(0).u16(0).floats({a, b, c});
+        };
+        Chunk3ds tag(OBJECT_NODE_TAG);
+        tag.add(Chunk3ds(NODE_ID).u16(id)).add(Chunk3ds(NODE_HDR).name(name).u16(0).u16(0).u16(parent));
+        tag.add(track(POS_TRACK_TAG, x, 0, 0)).add(track(SCL_TRACK_TAG, scale, scale, scale));
+        return tag;
+    };
+    // The first node names itself as parent while it is still plain "A"; its
+    // instance name then makes it "A.i", the parent of the second node, which
+    // plain "A" finds: a cycle in the file. Each instance cuts it where it
+    // would close, so the other node becomes its root.
+    Chunk3ds first = node(0, "A", 0, 1, 1);
+    first.add(Chunk3ds(INSTANCE_NAME).name("i"));
+    const Bytes file = model3ds({stored("A", true), stored("NoFrame", false)},
+                                {first, node(1, "A", 0, 10, 2), node(2, "NoFrame", 0xFFFF, 5, 1)});
+
+    ConvertedScene scene = convertBytes(file);
+    ASSERT_TRUE(scene.root);
+    const std::vector<std::vector<Points>> world = worldCoordinates(scene.root);
+    ASSERT_EQ(world.size(), 3u);
+    auto scaledAndMoved = [](float scale, float x) {
+        Points out;
+        for (const SbVec3f& q : kLocalPoints) out.push_back(q * scale + SbVec3f(x, 0, 0));
+        return out;
+    };
+    EXPECT_LE(deviation(world[0], scaledAndMoved(2, 12)), 1e-5f);
+    EXPECT_LE(deviation(world[1], scaledAndMoved(2, 11)), 1e-5f);
+    // Without a frame the stored vertices are taken as they are, then placed.
+    EXPECT_LE(deviation(world[2], scaledAndMoved(1, 5)), 1e-5f);
+}
+
 }  // namespace
