@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -318,4 +319,35 @@ TEST(MeshScene, CorpusModelsConvertWithIndicesWithinTheirCoordinates) {
             }
     }
     EXPECT_EQ(models, 9);
+}
+
+// Writes one mesh near both 16-bit limits, a 255 x 257 height field with one
+// triangle per cell (65535 vertices, 65024 faces) in smoothing group 1, for
+// timing the real binary on it:
+//   KESTRAV_LIMIT_MESH=/tmp/limit.3ds mesh_scene_test --gtest_also_run_disabled_tests --gtest_filter='*LimitMesh*'
+TEST(MeshScene, DISABLED_WriteLimitMesh) {
+    const char* path = std::getenv("KESTRAV_LIMIT_MESH");
+    ASSERT_NE(path, nullptr);
+    const int columns = 255, rows = 257;
+    std::vector<float> vertices;
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < columns; ++x) {
+            vertices.push_back(float(x));
+            vertices.push_back(float(y));
+            vertices.push_back(float((x * 7 + y * 13) % 5) * 0.25f);
+        }
+    std::vector<Face> faces;
+    for (int y = 0; y + 1 < rows; ++y)
+        for (int x = 0; x + 1 < columns; ++x) {
+            const uint16_t corner = uint16_t(y * columns + x);
+            faces.push_back({corner, uint16_t(corner + 1), uint16_t(corner + columns + 1)});
+        }
+    ASSERT_EQ(vertices.size(), 3u * 65535);
+    ASSERT_EQ(faces.size(), 65024u);
+    const Bytes file = model3ds(
+        {meshObject("Limit", {pointArray(vertices), faceArray(faces, {smoothGroup(std::vector<uint32_t>(faces.size(), 1))})})});
+    std::FILE* out = std::fopen(path, "wb");
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(std::fwrite(file.data(), 1, file.size(), out), file.size());
+    std::fclose(out);
 }
