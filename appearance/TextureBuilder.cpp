@@ -17,8 +17,9 @@ namespace {
 const char* const kMissingTextureStart = "Cannot find texture file \"";
 const char* const kMissingTextureEnd = "\".\n";
 
-// The image is only referenced by name, so a file that opens is enough.
-bool imageFileOpens(const char* name) {
+// The image is only referenced by name, so a file that opens is enough; one
+// that does not is reported and left out.
+bool checkImageFile(const char* name) {
     FILE* file = std::fopen(name, "rb");
     if (!file) {
         std::cerr << kMissingTextureStart << name << kMissingTextureEnd;
@@ -42,7 +43,7 @@ void TextureBuilder::buildTextures() {
     buildTextureTransforms();
 
     const MapRecord& textureMap = currentMaterial->textureMap;
-    if (textureMap.fileName[0] != 0 && imageFileOpens(textureMap.fileName)) {
+    if (textureMap.fileName[0] != 0 && checkImageFile(textureMap.fileName)) {
         SoTexture2* texture = new SoTexture2;
         referenceTextureImage(texture->filename, textureMap.fileName);
         texture->model.setValue(textureMap.blendMode ? SoTexture2::MODULATE : SoTexture2::DECAL);
@@ -50,7 +51,7 @@ void TextureBuilder::buildTextures() {
     }
 
     const MapRecord& bumpMap = currentMaterial->bumpMap;
-    if (bumpMap.fileName[0] != 0 && textureOptions.bumpMaps && imageFileOpens(bumpMap.fileName)) {
+    if (bumpMap.fileName[0] != 0 && textureOptions.bumpMaps && checkImageFile(bumpMap.fileName)) {
         SoBumpMap* bump = new SoBumpMap;
         referenceTextureImage(bump->filename, bumpMap.fileName);
         materialSeparator->addChild(bump);
