@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/CommandLine.h"
+
+namespace {
+
+struct Parsed {
+    CommandLineVerdict verdict;
+    ConverterOptions options;
+};
+
+Parsed parse(const std::vector<const char*>& arguments) {
+    std::vector<const char*> argv{"kestrav"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    Parsed parsed{CommandLineVerdict::Ok, ConverterOptions()};
+    parsed.verdict = decideCommandLine(int(argv.size()), argv.data(), parsed.options);
+    return parsed;
+}
+
+int flagCount(const ConverterOptions& o) {
+    return o.flatShading + o.noTextures + o.examineViewer + o.twoSided + o.viewOnly + o.bumpMaps;
+}
+
+TEST(CommandLine, MalformedLinesAreRejected) {
+    const std::vector<std::vector<const char*>> lines = {
+        {},                                // no arguments at all
+        {"-e"},                            // options but no input file
+        {"-", "-f"},                       // still no input file
+        {"-x", "model.3ds"},               // unknown letter
+        {"-eq", "model.3ds"},              // unknown letter after a good one
+        {"-E", "model.3ds"},               // letters are case-sensitive
+        {"a.3ds", "b.iv", "c.iv"},         // three file names
+        {"model.3ds", "-v"},               // option after the file name
+        {"model.3ds", "-"},                // a lone dash after the file name too
+        {"model.3ds", "out.iv", "-v"},     // option after both file names
+        {"-e", "model.3ds", "-f", "o.iv"}, // an option group between the names
+    };
+    for (const auto& line : lines) {
+        std::string shown;
+        for (const char* a : line) shown += std::string(" [") + a + "]";
+        EXPECT_EQ(parse(line).verdict, CommandLineVerdict::Malformed) << "line:" << shown;
+    }
+}
+
+TEST(CommandLine, HelpWinsWhereverItStandsBeforeAnUnknownLetter) {
+    EXPECT_EQ(parse({"-h"}).verdict, CommandLineVerdict::Help);
+    EXPECT_EQ(parse({"-h", "model.3ds"}).verdict, CommandLineVerdict::Help);
+    EXPECT_EQ(parse({"-eh", "model.3ds", "out.iv"}).verdict, CommandLineVerdict::Help);
+    EXPECT_EQ(parse({"-hx"}).verdict, CommandLineVerdict::Help);
+    // The parse stops at the first bad letter, so an h after it is never seen.
+    EXPECT_EQ(parse({"-xh", "model.3ds"}).verdict, CommandLineVerdict::Malformed);
+    // After a file name -h is not an option but a misplaced argument.
+    EXPECT_EQ(parse({"model.3ds", "-h"}).verdict, CommandLineVerdict::Malformed);
+}
+
+TEST(CommandLine, CombinedLettersSetEachFlag) {
+    const Parsed p = parse({"-efs", "model.3ds", "out.iv"});
+    ASSERT_EQ(p.verdict, CommandLineVerdict::Ok);
+    EXPECT_EQ(p.options.examineViewer, 1);
+    EXPECT_EQ(p.options.flatShading, 1);
+    EXPECT_EQ(p.options.twoSided, 1);
+    EXPECT_EQ(flagCount(p.options), 3);
+    EXPECT_EQ(p.options.inputPath, "model.3ds");
+    EXPECT_EQ(p.options.outputPath, "out.iv");
+
+    const Parsed all = parse({"-tb", "-vfse", "m.3ds"});
+    ASSERT_EQ(all.verdict, CommandLineVerdict::Ok);
+    EXPECT_EQ(all.options.noTextures, 1);
+    EXPECT_EQ(all.options.bumpMaps, 1);
+    EXPECT_EQ(all.options.viewOnly, 1);
+    EXPECT_EQ(flagCount(all.options), 6);
+}
+
+TEST(CommandLine, EachLetterSetsItsOwnField) {
+    EXPECT_EQ(parse({"-b", "m"}).options.bumpMaps, 1);
+    EXPECT_EQ(parse({"-e", "m"}).options.examineViewer, 1);
+    EXPECT_EQ(parse({"-f", "m"}).options.flatShading, 1);
+    EXPECT_EQ(parse({"-s", "m"}).options.twoSided, 1);
+    EXPECT_EQ(parse({"-t", "m"}).options.noTextures, 1);
+    EXPECT_EQ(parse({"-v", "m"}).options.viewOnly, 1);
+    for (const char* letter : {"-b", "-e", "-f", "-s", "-t", "-v"})
+        EXPECT_EQ(flagCount(parse({letter, "m"}).options), 1) << letter;
+}
+
+TEST(CommandLine, RepeatedLettersAndGroupsAreHarmless) {
+    const Parsed twice = parse({"-v", "-v", "model.3ds"});
+    const Parsed once = parse({"-v", "model.3ds"});
+    ASSERT_EQ(twice.verdict, CommandLineVerdict::Ok);
+    EXPECT_EQ(twice.options.viewOnly, 1);
+    EXPECT_EQ(flagCount(twice.options), flagCount(once.options));
+    EXPECT_EQ(parse({"-vvv", "model.3ds"}).options.viewOnly, 1);
+}
+
+TEST(CommandLine, LoneDashIsAnEmptyOptionGroup) {
+    const Parsed p = parse({"-", "model.3ds"});
+    ASSERT_EQ(p.verdict, CommandLineVerdict::Ok);
+    EXPECT_EQ(flagCount(p.options), 0);
+    EXPECT_EQ(p.options.inputPath, "model.3ds");
+    EXPECT_EQ(p.options.outputPath, "");
+}
+
+TEST(CommandLine, OneFileNameMeansStandardOutput) {
+    const Parsed p = parse({"model.3ds"});
+    ASSERT_EQ(p.verdict, CommandLineVerdict::Ok);
+    EXPECT_EQ(p.options.inputPath, "model.3ds");
+    EXPECT_EQ(p.options.outputPath, "");
+    EXPECT_EQ(flagCount(p.options), 0);
+}
+
+TEST(CommandLine, EmptyStringIsTakenAsTheInputFile) {
+    const Parsed p = parse({""});
+    ASSERT_EQ(p.verdict, CommandLineVerdict::Ok);
+    EXPECT_EQ(p.options.inputPath, "");
+
+    const Parsed both = parse({"", "out.iv"});
+    ASSERT_EQ(both.verdict, CommandLineVerdict::Ok);
+    EXPECT_EQ(both.options.inputPath, "");
+    EXPECT_EQ(both.options.outputPath, "out.iv");
+}
+
+TEST(CommandLine, ParsingKeepsTheProgramPath) {
+    ConverterOptions options;
+    options.programPath = "/usr/bin/kestrav";
+    const char* argv[] = {"kestrav", "-f", "m.3ds"};
+    ASSERT_EQ(decideCommandLine(3, argv, options), CommandLineVerdict::Ok);
+    EXPECT_EQ(options.programPath, "/usr/bin/kestrav");
+}
+
+}  // namespace
