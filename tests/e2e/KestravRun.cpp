@@ -1,0 +1,70 @@
+#include "tests/e2e/KestravRun.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+const char* const kUsageText =
+    "Usage: kestrav [options] infile [outfile]\n"
+    "   -e      : Use Examine viewer to show the model and create outfile\n"
+    "   -f      : Compute normals using flat shading\n"
+    "   -h      : Print this message (help)\n"
+    "   -s      : Force two sided materials\n"
+    "   -b      : Turn on bump map support\n"
+    "   -t      : Do not apply textures\n"
+    "   -v      : Do not create outfile, only use Examine viewer to show the model\n"
+    "If no input or output file name is specified, stdin and stdout will be used.\n";
+const char* const kCannotReadText = "Cannon create database from this 3ds file.\n";
+const char* const kNoDisplayText = "The examine viewer needs a display, and none could be opened (is DISPLAY set?).\n";
+const char* const kEmptySceneText = "#Inventor V2.1 ascii\n\n\nSeparator {\n\n}\n";
+
+ProcessSpec kestrav(const std::vector<std::string>& arguments) {
+    ProcessSpec spec;
+    spec.argv.push_back(KESTRAV_BINARY);
+    spec.argv.insert(spec.argv.end(), arguments.begin(), arguments.end());
+    spec.unsetVariables = {"DISPLAY", "WAYLAND_DISPLAY"};
+    return spec;
+}
+
+ProcessSpec kestravUnprivileged(const std::vector<std::string>& arguments) {
+    // The build tree may lie below a directory only root can enter.
+    const std::string copy = scratchDirectory() + "/kestrav-copy";
+    if (!fileExists(copy)) {
+        std::filesystem::copy_file(KESTRAV_BINARY, copy);
+        chmod(copy.c_str(), 0755);
+    }
+    ProcessSpec spec = kestrav(arguments);
+    spec.argv[0] = copy;
+    spec.dropRoot = true;
+    return spec;
+}
+
+ProcessSpec onDisplay(ProcessSpec spec, const std::string& display) {
+    spec.unsetVariables = {"WAYLAND_DISPLAY"};
+    // Qt complains on stderr when it has no runtime directory of its own.
+    const std::string runtime = scratchDirectory() + "/runtime";
+    mkdir(runtime.c_str(), 0700);
+    spec.setVariables = {{"DISPLAY", display}, {"XDG_RUNTIME_DIR", runtime}};
+    return spec;
+}
+
+std::string emptyModel() {
+    const std::string path = scratchDirectory() + "/empty.3ds";
+    if (!fileExists(path)) writeFile(path, "");
+    return path;
+}
+
+std::string exampleModel() { return KESTRAV_EXAMPLE_DIR "/cube.3ds"; }
+
+std::string corpusModel(const std::string& name) {
+    const char* corpus = std::getenv("KESTRAV_CORPUS");
+    return std::string(corpus ? corpus : KESTRAV_DEFAULT_CORPUS) + "/" + name;
+}
+
+std::string freshDirectory(const std::string& name) {
+    const std::string path = scratchDirectory() + "/" + name;
+    std::filesystem::create_directories(path);
+    chmod(path.c_str(), 0755);
+    return path;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+// What the end-to-end tests share: how to start the real kestrav, the texts it
+// promises byte for byte, and the model files it is run on.
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/ChildProcess.h"
+
+extern const char* const kUsageText;
+extern const char* const kCannotReadText;
+extern const char* const kNoDisplayText;
+extern const char* const kEmptySceneText;
+
+// kestrav with these arguments and no display, unless the test gives one.
+ProcessSpec kestrav(const std::vector<std::string>& arguments);
+// The same, run from a copy of the binary that the unprivileged user can reach.
+ProcessSpec kestravUnprivileged(const std::vector<std::string>& arguments);
+ProcessSpec onDisplay(ProcessSpec spec, const std::string& display);
+
+// A zero-byte 3DS file: a model without meshes.
+std::string emptyModel();
+// The bundled example and a real model from the corpus.
+std::string exampleModel();
+std::string corpusModel(const std::string& name);
+// A new directory inside the scratch directory.
+std::string freshDirectory(const std::string& name);
