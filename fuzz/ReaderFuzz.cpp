@@ -1,0 +1,81 @@
+// Feeds each input through the walk of readDatabase, touches every element of
+// every array the model claims to hold (so AddressSanitizer sees a count that
+// does not match its array), runs the converter's queries over the result, and
+// releases the model.
+
+#include <cstdint>
+#include <cstdio>
+
+#include "reader/ModelDatabase.h"
+
+namespace {
+
+volatile uint32_t sink;
+
+uint32_t touch(const void* data, size_t bytes) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    uint32_t sum = 0;
+    for (size_t i = 0; i < bytes; ++i) sum += p[i];
+    return sum;
+}
+
+uint32_t touchModel(ModelDatabase& database) {
+    MeshList* meshes;
+    MaterialList* materials;
+    KeyframeList* keyframes;
+    database.getMeshList(meshes);
+    database.getMaterialList(materials);
+    database.getKeyframeList(keyframes);
+    uint32_t sum = 0;
+    for (int i = 0; i < meshes->count; ++i) {
+        const char* name = meshes->names[i];
+        MeshRecord* mesh;
+        database.findMesh(name, mesh);
+        if (!mesh) __builtin_trap();
+        sum += touch(mesh->vertices, sizeof(float) * 3 * mesh->vertexCount);
+        sum += touch(mesh->vertexFlags, sizeof(uint16_t) * mesh->vertexFlagCount);
+        sum += touch(mesh->texCoords, sizeof(float) * 2 * mesh->texCoordCount);
+        sum += touch(mesh->faces, sizeof(MeshFace) * mesh->faceCount);
+        if (mesh->smoothingGroups) sum += touch(mesh->smoothingGroups, sizeof(uint32_t) * mesh->faceCount);
+        for (int g = 0; g < mesh->materialGroupCount; ++g) {
+            const MaterialGroup& group = mesh->materialGroups[g];
+            sum += touch(group.faces, sizeof(uint16_t) * group.faceCount);
+            MaterialRecord* material;
+            database.findMaterial(group.materialName, material);
+            if (material) sum += touch(material, sizeof *material);
+        }
+        const int instances = database.countNodes(name);
+        for (int j = 0; j < instances; ++j) {
+            KeyframeNode* node = nullptr;
+            database.findNode(name, j, node);
+            if (!node) __builtin_trap();
+        }
+    }
+    for (int i = 0; i < keyframes->count; ++i) {
+        const KeyframeNode& node = keyframes->nodes[i];
+        sum += touch(node.positionKeys, sizeof(TrackKey) * node.positionKeyCount);
+        sum += touch(node.positionValues, sizeof(float) * 3 * node.positionKeyCount);
+        sum += touch(node.rotationKeys, sizeof(TrackKey) * node.rotationKeyCount);
+        sum += touch(node.rotationValues, sizeof(float) * 4 * node.rotationKeyCount);
+        sum += touch(node.scaleKeys, sizeof(TrackKey) * node.scaleKeyCount);
+        sum += touch(node.scaleValues, sizeof(float) * 3 * node.scaleKeyCount);
+        KeyframeNode* parent;
+        database.lookupNode(node.parentName, parent);
+        if (parent) sum += parent->id;
+    }
+    sum += touch(materials->records, sizeof(MaterialRecord) * size_t(materials->count));
+    return sum;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+    if (!file) return 0;
+    ModelDatabase database;
+    const int result = database.readDatabaseFrom(file);
+    std::fclose(file);
+    if (result) sink = touchModel(database);
+    database.releaseDatabase();
+    return 0;
+}
