@@ -85,7 +85,8 @@ bool queryWithEgl(float range[2]) {
             eglDestroyContext(display, context);
         }
     }
-    eglTerminate(display);
+    // The display stays initialised: terminating it unloads the driver, which
+    // then leaks what it set up once, and a later call would load it again.
     eglReleaseThread();
     return queried;
 }
