@@ -38,7 +38,7 @@ Chunk3ds material(const char* name, uint8_t r, uint8_t g, uint8_t b, int16_t shi
         .add(Chunk3ds(MAT_NAME).name(name))
         .add(colour(MAT_AMBIENT, r / 4, g / 4, b / 4))
         .add(colour(MAT_DIFFUSE, r, g, b))
-        .add(colour(MAT_SPECULAR, 230, 230, 230))
+        .add(colour(MAT_SPECULAR, 40, 40, 40))
         .add(percentage(MAT_SHININESS, shininess))
         .add(percentage(MAT_SHIN2PCT, 60))
         .add(percentage(MAT_TRANSPARENCY, 0))
