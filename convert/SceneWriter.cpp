@@ -129,7 +129,8 @@ bool writeScene(SoNode* root, const std::string& outputPath, std::string& failur
     }
 
     struct stat status;
-    if (stat(outputPath.c_str(), &status) != 0) return replaceFile(outputPath, outputPath, newFileMode(), text, failure);
+    if (stat(outputPath.c_str(), &status) != 0)
+        return replaceFile(outputPath, outputPath, newFileMode(), text, failure);
     if (!S_ISREG(status.st_mode) || namesOpenDescriptor(outputPath))
         return writeInPlace(outputPath, text, failure);
 
