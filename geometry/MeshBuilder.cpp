@@ -9,6 +9,7 @@
 #include <Inventor/nodes/SoSeparator.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "geometry/NormalCalculator.h"
 #include "geometry/VertexFaceTable.h"
@@ -129,10 +130,21 @@ void MeshBuilder::buildFaceNormalGroup(const int32_t* list, int faceCount, const
 void MeshBuilder::buildVertexNormalGroup(const int32_t* list, int faceCount, uint32_t group,
                                          const NormalCalculator& normals) {
     SbVec3f* vectors = new SbVec3f[3 * faceCount];
+    // A vertex's normal within one group is the same at every corner that uses
+    // it; computing it once per vertex keeps a fan of thousands of faces around
+    // one vertex linear instead of quadratic.
+    std::vector<int> firstCorner(vertexFaceTable->vertexCount(), -1);
     for (int i = 0; i < 3 * faceCount; ++i) {
+        const int vertex = list[i / 3 * kIntsPerFace + i % 3];
+        int& first = firstCorner[size_t(vertex)];
+        if (first >= 0) {
+            vectors[i] = vectors[first];
+            continue;
+        }
         float n[3];
-        normals.vertexNormal(list[i / 3 * kIntsPerFace + i % 3], group, n);
+        normals.vertexNormal(vertex, group, n);
         vectors[i].setValue(n);
+        first = i;
     }
     SoSeparator* groupSeparator = groupSeparatorWithNormals(SoNormalBinding::PER_VERTEX, vectors, 3 * faceCount);
     delete[] vectors;

@@ -10,6 +10,7 @@
 #include <Inventor/nodes/SoSeparator.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <ostream>
 #include <vector>
 
@@ -319,4 +320,34 @@ TEST_F(MeshBuilderTest, MeshWithoutVerticesDrawsNoFaces) {
     ASSERT_NE(coordinates, nullptr);
     EXPECT_EQ(coordinates->point.getNum(), 0);
     EXPECT_EQ(fixture.materials()->getNumChildren(), 0);
+}
+
+TEST_F(MeshBuilderTest, EveryCornerOfAVertexGetsTheNormalTheCalculatorGivesIt) {
+    // A fan of faces round vertex 0 over a wavy rim, all in group 1, so every
+    // corner at the hub shares one averaged normal and rim corners differ.
+    TestMesh mesh;
+    const int rim = 200;
+    mesh.vertices = {0, 0, 1};
+    for (int i = 0; i < rim; ++i) {
+        const float angle = 6.2831853f * float(i) / rim;
+        mesh.vertices.insert(mesh.vertices.end(), {std::cos(angle), std::sin(angle), 0.1f * float(i % 7)});
+    }
+    for (int i = 0; i < rim; ++i) mesh.faces.push_back(face(0, uint16_t(1 + i), uint16_t(1 + (i + 1) % rim)));
+    mesh.masks.assign(mesh.faces.size(), 0x1);
+    build(mesh);
+
+    const std::vector<SoSeparator*> groups = groupSeparators(fixture.materials());
+    ASSERT_EQ(groups.size(), 1u);
+    const std::vector<int> index = coordIndexOf(groups[0]);
+    const std::vector<SbVec3f> normals = normalsOf(groups[0]);
+    ASSERT_EQ(normals.size(), size_t(3 * rim));
+
+    MeshBuilder builder(&fixture);
+    NormalCalculator calculator;
+    calculator.bind(builder);
+    for (int corner = 0; corner < 3 * rim; ++corner) {
+        float expected[3];
+        calculator.vertexNormal(index[size_t(corner / 3 * 4 + corner % 3)], 1, expected);
+        ASSERT_EQ(normals[size_t(corner)], SbVec3f(expected)) << "corner " << corner;
+    }
 }
