@@ -1,12 +1,13 @@
 // Feeds each input through the walk of readDatabase, touches every element of
 // every array the model claims to hold (so AddressSanitizer sees a count that
 // does not match its array), runs the converter's queries over the result, and
-// releases the model.
+// releases the model; then reads it again with memory running out.
 
 #include <cstdint>
 #include <cstdio>
 
 #include "reader/ModelDatabase.h"
+#include "reader/ModelLists.h"
 
 namespace {
 
@@ -67,15 +68,28 @@ uint32_t touchModel(ModelDatabase& database) {
     return sum;
 }
 
+int readModel(ModelDatabase& database, const uint8_t* data, size_t size) {
+    FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+    if (!file) return -1;
+    const int result = database.readDatabaseFrom(file);
+    std::fclose(file);
+    return result;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-    if (!file) return 0;
     ModelDatabase database;
-    const int result = database.readDatabaseFrom(file);
-    std::fclose(file);
-    if (result) sink = touchModel(database);
+    if (readModel(database, data, size) == 1) sink = touchModel(database);
+    database.releaseDatabase();
+
+    // Again with memory running out part way: a failed read frees all it had.
+    failAllocationsAfter(long(size % 48));
+    const int result = readModel(database, data, size);
+    failAllocationsAfter(-1);
+    MeshList* meshes;
+    database.getMeshList(meshes);
+    if (result == 0 && meshes) __builtin_trap();
     database.releaseDatabase();
     return 0;
 }

@@ -55,6 +55,6 @@ bool ChunkCursor::readName(char* out, int size) {
         if (!readU8(c) || c == 0) break;
         if (n + 1 < size) out[n++] = char(c);
     }
-    out[n] = 0;
+    std::memset(out + n, 0, size_t(size - n));
     return failed == Failure::None;
 }

@@ -19,9 +19,9 @@ public:
     bool readI16(int16_t& value);
     bool readU32(uint32_t& value);
     bool readF32(float& value);
-    // Reads a name up to its zero byte, storing at most size - 1 bytes and a
-    // zero; the rest of a longer name is read and dropped. A name cut by the
-    // chunk's end ends there.
+    // Reads a name up to its zero byte, storing at most size - 1 bytes and
+    // zeros up to size; the rest of a longer name is read and dropped. A name
+    // cut by the chunk's end ends there.
     bool readName(char* out, int size);
 
     int64_t remaining() const { return end - position; }
