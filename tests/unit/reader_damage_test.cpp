@@ -1,0 +1,427 @@
+// Damaged and hostile files: the walk ends or skips cleanly, keeps what it
+// read before the damage, never sizes an allocation by a count the file cannot
+// back, and frees everything. Run under the sanitizers to see overreads and leaks.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "reader/ModelDatabase.h"
+#include "reader/ModelLists.h"
+#include "tests/support/SceneFixture.h"
+
+namespace {
+
+class ReaderDamage : public testing::Test {
+protected:
+    void TearDown() override {
+        failAllocationsAfter(-1);
+        database.releaseDatabase();
+    }
+
+    // The walk of readDatabase over a heap copy of exactly the file's bytes.
+    int read(const Bytes& file) {
+        std::unique_ptr<uint8_t[]> copy(new uint8_t[file.size()]);
+        if (!file.empty()) std::memcpy(copy.get(), file.data(), file.size());
+        FILE* stream = fmemopen(copy.get(), file.size(), "rb");
+        if (!stream) return -1;
+        const int result = database.readDatabaseFrom(stream);
+        std::fclose(stream);
+        database.getMeshList(meshes);
+        database.getMaterialList(materials);
+        database.getKeyframeList(keyframes);
+        return result;
+    }
+
+    ModelDatabase database;
+    MeshList* meshes = nullptr;
+    MaterialList* materials = nullptr;
+    KeyframeList* keyframes = nullptr;
+};
+
+Chunk3ds object(const char* name, std::initializer_list<Chunk3ds> meshChunks) {
+    Chunk3ds mesh(N_TRI_OBJECT);
+    for (const Chunk3ds& chunk : meshChunks) mesh.add(chunk);
+    Chunk3ds chunk(NAMED_OBJECT);
+    chunk.name(name).add(mesh);
+    return chunk;
+}
+
+Chunk3ds triangle() {
+    Chunk3ds faces(FACE_ARRAY);
+    faces.u16(1).u16(0).u16(1).u16(2).u16(0);
+    faces.add(Chunk3ds(MSH_MAT_GROUP).name("Red").u16(1).u16(0));
+    faces.add(Chunk3ds(SMOOTH_GROUP).u32(1));
+    return faces;
+}
+
+Chunk3ds points(uint16_t n) {
+    Chunk3ds chunk(POINT_ARRAY);
+    chunk.u16(n);
+    for (int i = 0; i < n * 3; ++i) chunk.f32(float(i));
+    return chunk;
+}
+
+Chunk3ds track(uint16_t id, uint32_t keys, int values) {
+    Chunk3ds chunk(id);
+    chunk.u16(0).u32(0).u32(0).u32(keys);
+    for (uint32_t k = 0; k < keys; ++k) {
+        chunk.u32(k * 10).u16(0x09).f32(0.5f).f32(-0.5f);
+        for (int v = 0; v < values; ++v) chunk.f32(float(v));
+    }
+    return chunk;
+}
+
+Chunk3ds objectNode(uint16_t id, const char* name, uint16_t parent, std::initializer_list<Chunk3ds> more = {}) {
+    Chunk3ds node(OBJECT_NODE_TAG);
+    node.add(Chunk3ds(NODE_ID).u16(id)).add(Chunk3ds(NODE_HDR).name(name).u16(0).u16(0).u16(parent));
+    for (const Chunk3ds& chunk : more) node.add(chunk);
+    return node;
+}
+
+// A model that uses every kind of record and array the reader fills.
+Bytes richModel() {
+    Chunk3ds red(MAT_ENTRY);
+    red.add(Chunk3ds(MAT_NAME).name("Red"));
+    red.add(Chunk3ds(MAT_DIFFUSE).add(Chunk3ds(COLOR_24).u8(200).u8(0).u8(0)));
+    red.add(Chunk3ds(MAT_SHININESS).add(Chunk3ds(INT_PERCENTAGE).i16(40)));
+    Chunk3ds map(MAT_TEXMAP);
+    map.add(Chunk3ds(INT_PERCENTAGE).i16(100)).add(Chunk3ds(MAT_MAPNAME).name("RED.PNG"));
+    map.add(Chunk3ds(MAT_MAP_TILING).u16(0x10)).add(Chunk3ds(MAT_MAP_USCALE).f32(2));
+    red.add(map).add(Chunk3ds(MAT_TWO_SIDE));
+    Chunk3ds blue(MAT_ENTRY);
+    blue.add(Chunk3ds(MAT_NAME).name("Blue"));
+    blue.add(Chunk3ds(MAT_AMBIENT).add(Chunk3ds(COLOR_F).floats({0, 0, 1})));
+    return model3ds(
+        {red, blue,
+         object("Box", {points(3), Chunk3ds(POINT_FLAG_ARRAY).u16(3).u16(0).u16(0).u16(0),
+                        Chunk3ds(TEX_VERTS).u16(3).floats({0, 0, 1, 0, 1, 1}),
+                        Chunk3ds(MESH_MATRIX).floats({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}), triangle()}),
+         object("Ball", {points(4), triangle()})},
+        {objectNode(0, "Box", 0xFFFF,
+                    {Chunk3ds(INSTANCE_NAME).name("A"), Chunk3ds(PIVOT).floats({1, 2, 3}),
+                     track(POS_TRACK_TAG, 2, 3), track(ROT_TRACK_TAG, 2, 4), track(SCL_TRACK_TAG, 1, 3)}),
+         objectNode(1, "Ball", 0, {Chunk3ds(BOUNDBOX).floats({0, 0, 0, 1, 1, 1}), track(POS_TRACK_TAG, 1, 3)})});
+}
+
+Bytes concat(const Bytes& a, const Bytes& b) {
+    Bytes out = a;
+    out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+TEST_F(ReaderDamage, EveryPrefixOfAFileEndsTheWalkCleanly) {
+    const Bytes full = richModel();
+    ASSERT_EQ(read(full), 1);
+    ASSERT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
+    ASSERT_EQ(meshes->count, 2);
+    ASSERT_EQ(keyframes->count, 2);
+    const int fullMeshes = meshes->count, fullMaterials = materials->count, fullNodes = keyframes->count;
+    database.releaseDatabase();
+
+    for (size_t size = 1; size < full.size(); ++size) {
+        SCOPED_TRACE(size);
+        ASSERT_EQ(read(Bytes(full.begin(), full.begin() + long(size))), 1);
+        // Every prefix cuts the top chunk short.
+        EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Truncated);
+        EXPECT_LE(meshes->count, fullMeshes);
+        EXPECT_LE(materials->count, fullMaterials);
+        EXPECT_LE(keyframes->count, fullNodes);
+        for (int i = 0; i < meshes->count; ++i) {
+            const MeshRecord& mesh = meshes->records[i];
+            EXPECT_TRUE(mesh.vertexCount == 0 || mesh.vertices);
+            EXPECT_TRUE(mesh.smoothingGroups == nullptr || mesh.faceCount == 1);
+        }
+        database.releaseDatabase();
+    }
+}
+
+TEST_F(ReaderDamage, TruncatedArrayKeepsTheRecordsBeforeIt) {
+    const Bytes full = model3ds({object("Whole", {points(3), triangle()}), object("Cut", {points(5)})});
+    // Cut inside the second mesh's vertices.
+    ASSERT_EQ(read(Bytes(full.begin(), full.end() - 10)), 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Truncated);
+    ASSERT_EQ(meshes->count, 2);
+    EXPECT_EQ(meshes->records[0].vertexCount, 3);
+    EXPECT_EQ(meshes->records[0].faceCount, 1);
+    EXPECT_EQ(meshes->records[1].vertexCount, 0);
+    EXPECT_EQ(meshes->records[1].vertices, nullptr);
+}
+
+TEST_F(ReaderDamage, BytesAfterTheLastChunkTooFewForAHeaderAreTruncation) {
+    ASSERT_EQ(read(concat(model3ds({object("Box", {})}), {0x4D, 0x4D, 0})), 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Truncated);
+    EXPECT_EQ(meshes->count, 1);
+}
+
+TEST_F(ReaderDamage, ChunkLengthBelowSixEndsTheWalk) {
+    for (uint32_t length : {0u, 1u, 5u}) {
+        SCOPED_TRACE(length);
+        const Bytes file = concat(model3ds({object("Kept", {})}),
+                                  concat(Chunk3ds(0x1234).length(length).bytes(), model3ds({object("Lost", {})})));
+        ASSERT_EQ(read(file), 1);
+        EXPECT_EQ(database.lastWalkEnd(), WalkEnd::BadChunkLength);
+        ASSERT_EQ(meshes->count, 1);
+        EXPECT_STREQ(meshes->names[0], "Kept");
+        database.releaseDatabase();
+    }
+}
+
+TEST_F(ReaderDamage, ChunkLengthPastTheLargestOffsetEndsTheWalk) {
+    // 0x80000000 is past it from offset 0; 0x7FFFFFFF is past it from anywhere
+    // but the start, even inside a container that is descended into.
+    const Bytes first = concat(Chunk3ds(0x1234).length(0x80000000u).bytes(), model3ds({object("Lost", {})}));
+    ASSERT_EQ(read(first), 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::BadChunkLength);
+    EXPECT_EQ(meshes->count, 0);
+    database.releaseDatabase();
+
+    Chunk3ds mdata(MDATA);
+    mdata.add(object("Kept", {})).add(Chunk3ds(KFDATA).length(0x7FFFFFFFu)).add(object("Lost", {}));
+    ASSERT_EQ(read(mdata.bytes()), 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::BadChunkLength);
+    ASSERT_EQ(meshes->count, 1);
+    EXPECT_STREQ(meshes->names[0], "Kept");
+}
+
+TEST_F(ReaderDamage, SkippedChunkReachingPastTheFileIsTruncation) {
+    const Bytes file = concat(model3ds({object("Kept", {})}), Chunk3ds(0x1234).length(1000).u32(0).bytes());
+    ASSERT_EQ(read(file), 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Truncated);
+    EXPECT_EQ(meshes->count, 1);
+}
+
+TEST_F(ReaderDamage, CountsTheChunkCannotHoldEndTheWalk) {
+    const Chunk3ds cases[] = {
+        Chunk3ds(POINT_ARRAY).u16(40000).floats({1, 2, 3}),
+        Chunk3ds(POINT_FLAG_ARRAY).u16(3).u16(0).u16(0),
+        Chunk3ds(TEX_VERTS).u16(2).floats({0, 0, 1}),
+        Chunk3ds(FACE_ARRAY).u16(2).u16(0).u16(1).u16(2).u16(0),
+        Chunk3ds(FACE_ARRAY).u16(1).u16(0).u16(1).u16(2).u16(0).add(Chunk3ds(MSH_MAT_GROUP).name("M").u16(9).u16(0)),
+        // Two faces, one smoothing mask.
+        Chunk3ds(FACE_ARRAY).u16(2).u16(0).u16(1).u16(2).u16(0).u16(0).u16(1).u16(2).u16(0).add(
+            Chunk3ds(SMOOTH_GROUP).u32(1)),
+    };
+    for (const Chunk3ds& bad : cases) {
+        ASSERT_EQ(read(model3ds({object("Kept", {points(1)}), object("Bad", {bad}), object("Lost", {})})), 1);
+        EXPECT_EQ(database.lastWalkEnd(), WalkEnd::CountPastChunkEnd);
+        ASSERT_EQ(meshes->count, 2);
+        EXPECT_EQ(meshes->records[0].vertexCount, 1);
+        const MeshRecord& mesh = meshes->records[1];
+        EXPECT_EQ(mesh.vertexCount + mesh.vertexFlagCount + mesh.texCoordCount + mesh.materialGroupCount, 0);
+        EXPECT_EQ(mesh.smoothingGroups, nullptr);
+        database.releaseDatabase();
+    }
+}
+
+TEST_F(ReaderDamage, TrackKeyCountsTheChunkCannotHoldEndTheWalk) {
+    Chunk3ds huge(POS_TRACK_TAG);
+    huge.u16(0).u32(0).u32(0).u32(0xFFFFFFFFu).u32(0).u16(0).floats({1, 2, 3});
+    // Two keys of plain size fit, but their spline values do not.
+    Chunk3ds splines(ROT_TRACK_TAG);
+    splines.u16(0).u32(0).u32(0).u32(2);
+    for (int k = 0; k < 2; ++k) splines.u32(0).u16(0x1F).floats({1, 1, 1, 1});
+    for (const Chunk3ds& bad : {huge, splines}) {
+        ASSERT_EQ(read(model3ds({}, {objectNode(0, "Kept", 0xFFFF, {track(SCL_TRACK_TAG, 1, 3)}),
+                                     objectNode(1, "Bad", 0xFFFF, {bad}), objectNode(2, "Lost", 0xFFFF)})),
+                  1);
+        EXPECT_EQ(database.lastWalkEnd(), WalkEnd::CountPastChunkEnd);
+        ASSERT_EQ(keyframes->count, 2);
+        EXPECT_EQ(keyframes->nodes[0].scaleKeyCount, 1u);
+        EXPECT_EQ(keyframes->nodes[1].positionKeyCount, 0u);
+        EXPECT_EQ(keyframes->nodes[1].positionKeys, nullptr);
+        EXPECT_EQ(keyframes->nodes[1].rotationKeyCount, 0u);
+        database.releaseDatabase();
+    }
+}
+
+TEST_F(ReaderDamage, FixedPayloadLongerThanItsChunkEndsTheWalk) {
+    Chunk3ds shortPivot(PIVOT);
+    shortPivot.floats({1, 2});
+    ASSERT_EQ(read(model3ds({}, {objectNode(0, "Box", 0xFFFF, {shortPivot}), objectNode(1, "Lost", 0xFFFF)})), 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::BadChunkLength);
+    ASSERT_EQ(keyframes->count, 1);
+    EXPECT_EQ(keyframes->nodes[0].pivot[0], 0.0f);
+}
+
+TEST_F(ReaderDamage, OverlongNamesAreCutAndTheirRestSkipped) {
+    Chunk3ds material(MAT_ENTRY);
+    material.add(Chunk3ds(MAT_NAME).name("AMaterialNameOfThirtyLetters"));
+    material.add(Chunk3ds(MAT_TEXMAP).add(Chunk3ds(MAT_MAPNAME).name("LONGFILENAME.JPEG")));
+    material.add(Chunk3ds(MAT_WIRESIZE).f32(4));
+    Chunk3ds group(FACE_ARRAY);
+    group.u16(0).add(Chunk3ds(MSH_MAT_GROUP).name("AMaterialNameOfThirtyLetters").u16(1).u16(0));
+    // A descended chunk: the next header is read right after the name.
+    Chunk3ds longObject(NAMED_OBJECT);
+    longObject.name("AnObjectNameOfMoreThanTwentyBytes").add(Chunk3ds(N_TRI_OBJECT).add(group));
+    ASSERT_EQ(read(model3ds({material, longObject},
+                            {objectNode(0, "NodeNameOfFifteen", 0xFFFF, {Chunk3ds(INSTANCE_NAME).name("InstanceTooLong")}),
+                             objectNode(1, "Child", 0)})),
+              1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
+    ASSERT_EQ(materials->count, 1);
+    EXPECT_STREQ(materials->names[0], "AMaterialNameOfT");
+    EXPECT_STREQ(materials->records[0].textureMap.fileName, "LONGFILENAME");
+    EXPECT_EQ(materials->records[0].wireSize, 4.0f);
+    ASSERT_EQ(meshes->count, 1);
+    EXPECT_STREQ(meshes->names[0], "AnObjectNameOfMoreT");
+    ASSERT_EQ(meshes->records[0].materialGroupCount, 1);
+    EXPECT_STREQ(meshes->records[0].materialGroups[0].materialName, "AMaterialNameOfT");
+    ASSERT_EQ(keyframes->count, 2);
+    EXPECT_STREQ(keyframes->nodes[0].name, "NodeNameOf");
+    EXPECT_STREQ(keyframes->nodes[0].instanceName, "InstanceTo");
+    EXPECT_EQ(keyframes->nodes[0].parentId, 0xFFFF);
+    EXPECT_STREQ(keyframes->nodes[1].parentName, "NodeNameOf.InstanceTo");
+}
+
+TEST_F(ReaderDamage, SubChunksWithNoRecordToWriteIntoAreSkipped) {
+    Chunk3ds mdata(MDATA);
+    mdata.add(points(2)).add(triangle()).add(Chunk3ds(MESH_MATRIX).floats({1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
+    mdata.add(Chunk3ds(MAT_DIFFUSE).add(Chunk3ds(COLOR_24).u8(1).u8(2).u8(3)));
+    mdata.add(Chunk3ds(MAT_TEXMAP).add(Chunk3ds(INT_PERCENTAGE).i16(5)).add(Chunk3ds(MAT_MAPNAME).name("X.JPG")));
+    mdata.add(Chunk3ds(MAT_TWO_SIDE)).add(Chunk3ds(MAT_SHADING).u16(3));
+    mdata.add(object("Box", {}));
+    Chunk3ds kfdata(KFDATA);
+    kfdata.add(Chunk3ds(PIVOT).floats({1, 2, 3})).add(Chunk3ds(INSTANCE_NAME).name("I"));
+    kfdata.add(track(POS_TRACK_TAG, 1, 3)).add(objectNode(0, "Box", 0xFFFF));
+    Chunk3ds magic(M3DMAGIC);
+    magic.add(mdata).add(kfdata);
+    ASSERT_EQ(read(magic.bytes()), 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
+    ASSERT_EQ(meshes->count, 1);
+    EXPECT_EQ(meshes->records[0].vertexCount, 0);
+    EXPECT_EQ(meshes->records[0].faceCount, 0);
+    EXPECT_EQ(meshes->records[0].materialGroupCount, 0);
+    EXPECT_EQ(materials->count, 0);
+    // The targets were still set: they belong to the list, not to a record.
+    EXPECT_EQ(materials->colourTarget, kDiffuse);
+    EXPECT_EQ(materials->propertyTarget, kTextureMap);
+    ASSERT_EQ(keyframes->count, 1);
+    EXPECT_EQ(keyframes->nodes[0].pivot[0], 0.0f);
+    EXPECT_STREQ(keyframes->nodes[0].instanceName, "");
+    EXPECT_EQ(keyframes->nodes[0].positionKeyCount, 0u);
+}
+
+TEST_F(ReaderDamage, RepeatedChunksReplaceTheirArraysWithoutLeaking) {
+    Chunk3ds faces(FACE_ARRAY);
+    faces.u16(2).u16(0).u16(1).u16(2).u16(0).u16(2).u16(1).u16(0).u16(0);
+    faces.add(Chunk3ds(SMOOTH_GROUP).u32(1).u32(2)).add(Chunk3ds(SMOOTH_GROUP).u32(4).u32(8));
+    Chunk3ds node = objectNode(0, "Box", 0xFFFF, {track(POS_TRACK_TAG, 3, 3), track(POS_TRACK_TAG, 1, 3),
+                                                  track(ROT_TRACK_TAG, 2, 4), track(ROT_TRACK_TAG, 1, 4),
+                                                  track(SCL_TRACK_TAG, 2, 3), track(SCL_TRACK_TAG, 1, 3)});
+    ASSERT_EQ(read(model3ds({object("Box", {points(3), points(4), Chunk3ds(POINT_FLAG_ARRAY).u16(1).u16(1),
+                                            Chunk3ds(POINT_FLAG_ARRAY).u16(2).u16(5).u16(6),
+                                            Chunk3ds(TEX_VERTS).u16(1).floats({1, 1}),
+                                            Chunk3ds(TEX_VERTS).u16(2).floats({0.5f, 0.5f, 2, 2}), triangle(), faces}),
+                             object("Second", {triangle(), Chunk3ds(FACE_ARRAY).u16(0)})},
+                            {node})),
+              1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
+    const MeshRecord& mesh = meshes->records[0];
+    EXPECT_EQ(mesh.vertexCount, 4);
+    EXPECT_EQ(mesh.vertices[11], 11.0f);
+    EXPECT_EQ(mesh.vertexFlagCount, 2);
+    EXPECT_EQ(mesh.vertexFlags[1], 6);
+    EXPECT_EQ(mesh.texCoordCount, 2);
+    EXPECT_EQ(mesh.texCoords[3], 2.0f);
+    ASSERT_EQ(mesh.faceCount, 2);
+    EXPECT_EQ(mesh.smoothingGroups[1], 8u);
+    // The first face array's group stays; groups are appended, not replaced.
+    EXPECT_EQ(mesh.materialGroupCount, 1);
+    // A later face array drops the smoothing masks that counted the faces before it.
+    EXPECT_EQ(meshes->records[1].faceCount, 0);
+    EXPECT_EQ(meshes->records[1].smoothingGroups, nullptr);
+    const KeyframeNode& n = keyframes->nodes[0];
+    EXPECT_EQ(n.positionKeyCount, 1u);
+    EXPECT_EQ(n.rotationKeyCount, 1u);
+    EXPECT_EQ(n.scaleKeyCount, 1u);
+}
+
+TEST_F(ReaderDamage, TriObjectWithoutNamedObjectGetsAnEmptyName) {
+    ASSERT_EQ(read(model3ds({Chunk3ds(N_TRI_OBJECT).add(points(1))})), 1);
+    ASSERT_EQ(meshes->count, 1);
+    EXPECT_STREQ(meshes->names[0], "");
+    EXPECT_EQ(meshes->records[0].vertexCount, 1);
+}
+
+TEST_F(ReaderDamage, NameCutByTheChunkEndEndsThere) {
+    Chunk3ds name(MAT_NAME);
+    name.u8('A').u8('B');  // no zero byte
+    ASSERT_EQ(read(model3ds({Chunk3ds(MAT_ENTRY).add(name).add(Chunk3ds(MAT_TWO_SIDE))})), 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
+    ASSERT_EQ(materials->count, 1);
+    EXPECT_STREQ(materials->names[0], "AB");
+    EXPECT_EQ(materials->records[0].twoSided, 1);
+}
+
+TEST_F(ReaderDamage, FailedAllocationFreesEverythingAndFails) {
+    const std::string path = writeScratchFile("rich.3ds", richModel());
+    long failAfter = 0;
+    for (;; ++failAfter) {
+        failAllocationsAfter(failAfter);
+        const int result = database.readDatabase(path.c_str());
+        failAllocationsAfter(-1);
+        if (result == 1) break;
+        database.getMeshList(meshes);
+        database.getMaterialList(materials);
+        database.getKeyframeList(keyframes);
+        EXPECT_EQ(meshes, nullptr);
+        EXPECT_EQ(materials, nullptr);
+        EXPECT_EQ(keyframes, nullptr);
+        // Releasing after the failed read does nothing.
+        database.releaseDatabase();
+    }
+    // Every list, record, name array and per-record array comes from an allocation.
+    EXPECT_GT(failAfter, 20);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
+}
+
+TEST_F(ReaderDamage, EmptyOrMissingFileNameCreatesNothing) {
+    EXPECT_EQ(database.readDatabase(""), 0);
+    EXPECT_EQ(database.readDatabase((scratchDirectory() + "/absent.3ds").c_str()), 0);
+    database.getMeshList(meshes);
+    EXPECT_EQ(meshes, nullptr);
+    database.releaseDatabase();
+    database.releaseDatabase();
+}
+
+TEST_F(ReaderDamage, FilesCanBeReadOneAfterAnotherInOneProcess) {
+    const std::string first = writeScratchFile("first.3ds", model3ds({object("One", {points(2)})}));
+    const std::string second = writeScratchFile("second.3ds", richModel());
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(database.readDatabase(first.c_str()), 1);
+        database.getMeshList(meshes);
+        ASSERT_EQ(meshes->count, 1);
+        database.releaseDatabase();
+        database.getMeshList(meshes);
+        EXPECT_EQ(meshes, nullptr);
+        // A read without a release before it replaces the model.
+        ASSERT_EQ(database.readDatabase(second.c_str()), 1);
+        ASSERT_EQ(database.readDatabase(first.c_str()), 1);
+        database.getMeshList(meshes);
+        EXPECT_STREQ(meshes->names[0], "One");
+        database.releaseDatabase();
+    }
+}
+
+// Inputs the fuzzer found, each named after what it broke; they must read
+// without a crash, an overread or a leak.
+TEST_F(ReaderDamage, FuzzRegressionsReadCleanly) {
+    const std::filesystem::path folder = std::filesystem::path(__FILE__).parent_path().parent_path() / "regressions";
+    ASSERT_TRUE(std::filesystem::is_directory(folder)) << folder;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".3ds") continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        std::ifstream in(entry.path(), std::ios::binary);
+        const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(read(bytes), 1);
+        database.releaseDatabase();
+    }
+}
+
+}  // namespace
