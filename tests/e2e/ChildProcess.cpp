@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -72,6 +73,9 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
         const gid_t nogroup = 65534;
         if (setgroups(0, nullptr) != 0 || setgid(nogroup) != 0 || setuid(65534) != 0) _exit(126);
     }
+    // Set after the change of user, which clears it: a viewer left running must
+    // not outlive a test process that crashed or was killed.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     execve(argv[0], argv, envp);
     _exit(127);
 }

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,8 @@ XvfbServer::XvfbServer() {
     if (pipe(ready) != 0) return;
     server = fork();
     if (server == 0) {
+        // The server must not outlive a test process that crashed or was killed.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(ready[0]);
         const int null = open("/dev/null", O_RDWR);
         dup2(null, STDIN_FILENO);
