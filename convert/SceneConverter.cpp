@@ -38,7 +38,6 @@ SceneConverter::SceneConverter(ConverterOptions converterOptions) : SceneConvert
     if (database.lastWalkEnd() != WalkEnd::Complete)
         std::cerr << kDamagedPrefix << options.inputPath << kDamagedSuffix;
     database.getMeshList(meshList);
-    queryLineWidthRange(lineWidthRange);
     root = new SoSeparator;
     root->ref();
 }
@@ -94,12 +93,26 @@ void SceneConverter::convertMaterialGroup(MeshBuilder& meshBuilder, int group, i
     meshBuilder.setFaceSetParent(materialSeparator);
     database.findMaterial(currentMesh->materialGroups[group].materialName, currentMaterial);
 
+    // Only wire materials (shading 0) scale their line width to OpenGL's range.
+    if (currentMaterial && currentMaterial->shading == 0) ensureLineWidthRange();
     // A group naming a material the file does not hold looks like a mesh
     // without materials: grey default, no textures, shading 0.
     MaterialBuilder(this).buildMaterial(mirrored);
     if (!options.noTextures && currentMaterial) TextureBuilder(this).buildTextures();
     meshBuilder.buildGeometry(group, currentMaterial ? currentMaterial->shading : 0);
     objectSeparator->addChild(materialSeparator);
+}
+
+void SceneConverter::setLineWidthRange(float minimum, float maximum) {
+    lineWidthRange[0] = minimum;
+    lineWidthRange[1] = maximum;
+    lineWidthRangeKnown = true;
+}
+
+void SceneConverter::ensureLineWidthRange() {
+    if (lineWidthRangeKnown) return;
+    queryLineWidthRange(lineWidthRange);
+    lineWidthRangeKnown = true;
 }
 
 void SceneConverter::release() {

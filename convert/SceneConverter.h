@@ -33,8 +33,11 @@ public:
     ConverterOptions getOptions() const { return options; }
     ModelDatabase* getDatabase() { return &database; }
 
-    // Smallest and largest OpenGL line width; tests may set their own.
+    // Smallest and largest OpenGL line width. Asked of OpenGL only when a wire
+    // material needs it, since setting up a context costs more than converting
+    // a small model; tests may set their own.
     float lineWidthRange[2];
+    void setLineWidthRange(float minimum, float maximum);
 
 protected:
     // The builder form: default options, nothing else set.
@@ -53,5 +56,8 @@ protected:
 private:
     void convertInstance(const char* meshName, int pass, int instanceCount);
     void convertMaterialGroup(class MeshBuilder& meshBuilder, int group, int mirrored);
+    void ensureLineWidthRange();
+
     bool writeSucceeded = true;
+    bool lineWidthRangeKnown = false;
 };

@@ -68,8 +68,7 @@ ConvertedScene convertFile(const std::string& path, ConverterOptions options, fl
     options.inputPath = path;
     if (options.outputPath.empty()) options.outputPath = path + ".iv";
     SceneConverter converter(options);
-    converter.lineWidthRange[0] = lineMin;
-    converter.lineWidthRange[1] = lineMax;
+    converter.setLineWidthRange(lineMin, lineMax);
     converter.build();
     converter.release();
 

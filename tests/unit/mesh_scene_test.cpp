@@ -16,55 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ModelChunks.h"
 #include "tests/support/SceneFixture.h"
 
 namespace {
-
-using Face = std::array<uint16_t, 3>;
-
-Chunk3ds pointArray(const std::vector<float>& xyz) {
-    Chunk3ds chunk(POINT_ARRAY);
-    chunk.u16(uint16_t(xyz.size() / 3));
-    for (float v : xyz) chunk.f32(v);
-    return chunk;
-}
-
-Chunk3ds faceArray(const std::vector<Face>& faces, std::initializer_list<Chunk3ds> subChunks = {}) {
-    Chunk3ds chunk(FACE_ARRAY);
-    chunk.u16(uint16_t(faces.size()));
-    for (const Face& f : faces) chunk.u16(f[0]).u16(f[1]).u16(f[2]).u16(0);
-    for (const Chunk3ds& sub : subChunks) chunk.add(sub);
-    return chunk;
-}
-
-Chunk3ds smoothGroup(const std::vector<uint32_t>& masks) {
-    Chunk3ds chunk(SMOOTH_GROUP);
-    for (uint32_t m : masks) chunk.u32(m);
-    return chunk;
-}
-
-Chunk3ds materialGroup(const std::string& material, const std::vector<uint16_t>& faces) {
-    Chunk3ds chunk(MSH_MAT_GROUP);
-    chunk.name(material).u16(uint16_t(faces.size()));
-    for (uint16_t f : faces) chunk.u16(f);
-    return chunk;
-}
-
-Chunk3ds meshObject(const std::string& name, std::initializer_list<Chunk3ds> parts) {
-    Chunk3ds mesh(N_TRI_OBJECT);
-    for (const Chunk3ds& part : parts) mesh.add(part);
-    Chunk3ds object(NAMED_OBJECT);
-    object.name(name).add(mesh);
-    return object;
-}
-
-// A material without a shading chunk keeps the reader's default, 1 (flat).
-Chunk3ds material(const std::string& name, int shading = -1) {
-    Chunk3ds entry(MAT_ENTRY);
-    entry.add(Chunk3ds(MAT_NAME).name(name));
-    if (shading >= 0) entry.add(Chunk3ds(MAT_SHADING).u16(uint16_t(shading)));
-    return entry;
-}
 
 // Four corners of a unit square and a point above its middle.
 const std::vector<float> kPyramid = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 0.5f, 0.5f, 1};

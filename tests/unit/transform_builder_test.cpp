@@ -15,6 +15,7 @@
 
 #include "reader/ModelDatabase.h"
 #include "tests/support/BuilderFixture.h"
+#include "tests/support/ModelChunks.h"
 #include "tests/support/SceneFixture.h"
 #include "transform/TransformBuilder.h"
 
@@ -293,28 +294,9 @@ TEST(TransformBuilder, SingularFramesKeepOnlyPivotAndOrigin) {
 
 // Parent links are followed through the database, so these cases read a small
 // keyframer section from a file.
-Chunk3ds track(uint16_t id, std::initializer_list<std::initializer_list<float>> keys) {
-    Chunk3ds chunk(id);
-    chunk.u16(0).u32(0).u32(0).u32(uint32_t(keys.size()));
-    uint32_t frame = 0;
-    for (const auto& key : keys) chunk.u32(frame++).u16(0).floats(key);
-    return chunk;
-}
-
-Chunk3ds objectNode(uint16_t id, const std::string& name, uint16_t parentId,
-                    std::initializer_list<Chunk3ds> tracks = {}) {
-    Chunk3ds node(OBJECT_NODE_TAG);
-    node.add(Chunk3ds(NODE_ID).u16(id));
-    node.add(Chunk3ds(NODE_HDR).name(name).u16(0).u16(0).u16(parentId));
-    for (const Chunk3ds& t : tracks) node.add(t);
-    return node;
-}
-
 Chunk3ds position(float x, float y, float z) { return track(POS_TRACK_TAG, {{x, y, z}}); }
 Chunk3ds rotation(float angle, float x, float y, float z) { return track(ROT_TRACK_TAG, {{angle, x, y, z}}); }
 Chunk3ds scale(float x, float y, float z) { return track(SCL_TRACK_TAG, {{x, y, z}}); }
-
-const uint16_t kNoParent = 0xFFFF;
 
 class ParentedNodes : public testing::Test {
 protected:

@@ -1,0 +1,101 @@
+// The converter's walk: one object separator per mesh instance, one material
+// separator per material group, and the line-width range asked of OpenGL only
+// when a wire material needs it.
+
+#include <Inventor/nodes/SoCoordinate3.h>
+#include <Inventor/nodes/SoDrawStyle.h>
+#include <Inventor/nodes/SoSeparator.h>
+#include <Inventor/nodes/SoTransform.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "convert/LineWidthQuery.h"
+#include "convert/SceneConverter.h"
+#include "tests/support/ModelChunks.h"
+#include "tests/support/SceneFixture.h"
+
+namespace {
+
+const std::vector<float> kTriangle = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+
+Chunk3ds triangleMesh(const std::string& name, std::initializer_list<Chunk3ds> groups = {}) {
+    Chunk3ds faces = faceArray({{0, 1, 2}});
+    for (const Chunk3ds& group : groups) faces.add(group);
+    return meshObject(name, {pointArray(kTriangle), faces});
+}
+
+int countChildren(SoNode* group, SoType type) {
+    int count = 0;
+    for (int i = 0; SoNode* child = childAs<SoNode>(group, i); ++i) count += child->isOfType(type) ? 1 : 0;
+    return count;
+}
+
+}  // namespace
+
+TEST(Converter, EachKeyframerInstanceGetsItsOwnObjectSeparatorWithTransforms) {
+    // Box has three instances; Lone has none and comes after it, so it must not
+    // inherit Box's last node.
+    const Bytes file = model3ds({triangleMesh("Box"), triangleMesh("Lone")},
+                                {objectNode(0, "Box", kNoParent), objectNode(1, "Box", kNoParent),
+                                 objectNode(2, "Box", kNoParent)});
+    ConvertedScene scene = convertBytes(file);
+    ASSERT_NE(scene.root, nullptr);
+    ASSERT_EQ(scene.root->getNumChildren(), 4);
+    for (int i = 0; i < 3; ++i) {
+        SoSeparator* object = childAs<SoSeparator>(scene.root, i);
+        ASSERT_NE(object, nullptr);
+        EXPECT_NE(childAs<SoTransform>(object, 0), nullptr) << "instance " << i;
+        EXPECT_EQ(countChildren(object, SoCoordinate3::getClassTypeId()), 1);
+    }
+    SoSeparator* lone = childAs<SoSeparator>(scene.root, 3);
+    ASSERT_NE(lone, nullptr);
+    EXPECT_EQ(countChildren(lone, SoTransform::getClassTypeId()), 0);
+    EXPECT_EQ(countChildren(lone, SoSeparator::getClassTypeId()), 1);
+}
+
+TEST(Converter, EveryMaterialGroupGetsAMaterialSeparatorAfterItsCoordinates) {
+    const Bytes file = model3ds({material("Red"), material("Blue"),
+                                 triangleMesh("Two", {materialGroup("Red", {0}), materialGroup("Blue", {0})})});
+    ConvertedScene scene = convertBytes(file);
+    SoSeparator* object = childAs<SoSeparator>(scene.root, 0);
+    ASSERT_NE(object, nullptr);
+    ASSERT_EQ(object->getNumChildren(), 4);
+    for (int group = 0; group < 2; ++group) {
+        EXPECT_NE(childAs<SoCoordinate3>(object, 2 * group), nullptr);
+        EXPECT_NE(childAs<SoSeparator>(object, 2 * group + 1), nullptr);
+    }
+}
+
+TEST(Converter, ModelWithoutMeshesGivesTheEmptyRoot) {
+    ConvertedScene scene = convertBytes(model3ds({material("Unused")}));
+    ASSERT_NE(scene.root, nullptr);
+    EXPECT_EQ(scene.root->getNumChildren(), 0);
+}
+
+TEST(Converter, WireMaterialTakesItsLineWidthFromOpenGL) {
+    float range[2];
+    queryLineWidthRange(range);
+    if (range[1] == 0.0f) GTEST_SKIP() << "no OpenGL context can be had here";
+
+    // Wire size 50 asks for half the widest line.
+    const Bytes file = model3ds({material("Wire", 0, {Chunk3ds(MAT_WIRESIZE).f32(50)}),
+                                 triangleMesh("Mesh", {materialGroup("Wire", {0})})});
+    ConverterOptions options;
+    options.inputPath = writeScratchFile("wire.3ds", file);
+    options.outputPath = options.inputPath + ".iv";
+    SceneConverter converter(options);
+    converter.build();
+    converter.release();
+    ASSERT_TRUE(converter.outputWritten());
+
+    ConvertedScene scene;
+    scene.text = readTextFile(options.outputPath);
+    scene.root = readSceneText(scene.text);
+    SoSeparator* materialSeparator = childAs<SoSeparator>(childAs<SoSeparator>(scene.root, 0), 1);
+    SoDrawStyle* style = childAs<SoDrawStyle>(materialSeparator, 1);
+    ASSERT_NE(style, nullptr);
+    EXPECT_EQ(style->style.getValue(), SoDrawStyle::LINES);
+    const float k = 100.0f / range[1];
+    EXPECT_EQ(style->lineWidth.getValue(), std::max(50.0f / k, range[0]));
+}
