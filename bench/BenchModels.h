@@ -1,0 +1,32 @@
+#pragma once
+
+// The benchmark's inputs, made with the project's own 3DS writer so nothing
+// large is kept in the repository. Every model is the same on every run: the
+// random choices come from a fixed seed.
+
+#include "reader/ModelRecords.h"
+#include "tests/support/Chunk3ds.h"
+
+// Image files the textured materials name; they must exist in the directory the
+// conversion runs in, or the texture nodes are left out.
+extern const char* const kLimitImageName;
+extern const char* const kSceneImageName;
+
+// One mesh near both 16-bit limits: a 255 x 257 height field with one triangle
+// per cell (65,535 vertices, 65,024 faces), all in smoothing group 1, with
+// texture coordinates and one textured material.
+Bytes limitMeshModel();
+
+// 200 meshes of 8,000 to 10,000 faces in three materials (one textured), random
+// masks of one to three smoothing groups per face, and a keyframer section in
+// which each mesh has a node, every tenth a second instance, and most nodes a
+// parent read before them.
+Bytes bigSceneModel();
+
+// A small model like the bundled example: a box of two materials with one
+// smoothing group per side and a keyframer node; index picks its size (12 to
+// 192 triangles) and its proportions.
+Bytes smallModel(int index);
+
+// An 8 x 8 checkerboard as a PNG file, for the textured materials.
+Bytes checkerImagePng();

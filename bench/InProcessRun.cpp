@@ -1,0 +1,128 @@
+#include "bench/InProcessRun.h"
+
+#include <Inventor/SoDB.h>
+#include <Inventor/nodes/SoSeparator.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "bench/SceneFootprint.h"
+#include "convert/SceneConverter.h"
+#include "convert/SceneWriter.h"
+
+namespace {
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Bytes malloc has handed out and not had back, mapped blocks included.
+double heapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return double(info.uordblks + info.hblkhd);
+}
+
+double residentNow() {
+    long pages = 0, resident = 0;
+    std::ifstream statm("/proc/self/statm");
+    statm >> pages >> resident;
+    return double(resident) * double(sysconf(_SC_PAGESIZE));
+}
+
+double peakResident() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) * 1024.0;
+}
+
+double fileSize(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 ? double(status.st_size) : 0.0;
+}
+
+std::string baseName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void keepLargest(Figures& figures, const char* name, double value) {
+    figures[name] = std::max(figures[name], value);
+}
+
+}  // namespace
+
+bool convertInProcess(const std::vector<std::string>& inputs, const std::string& outputDirectory, Figures& figures) {
+    double start = now();
+    SoDB::init();
+    figures["coinInitSeconds"] = now() - start;
+    figures["residentStartBytes"] = residentNow();
+
+    for (const std::string& input : inputs) {
+        ConverterOptions options;
+        options.programPath = "kestrav";
+        options.inputPath = input;
+        options.outputPath = outputDirectory + "/" + baseName(input) + ".iv";
+        // The build alone: the scene is written below, through the same call.
+        options.viewOnly = 1;
+
+        double heap = heapInUse();
+        start = now();
+        SceneConverter* converter = new SceneConverter(options);
+        figures["readSeconds"] += now() - start;
+        keepLargest(figures, "readHeapBytes", heapInUse() - heap);
+        keepLargest(figures, "modelBytes", double(modelDatabaseBytes(*converter->getDatabase())));
+
+        heap = heapInUse();
+        start = now();
+        SoSeparator* root = converter->build();
+        figures["buildSeconds"] += now() - start;
+        keepLargest(figures, "sceneHeapBytes", heapInUse() - heap);
+        const SceneCount count = countScene(root);
+        keepLargest(figures, "sceneNodes", double(count.nodes));
+        keepLargest(figures, "sceneFieldBytes", double(count.fieldValueBytes));
+        keepLargest(figures, "residentBuiltBytes", residentNow());
+        keepLargest(figures, "peakBuiltBytes", peakResident());
+
+        std::string failure;
+        start = now();
+        const bool written = writeScene(root, options.outputPath, failure);
+        figures["writeSeconds"] += now() - start;
+        converter->release();
+        delete converter;
+        if (!written) {
+            std::cerr << failure << '\n';
+            return false;
+        }
+        figures["inputBytes"] += fileSize(input);
+        figures["outputBytes"] += fileSize(options.outputPath);
+        figures["files"] += 1;
+    }
+    figures["peakBytes"] = peakResident();
+    return true;
+}
+
+std::string formatFigures(const Figures& figures) {
+    std::ostringstream line;
+    line.precision(17);
+    for (const auto& [name, value] : figures) line << name << '=' << value << ' ';
+    return line.str();
+}
+
+Figures parseFigures(const std::string& line) {
+    Figures figures;
+    std::istringstream words(line);
+    std::string word;
+    while (words >> word) {
+        const size_t equals = word.find('=');
+        if (equals != std::string::npos) figures[word.substr(0, equals)] = std::stod(word.substr(equals + 1));
+    }
+    return figures;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+// One process that converts files the way kestrav does (read, build, write),
+// timing each step. It runs as a child of the benchmark, so its peak resident
+// size is its own.
+
+#include <map>
+#include <string>
+#include <vector>
+
+// Figures by name: seconds, bytes, or counts.
+using Figures = std::map<std::string, double>;
+
+// Converts every input in turn to outputDirectory/<name>.iv, with the current
+// directory as the place of the texture images. Times are summed over the
+// inputs; sizes are the largest any single input reached. Returns false, with
+// a message on standard error, when a file cannot be converted.
+bool convertInProcess(const std::vector<std::string>& inputs, const std::string& outputDirectory, Figures& figures);
+
+// One line of "name=value" pairs, and back.
+std::string formatFigures(const Figures& figures);
+Figures parseFigures(const std::string& line);

@@ -1,0 +1,370 @@
+// Prints how fast kestrav converts and how much memory it takes, on models
+// made here at run time: one mesh at the 16-bit limits, a big scene of 200
+// meshes, many small files one process each, and the bundled example.
+//   kestrav_bench [-r runs] [-n small-files] [-e example-runs] [-d display] <kestrav> <scratch-dir>
+// Every figure is the median of its runs. With -d the example is also
+// converted with DISPLAY set to that X server.
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "bench/BenchModels.h"
+#include "bench/InProcessRun.h"
+#include "bench/ProcessRun.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: kestrav_bench [-r runs] [-n small-files] [-e example-runs] [-d display] <kestrav> <scratch-dir>\n";
+
+struct Settings {
+    int runs = 3;
+    int smallFiles = 1000;
+    int exampleRuns = 20;
+    std::string display;
+    std::string kestrav;
+    std::string scratch;
+    std::string self;
+};
+
+struct Row {
+    std::string name;
+    Figures inProcess;  // medians of the in-process runs
+    Figures process;    // medians of the kestrav runs: wallSeconds, peakBytes
+    double loadBefore = 0, loadAfter = 0;
+};
+
+double loadAverage() {
+    double load = 0;
+    std::ifstream("/proc/loadavg") >> load;
+    return load;
+}
+
+bool writeBytes(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bool(out.flush());
+}
+
+std::string absolute(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+Figures medians(const std::vector<Figures>& runs) {
+    std::map<std::string, std::vector<double>> byName;
+    for (const Figures& run : runs)
+        for (const auto& [name, value] : run) byName[name].push_back(value);
+    Figures result;
+    for (const auto& [name, values] : byName) result[name] = median(values);
+    return result;
+}
+
+[[noreturn]] void fail(const std::string& what) {
+    std::cerr << "kestrav_bench: " << what << '\n';
+    std::exit(1);
+}
+
+// One child process converting the inputs in-process.
+Figures inProcessRun(const Settings& settings, const std::vector<std::string>& inputs) {
+    std::vector<std::string> argv{settings.self, "--convert", settings.scratch + "/out"};
+    argv.insert(argv.end(), inputs.begin(), inputs.end());
+    const ProcessFigures run = runProcess(argv, settings.scratch, "", true);
+    if (!run.started || run.exitStatus != 0) fail("the in-process conversion of " + inputs.front() + " failed");
+    Figures figures = parseFigures(run.out);
+    figures["processPeakBytes"] = run.peakBytes;
+    figures["processWallSeconds"] = run.wallSeconds;
+    return figures;
+}
+
+std::string kestravOutput(const Settings& settings) { return settings.scratch + "/out/kestrav.iv"; }
+
+std::string inProcessOutput(const Settings& settings, const std::string& input) {
+    return settings.scratch + "/out/" + input.substr(input.rfind('/') + 1) + ".iv";
+}
+
+bool sameContents(const std::string& first, const std::string& second) {
+    std::ifstream a(first, std::ios::binary), b(second, std::ios::binary);
+    std::vector<char> blockA(1 << 20), blockB(1 << 20);
+    while (a && b) {
+        a.read(blockA.data(), std::streamsize(blockA.size()));
+        b.read(blockB.data(), std::streamsize(blockB.size()));
+        if (a.gcount() != b.gcount() || !std::equal(blockA.begin(), blockA.begin() + a.gcount(), blockB.begin()))
+            return false;
+    }
+    return a.eof() && b.eof();
+}
+
+// The real binary on one file, as a batch script runs it.
+Figures kestravRun(const Settings& settings, const std::string& input, const std::string& display) {
+    const std::string output = kestravOutput(settings);
+    const ProcessFigures run = runProcess({settings.kestrav, input, output}, settings.scratch, display, false);
+    if (!run.started || run.exitStatus != 0) fail("kestrav failed on " + input);
+    return Figures{{"wallSeconds", run.wallSeconds}, {"peakBytes", run.peakBytes}};
+}
+
+Row measureOne(const Settings& settings, const std::string& name, const std::string& input) {
+    Row row;
+    row.name = name;
+    row.loadBefore = loadAverage();
+    std::vector<Figures> inProcess, process;
+    // Alternated, so a change of load on the machine touches both alike.
+    for (int run = 0; run < settings.runs; ++run) {
+        inProcess.push_back(inProcessRun(settings, {input}));
+        process.push_back(kestravRun(settings, input, ""));
+    }
+    row.inProcess = medians(inProcess);
+    row.process = medians(process);
+    row.loadAfter = loadAverage();
+    // The in-process steps must be the conversion the program makes.
+    if (!sameContents(inProcessOutput(settings, input), kestravOutput(settings)))
+        fail("the in-process scene of " + input + " differs from the one kestrav wrote");
+    return row;
+}
+
+// The files one process each; the in-process run converts them all in one.
+Row measureBatch(const Settings& settings, const std::vector<std::string>& inputs, std::vector<double>& perFile) {
+    Row row;
+    row.name = "many small (" + std::to_string(inputs.size()) + " files)";
+    row.loadBefore = loadAverage();
+    std::vector<Figures> inProcess, process;
+    for (int run = 0; run < settings.runs; ++run) {
+        inProcess.push_back(inProcessRun(settings, inputs));
+        double wall = 0, peak = 0;
+        for (const std::string& input : inputs) {
+            const Figures one = kestravRun(settings, input, "");
+            wall += one.at("wallSeconds");
+            peak = std::max(peak, one.at("peakBytes"));
+            perFile.push_back(one.at("wallSeconds"));
+        }
+        process.push_back(Figures{{"wallSeconds", wall}, {"peakBytes", peak}});
+    }
+    row.inProcess = medians(inProcess);
+    row.process = medians(process);
+    row.loadAfter = loadAverage();
+    return row;
+}
+
+Row measureExample(const Settings& settings, const std::string& input, const std::string& display) {
+    Row row;
+    row.name = display.empty() ? "bundled example" : "bundled example, DISPLAY=" + display;
+    row.loadBefore = loadAverage();
+    std::vector<Figures> inProcess, process;
+    for (int run = 0; run < settings.exampleRuns; ++run) {
+        if (display.empty()) inProcess.push_back(inProcessRun(settings, {input}));
+        process.push_back(kestravRun(settings, input, display));
+    }
+    row.inProcess = medians(inProcess);
+    row.process = medians(process);
+    row.loadAfter = loadAverage();
+    return row;
+}
+
+std::string megabytes(double bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, bytes < 1e6 ? "%.3f MB" : "%.1f MB", bytes / 1e6);
+    return text;
+}
+
+std::string milliseconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, seconds < 0.1 ? "%.1f ms" : "%.0f ms", seconds * 1e3);
+    return text;
+}
+
+double figure(const Figures& figures, const char* name) {
+    const auto found = figures.find(name);
+    return found == figures.end() ? 0.0 : found->second;
+}
+
+void printTable(const std::vector<Row>& rows) {
+    std::printf("| model | input | output | read | build | write | read+build+write | write MB/s | peak RSS "
+                "| kestrav wall | kestrav peak RSS |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+    for (const Row& row : rows) {
+        const Figures& f = row.inProcess;
+        if (f.empty()) {
+            std::printf("| %s | | | | | | | | | %s | %s |\n", row.name.c_str(),
+                        milliseconds(figure(row.process, "wallSeconds")).c_str(),
+                        megabytes(figure(row.process, "peakBytes")).c_str());
+            continue;
+        }
+        const double read = figure(f, "readSeconds"), build = figure(f, "buildSeconds"),
+                     write = figure(f, "writeSeconds");
+        std::printf("| %s | %s | %s | %s | %s | %s | %s | %.1f | %s | %s | %s |\n", row.name.c_str(),
+                    megabytes(figure(f, "inputBytes")).c_str(), megabytes(figure(f, "outputBytes")).c_str(),
+                    milliseconds(read).c_str(), milliseconds(build).c_str(), milliseconds(write).c_str(),
+                    milliseconds(read + build + write).c_str(), figure(f, "outputBytes") / 1e6 / write,
+                    megabytes(figure(f, "processPeakBytes")).c_str(),
+                    milliseconds(figure(row.process, "wallSeconds")).c_str(),
+                    megabytes(figure(row.process, "peakBytes")).c_str());
+    }
+}
+
+void printMemory(const std::vector<Row>& rows) {
+    std::printf("\n| model | model database | scene graph (heap growth) | scene field values | scene nodes "
+                "| resident before read | peak RSS | peak / (scene + database) | same, less the resident "
+                "before read |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|\n");
+    for (const Row& row : rows) {
+        const Figures& f = row.inProcess;
+        if (f.empty() || figure(f, "files") > 1) continue;
+        const double model = figure(f, "modelBytes"), scene = figure(f, "sceneHeapBytes"),
+                     peak = figure(f, "processPeakBytes"), start = figure(f, "residentStartBytes");
+        std::printf("| %s | %s | %s | %s | %.0f | %s | %s | %.2f | %.2f |\n", row.name.c_str(),
+                    megabytes(model).c_str(), megabytes(scene).c_str(),
+                    megabytes(figure(f, "sceneFieldBytes")).c_str(), figure(f, "sceneNodes"),
+                    megabytes(start).c_str(), megabytes(peak).c_str(), peak / (scene + model),
+                    (peak - start) / (scene + model));
+    }
+}
+
+void printTargets(const Row& big, const Row& example, const Row* exampleWithDisplay, const Row& batch,
+                  const std::vector<double>& perFile) {
+    const Figures& f = big.inProcess;
+    const double readBuild = figure(f, "readSeconds") + figure(f, "buildSeconds");
+    const double memoryRatio =
+        figure(f, "processPeakBytes") / (figure(f, "sceneHeapBytes") + figure(f, "modelBytes"));
+    std::printf("\nTargets\n");
+    std::printf("- big scene, read + build / write: %.1f%% (target at most 15%%)\n",
+                100.0 * readBuild / figure(f, "writeSeconds"));
+    std::printf("- big scene, peak RSS / (scene graph + model database): %.2f (target at most 2.5)\n", memoryRatio);
+    const double wall = figure(example.process, "wallSeconds");
+    std::printf("- bundled example, kestrav wall without a display: %s (target under 60 ms)\n",
+                milliseconds(wall).c_str());
+    if (exampleWithDisplay) {
+        const double withDisplay = figure(exampleWithDisplay->process, "wallSeconds");
+        std::printf("- bundled example with a display: %s, %s more\n", milliseconds(withDisplay).c_str(),
+                    milliseconds(withDisplay - wall).c_str());
+    }
+    std::printf("- many small: %s per file as its own process (median of %zu), %s per file in one process\n",
+                milliseconds(median(perFile)).c_str(), perFile.size(),
+                milliseconds((figure(batch.inProcess, "readSeconds") + figure(batch.inProcess, "buildSeconds") +
+                              figure(batch.inProcess, "writeSeconds")) /
+                             figure(batch.inProcess, "files"))
+                    .c_str());
+
+    const Figures& e = example.inProcess;
+    const double converterOnly = figure(e, "processWallSeconds");
+    std::printf("\nStart-up of one small conversion (the bundled example, no display)\n");
+    std::printf("- kestrav, whole process: %s\n", milliseconds(wall).c_str());
+    std::printf("- the same steps in a process that does not link the viewer libraries (SoQt, Qt): %s, "
+                "so loading them costs about %s\n",
+                milliseconds(converterOnly).c_str(), milliseconds(wall - converterOnly).c_str());
+    std::printf("- in that process: Coin initialisation (SoDB::init) %s, read %s, build %s, write %s\n",
+                milliseconds(figure(e, "coinInitSeconds")).c_str(), milliseconds(figure(e, "readSeconds")).c_str(),
+                milliseconds(figure(e, "buildSeconds")).c_str(), milliseconds(figure(e, "writeSeconds")).c_str());
+}
+
+void printLoad(const std::vector<Row>& rows) {
+    std::printf("\nLoad average (1 min) before and after each model, on %ld cores:", sysconf(_SC_NPROCESSORS_ONLN));
+    for (const Row& row : rows) std::printf(" %s %.2f/%.2f;", row.name.c_str(), row.loadBefore, row.loadAfter);
+    std::printf("\n");
+}
+
+std::string smallModelPath(const std::string& scratch, int index) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/small/%04d.3ds", index);
+    return scratch + name;
+}
+
+int makeModelsCommand(const std::string& scratch, int smallFiles) {
+    mkdir((scratch + "/out").c_str(), 0755);
+    mkdir((scratch + "/small").c_str(), 0755);
+    const Bytes image = checkerImagePng();
+    bool written = writeBytes(scratch + "/" + kLimitImageName, image) &&
+                   writeBytes(scratch + "/" + kSceneImageName, image) &&
+                   writeBytes(scratch + "/limit.3ds", limitMeshModel()) &&
+                   writeBytes(scratch + "/big.3ds", bigSceneModel());
+    for (int i = 0; written && i < smallFiles; ++i) written = writeBytes(smallModelPath(scratch, i), smallModel(i));
+    return written ? 0 : 1;
+}
+
+int convertCommand(int argc, char** argv) {
+    if (argc < 4) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    Figures figures;
+    if (!convertInProcess(std::vector<std::string>(argv + 3, argv + argc), argv[2], figures)) return 1;
+    std::printf("%s\n", formatFigures(figures).c_str());
+    return 0;
+}
+
+bool parseSettings(int argc, char** argv, Settings& settings) {
+    int option;
+    while ((option = getopt(argc, argv, "r:n:e:d:")) != -1) {
+        switch (option) {
+        case 'r': settings.runs = std::atoi(optarg); break;
+        case 'n': settings.smallFiles = std::atoi(optarg); break;
+        case 'e': settings.exampleRuns = std::atoi(optarg); break;
+        case 'd': settings.display = optarg; break;
+        default: return false;
+        }
+    }
+    if (argc - optind != 2 || settings.runs < 1 || settings.smallFiles < 1 || settings.exampleRuns < 1) return false;
+    settings.kestrav = absolute(argv[optind]);
+    mkdir(argv[optind + 1], 0755);
+    settings.scratch = absolute(argv[optind + 1]);
+    settings.self = absolute("/proc/self/exe");
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--convert") == 0) return convertCommand(argc, argv);
+    if (argc == 4 && std::strcmp(argv[1], "--make-models") == 0) return makeModelsCommand(argv[2], std::atoi(argv[3]));
+    Settings settings;
+    if (!parseSettings(argc, argv, settings)) {
+        std::cerr << kUsage;
+        return 2;
+    }
+
+    // A child makes the models: the peak resident size a process reports
+    // includes that of the process that started it, so this one stays small.
+    const std::string& scratch = settings.scratch;
+    const ProcessFigures made =
+        runProcess({settings.self, "--make-models", scratch, std::to_string(settings.smallFiles)}, scratch, "", false);
+    if (!made.started || made.exitStatus != 0) fail("cannot write the models to " + scratch);
+    std::vector<std::string> smallInputs;
+    for (int i = 0; i < settings.smallFiles; ++i) smallInputs.push_back(smallModelPath(scratch, i));
+
+    std::vector<Row> rows;
+    std::vector<double> perFile;
+    rows.push_back(measureOne(settings, "limit mesh", scratch + "/limit.3ds"));
+    rows.push_back(measureOne(settings, "big scene", scratch + "/big.3ds"));
+    rows.push_back(measureBatch(settings, smallInputs, perFile));
+    rows.push_back(measureExample(settings, KESTRAV_EXAMPLE, ""));
+    if (!settings.display.empty()) rows.push_back(measureExample(settings, KESTRAV_EXAMPLE, settings.display));
+
+    std::printf("Medians of %d runs (the bundled example: %d); MB = 10^6 bytes.\n\n", settings.runs,
+                settings.exampleRuns);
+    printTable(rows);
+    printMemory(rows);
+    printTargets(rows[1], rows[3], settings.display.empty() ? nullptr : &rows[4], rows[2], perFile);
+    printLoad(rows);
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("This benchmark's own peak RSS, which every peak above may include: %s\n",
+                megabytes(double(usage.ru_maxrss) * 1024.0).c_str());
+    return 0;
+}
