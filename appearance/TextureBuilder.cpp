@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <string>
 
 #include "appearance/TextureImages.h"
 
@@ -22,7 +23,8 @@ const char* const kMissingTextureEnd = "\".\n";
 bool checkImageFile(const char* name) {
     FILE* file = std::fopen(name, "rb");
     if (!file) {
-        std::cerr << kMissingTextureStart << name << kMissingTextureEnd;
+        // One write, so the lines of conversions sharing a stderr stay whole.
+        std::cerr << (std::string(kMissingTextureStart) + name + kMissingTextureEnd);
         return false;
     }
     std::fclose(file);
@@ -83,8 +85,10 @@ void TextureBuilder::buildTextureTransforms() {
         transform->scaleFactor.setValue(textureMap.uScale, textureMap.vScale);
         materialSeparator->addChild(transform);
     }
+    // The bump-map nodes are Coin's own; without -b none is written, so other
+    // Inventor readers can load the scene.
     const MapRecord& bumpMap = currentMaterial->bumpMap;
-    if (bumpMap.fileName[0] != 0) {
+    if (bumpMap.fileName[0] != 0 && textureOptions.bumpMaps) {
         SoBumpMapTransform* transform = new SoBumpMapTransform;
         transform->translation.setValue(bumpMap.uOffset, bumpMap.vOffset);
         transform->scaleFactor.setValue(bumpMap.uScale, bumpMap.vScale);

@@ -232,7 +232,7 @@ TEST_F(TexturedSceneTest, BumpMapOptionReachesTheTextureBuilder) {
     ConvertedScene plain = convert(model);
     EXPECT_EQ(errors, "");
     ASSERT_TRUE(plain.root);
-    EXPECT_EQ(countOfType(plain.root, SoBumpMapTransform::getClassTypeId()), 1);
+    EXPECT_EQ(countOfType(plain.root, SoBumpMapTransform::getClassTypeId()), 0);
     EXPECT_EQ(countOfType(plain.root, SoBumpMap::getClassTypeId()), 0);
 
     ConverterOptions options;

@@ -157,6 +157,7 @@ TEST_F(TextureBuilderTest, MissingTextureIsReportedAndSkipped) {
 TEST_F(TextureBuilderTest, MapWithoutScaleOrOffsetGetsIdentityTransform) {
     setCreatedMap(material.textureMap, "GONE.PNG");
     setCreatedMap(material.bumpMap, "BUMP.PNG");
+    setBumpMapsOption();
     buildTextures();
     SoTexture2Transform* transform = childAs<SoTexture2Transform>(fixture.materials(), 0);
     SoBumpMapTransform* bumpTransform = childAs<SoBumpMapTransform>(fixture.materials(), 1);
@@ -167,12 +168,18 @@ TEST_F(TextureBuilderTest, MapWithoutScaleOrOffsetGetsIdentityTransform) {
     EXPECT_EQ(bumpTransform->scaleFactor.getValue(), SbVec2f(1.0f, 1.0f));
 }
 
-TEST_F(TextureBuilderTest, BumpMapWithoutOptionGetsOnlyItsTransformAndNoMessage) {
+TEST_F(TextureBuilderTest, BumpMapWithoutOptionGetsNoNodeAndNoMessage) {
+    setCreatedMap(material.bumpMap, "GONE.PNG");
+    EXPECT_EQ(buildTextures(), "");
+    EXPECT_EQ(materialChildren(), 0);
+}
+
+TEST_F(TextureBuilderTest, BumpMapTransformTakesTheMapsOffsetAndScale) {
     setCreatedMap(material.bumpMap, "GONE.PNG");
     material.bumpMap.uOffset = 0.5f;
     material.bumpMap.vScale = 4.0f;
-    EXPECT_EQ(buildTextures(), "");
-    ASSERT_EQ(materialChildren(), 1);
+    setBumpMapsOption();
+    buildTextures();
     SoBumpMapTransform* transform = childAs<SoBumpMapTransform>(fixture.materials(), 0);
     ASSERT_TRUE(transform);
     EXPECT_EQ(transform->translation.getValue(), SbVec2f(0.5f, 0.0f));
