@@ -6,6 +6,7 @@
 
 #include <iostream>
 
+#include "appearance/TextureImages.h"
 #include "cli/CommandLine.h"
 #include "cli/ConverterOptions.h"
 #include "convert/SceneConverter.h"
@@ -22,6 +23,34 @@ bool displayReachable() {
     XCloseDisplay(display);
     return true;
 }
+
+// Mesa's software GLX (Xvfb, or a machine without a GPU driver) sizes a
+// window's buffers when a context is first made current on it, which SoQt does
+// while the drawing area is still an unplaced 100x30 widget, and measures the
+// window again only after a buffer swap. The first frame lands in that small
+// buffer and the area stays black until something redraws it, so every new
+// context draws one more frame after its first.
+class KestravViewer : public SoQtExaminerViewer {
+public:
+    explicit KestravViewer(QWidget* parent)
+        : SoQtExaminerViewer(parent, nullptr, TRUE, SoQtFullViewer::BUILD_ALL, SoQtViewer::BROWSER) {}
+
+protected:
+    void initGraphic() override {
+        SoQtExaminerViewer::initGraphic();
+        firstFrame = true;
+    }
+
+    void actualRedraw() override {
+        SoQtExaminerViewer::actualRedraw();
+        if (!firstFrame) return;
+        firstFrame = false;
+        scheduleRedraw();
+    }
+
+private:
+    bool firstFrame = true;
+};
 
 int finish(SceneConverter* converter, int status) {
     converter->release();
@@ -52,8 +81,7 @@ int main(int argc, char** argv) {
     if (!displayReachable()) return convertWithoutDisplay(argc, argv);
 
     QWidget* mainWindow = SoQt::init(kApplicationName, "SoQt");
-    SoQtExaminerViewer* viewer =
-        new SoQtExaminerViewer(mainWindow, nullptr, TRUE, SoQtFullViewer::BUILD_ALL, SoQtViewer::BROWSER);
+    SoQtExaminerViewer* viewer = new KestravViewer(mainWindow);
     ConverterOptions options;
     options.programPath = argv[0];
     parseCommandLine(argc, argv, options);
@@ -64,6 +92,8 @@ int main(int argc, char** argv) {
     if (!converter->outputWritten()) return finish(converter, 1);
 
     if (options.examineViewer || options.viewOnly) {
+        // The conversion only named the images; the viewer needs their pixels.
+        loadTextureImages(root);
         viewer->setFeedbackVisibility(TRUE);
         viewer->show();
         SoQt::show(mainWindow);
