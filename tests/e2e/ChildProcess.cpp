@@ -63,6 +63,7 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
     umask(spec.umask);
+    if (!spec.workingDirectory.empty() && chdir(spec.workingDirectory.c_str()) != 0) _exit(126);
     if (spec.fileSizeLimit >= 0) {
         // Past the limit a write fails with EFBIG instead of killing the process.
         signal(SIGXFSZ, SIG_IGN);

@@ -15,6 +15,7 @@ struct ProcessSpec {
     std::vector<std::string> unsetVariables;
     std::vector<std::pair<std::string, std::string>> setVariables;
     std::string stdoutPath;  // empty: captured
+    std::string workingDirectory;  // empty: the test's own
     mode_t umask = 022;
     long fileSizeLimit = -1;  // bytes; -1 leaves the limit alone
     bool dropRoot = false;    // run as nobody when the tests run as root

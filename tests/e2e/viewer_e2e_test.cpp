@@ -1,15 +1,120 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/e2e/KestravRun.h"
+#include "tests/e2e/Screenshot.h"
 #include "tests/e2e/XvfbServer.h"
 
 namespace {
 
 const double kWindowTimeout = 60;
+// How long the first frame may take to show the model.
+const double kFrameTimeout = 20;
+
+// The examiner draws its axis feedback inside this many pixels of the drawing
+// area's bottom-right corner; the model is counted outside that square.
+const int kFeedbackCorner = 100;
+// The viewer's background is black; a channel above this is something drawn.
+const int kBackgroundLevel = 24;
+const long kAxisPixels = 10;
+
+// Lighting scales a textured surface's colour, so colours are compared by
+// their proportions: the red and green shares of the sum, in steps of 1/32.
+const int kChromaSteps = 32;
+
+int chromaKey(const unsigned char* p) {
+    const int sum = p[0] + p[1] + p[2];
+    return (p[0] * kChromaSteps / sum) * (kChromaSteps + 1) + p[1] * kChromaSteps / sum;
+}
+
+// At least half as far from grey as it can be: not white, grey or black text.
+bool saturated(const unsigned char* p, int minimumBrightness) {
+    const int high = std::max({p[0], p[1], p[2]});
+    const int low = std::min({p[0], p[1], p[2]});
+    return high >= minimumBrightness && (high - low) * 2 >= high;
+}
+
+// The colour proportions of the image's strong colours, each widened by one step.
+std::vector<bool> saturatedColours(const RgbImage& image) {
+    const int side = kChromaSteps + 1;
+    std::vector<bool> palette(side * side, false);
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            if (!saturated(image.at(x, y), 96)) continue;
+            const int key = chromaKey(image.at(x, y));
+            for (int dr = -1; dr <= 1; ++dr)
+                for (int dg = -1; dg <= 1; ++dg) {
+                    const int r = key / side + dr, g = key % side + dg;
+                    if (r >= 0 && r < side && g >= 0 && g < side) palette[r * side + g] = true;
+                }
+        }
+    return palette;
+}
+
+// The axes are one strong channel over two equal weak ones (0x802020 and so on).
+int axisColour(const unsigned char* p) {
+    for (int c = 0; c < 3; ++c) {
+        const int a = p[(c + 1) % 3], b = p[(c + 2) % 3];
+        if (p[c] >= 0x60 && a * 2 <= p[c] && b * 2 <= p[c] && std::abs(a - b) <= 16) return c;
+    }
+    return -1;
+}
+
+struct ViewPixels {
+    int width = 0;
+    int height = 0;
+    long model = 0;            // drawn pixels outside the feedback corner
+    long textureColoured = 0;  // of those, in a colour of the texture image
+    long axis[3] = {0, 0, 0};  // red, green and blue pixels in the feedback corner
+};
+
+ViewPixels countPixels(const RgbImage& image, const std::vector<bool>& palette) {
+    ViewPixels seen;
+    seen.width = image.width;
+    seen.height = image.height;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            const unsigned char* p = image.at(x, y);
+            if (x >= image.width - kFeedbackCorner && y >= image.height - kFeedbackCorner) {
+                const int axis = axisColour(p);
+                if (axis >= 0) ++seen.axis[axis];
+            } else if (std::max({p[0], p[1], p[2]}) > kBackgroundLevel) {
+                ++seen.model;
+                if (saturated(p, 48) && palette[chromaKey(p)]) ++seen.textureColoured;
+            }
+        }
+    return seen;
+}
+
+bool modelAndAxesShown(const ViewPixels& seen) {
+    return seen.model >= long(seen.width) * seen.height / 10 && seen.axis[0] >= kAxisPixels &&
+           seen.axis[1] >= kAxisPixels && seen.axis[2] >= kAxisPixels;
+}
+
+std::ostream& operator<<(std::ostream& out, const ViewPixels& seen) {
+    return out << "drawing area " << seen.width << "x" << seen.height << ": " << seen.model << " model pixels, "
+               << seen.textureColoured << " in the texture's colours; axis pixels red " << seen.axis[0] << ", green "
+               << seen.axis[1] << ", blue " << seen.axis[2];
+}
+
+// The textured corpus cube in a directory of its own, with its image beside it
+// under the name the model uses, or without it.
+std::string texturedCube(const std::string& name, bool withImage) {
+    const std::string directory = freshDirectory(name);
+    const auto overwrite = std::filesystem::copy_options::overwrite_existing;
+    std::filesystem::copy_file(corpusModel("cube_with_diffuse_texture.3DS"),
+                               directory + "/cube_with_diffuse_texture.3DS", overwrite);
+    if (withImage) std::filesystem::copy_file(corpusModel("test.png"), directory + "/TEST.PNG", overwrite);
+    return directory;
+}
 
 class ViewerE2e : public testing::Test {
 protected:
@@ -33,6 +138,20 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return TopLevelWindow();
+    }
+
+    // Captures the drawing area until the model and the axes are there or the
+    // time is up, and counts what the last capture shows.
+    ViewPixels waitForModel(const TopLevelWindow& window, const std::vector<bool>& palette) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kFrameTimeout);
+        ViewPixels seen;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const RgbImage image = captureDrawingArea(server->displayName(), window.id);
+            if (!image.empty()) seen = countPixels(image, palette);
+            if (modelAndAxesShown(seen)) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+        return seen;
     }
 
     static void expectExaminerViewer(const TopLevelWindow& window) {
@@ -81,6 +200,53 @@ TEST_F(ViewerE2e, ExamineWritesTheSceneBeforeTheWindowAppears) {
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(readFile(out), scene);
+}
+
+TEST_F(ViewerE2e, ViewerShowsTheTexturedModelAndTheAxesWithoutUserAction) {
+    const RgbImage texture = readImageFile(corpusModel("test.png"));
+    ASSERT_FALSE(texture.empty()) << "ImageMagick could not decode the texture image";
+    const std::vector<bool> palette = saturatedColours(texture);
+    for (const char* flags : {"-v", "-e"}) {
+        ProcessSpec spec = withDisplay({flags, "cube_with_diffuse_texture.3DS", "scene.iv"});
+        spec.workingDirectory = texturedCube(std::string("textured") + flags, true);
+        ChildProcess process(spec);
+        const TopLevelWindow window = waitForWindow(process);
+        ASSERT_NE(window.id, 0u) << flags << ": no window appeared";
+
+        const ViewPixels seen = waitForModel(window, palette);
+        std::cout << flags << ": " << seen << "\n";
+        EXPECT_GE(seen.model, long(seen.width) * seen.height / 10) << flags << ": the model is missing; " << seen;
+        EXPECT_GE(seen.textureColoured, seen.model / 2) << flags << ": the texture is missing; " << seen;
+        for (long axis : seen.axis) EXPECT_GE(axis, kAxisPixels) << flags << ": an axis is missing; " << seen;
+
+        server->requestClose(window.id);
+        const ProcessResult r = process.wait(kWindowTimeout);
+        EXPECT_FALSE(r.timedOut) << flags;
+        EXPECT_EQ(r.exitStatus, 0) << flags;
+        EXPECT_EQ(r.err, "") << flags;
+    }
+}
+
+TEST_F(ViewerE2e, ViewerShowsTheModelUntexturedWhenItsImageIsMissing) {
+    const RgbImage texture = readImageFile(corpusModel("test.png"));
+    ASSERT_FALSE(texture.empty()) << "ImageMagick could not decode the texture image";
+    const std::vector<bool> palette = saturatedColours(texture);
+    ProcessSpec spec = withDisplay({"-v", "cube_with_diffuse_texture.3DS"});
+    spec.workingDirectory = texturedCube("untextured", false);
+    ChildProcess process(spec);
+    const TopLevelWindow window = waitForWindow(process);
+    ASSERT_NE(window.id, 0u) << "no window appeared";
+
+    const ViewPixels seen = waitForModel(window, palette);
+    std::cout << "without the image: " << seen << "\n";
+    EXPECT_TRUE(modelAndAxesShown(seen)) << seen;
+    EXPECT_LE(seen.textureColoured, seen.model / 50) << seen;
+
+    server->requestClose(window.id);
+    const ProcessResult r = process.wait(kWindowTimeout);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.err, "Cannot find texture file \"TEST.PNG\".\n");
 }
 
 TEST_F(ViewerE2e, PlainConversionWithDisplayMatchesNoDisplayAndShowsNothing) {
