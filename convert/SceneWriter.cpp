@@ -11,18 +11,24 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+
+#include "convert/SceneOutput.h"
 
 namespace {
 
-// The scene is rendered to memory first, so every failure of the real write is
-// seen with its errno, and a target is touched only when there is text for it.
-struct SceneText {
+// Writes the whole scene text to a descriptor: false, with errno set, when a
+// write failed.
+using TextWriter = std::function<bool(int fd)>;
+
+// Coin's own SoOutput collects the text in memory; it is written once complete.
+struct CoinText {
     void* data = nullptr;
     size_t size = 0;
-    ~SceneText() { std::free(data); }
+    ~CoinText() { std::free(data); }
 };
 
-void renderScene(SoNode* root, SceneText& text) {
+void renderWithCoinOutput(SoNode* root, CoinText& text) {
     const size_t initialSize = 64 * 1024;
     SoOutput output;
     output.setBuffer(std::malloc(initialSize), initialSize, std::realloc);
@@ -30,20 +36,6 @@ void renderScene(SoNode* root, SceneText& text) {
     SoWriteAction action(&output);
     action.apply(root);
     output.getBuffer(text.data, text.size);
-}
-
-bool writeAll(int fd, const void* data, size_t size) {
-    const char* next = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t written = write(fd, next, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        next += written;
-        size -= size_t(written);
-    }
-    return true;
 }
 
 std::string failureLine(const std::string& target) {
@@ -75,13 +67,13 @@ bool namesOpenDescriptor(std::string path) {
     return false;
 }
 
-bool writeInPlace(const std::string& path, const SceneText& text, std::string& failure) {
+bool writeInPlace(const std::string& path, const TextWriter& writeText, std::string& failure) {
     const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) {
         failure = failureLine(quoted(path));
         return false;
     }
-    const bool written = writeAll(fd, text.data, text.size);
+    const bool written = writeText(fd);
     if (!written) failure = failureLine(quoted(path));
     if (close(fd) != 0 && written) {
         failure = failureLine(quoted(path));
@@ -92,7 +84,7 @@ bool writeInPlace(const std::string& path, const SceneText& text, std::string& f
 
 // Writes beside the target and renames over it only after everything reached
 // the disk, so a failed run never leaves a truncated file where the old one was.
-bool replaceFile(const std::string& path, const std::string& shownName, mode_t mode, const SceneText& text,
+bool replaceFile(const std::string& path, const std::string& shownName, mode_t mode, const TextWriter& writeText,
                  std::string& failure) {
     std::string temporary = directoryOf(path) + "/.kestrav-XXXXXX";
     const int fd = mkostemp(&temporary[0], O_CLOEXEC);
@@ -100,7 +92,7 @@ bool replaceFile(const std::string& path, const std::string& shownName, mode_t m
         failure = failureLine(quoted(shownName));
         return false;
     }
-    const bool complete = writeAll(fd, text.data, text.size) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    const bool complete = writeText(fd) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
     const int savedErrno = errno;
     const bool closed = close(fd) == 0;
     if (complete && closed && rename(temporary.c_str(), path.c_str()) == 0) return true;
@@ -116,23 +108,18 @@ mode_t newFileMode() {
     return 0666 & ~mask;
 }
 
-}  // namespace
-
-bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure) {
-    SceneText text;
-    renderScene(root, text);
-
+bool writeTo(const std::string& outputPath, const TextWriter& writeText, std::string& failure) {
     if (outputPath.empty()) {
-        if (writeAll(STDOUT_FILENO, text.data, text.size)) return true;
+        if (writeText(STDOUT_FILENO)) return true;
         failure = failureLine("standard output");
         return false;
     }
 
     struct stat status;
     if (stat(outputPath.c_str(), &status) != 0)
-        return replaceFile(outputPath, outputPath, newFileMode(), text, failure);
+        return replaceFile(outputPath, outputPath, newFileMode(), writeText, failure);
     if (!S_ISREG(status.st_mode) || namesOpenDescriptor(outputPath))
-        return writeInPlace(outputPath, text, failure);
+        return writeInPlace(outputPath, writeText, failure);
 
     // Replace the file a symbolic link points at, not the link itself.
     char resolved[PATH_MAX];
@@ -140,5 +127,27 @@ bool writeScene(SoNode* root, const std::string& outputPath, std::string& failur
         failure = failureLine(quoted(outputPath));
         return false;
     }
-    return replaceFile(resolved, outputPath, status.st_mode & 07777, text, failure);
+    return replaceFile(resolved, outputPath, status.st_mode & 07777, writeText, failure);
+}
+
+}  // namespace
+
+// The text goes to its target while Coin's write action runs, so every failure
+// of the real write is seen with its errno, and no copy of it is kept.
+bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure) {
+    return writeTo(
+        outputPath,
+        [root](int fd) {
+            SceneOutput output(fd);
+            SoWriteAction action(&output);
+            action.apply(root);
+            return output.finish();
+        },
+        failure);
+}
+
+bool writeSceneWithCoinOutput(SoNode* root, const std::string& outputPath, std::string& failure) {
+    CoinText text;
+    renderWithCoinOutput(root, text);
+    return writeTo(outputPath, [&text](int fd) { return writeAll(fd, text.data, text.size); }, failure);
 }

@@ -9,3 +9,6 @@ class SoNode;
 // write of a temporary file beside it. Returns false and sets failure to one
 // line for the user when the scene could not be written in full.
 bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure);
+// The same, with the text formatted by Coin's own SoOutput: slower, and kept so
+// tests can check that both write the same bytes.
+bool writeSceneWithCoinOutput(SoNode* root, const std::string& outputPath, std::string& failure);
