@@ -167,17 +167,24 @@ bool SceneOutput::roomForNumber() {
 }
 
 void SceneOutput::append(const char* bytes, size_t count) {
-    while (count > capacity - used) {
-        if (capacity == 0) return;
-        const size_t part = capacity - used;
+    if (count <= capacity - used) {
+        std::memcpy(block + used, bytes, count);
+        used += count;
+    } else {
+        appendInBlocks(bytes, count);
+    }
+}
+
+void SceneOutput::appendInBlocks(const char* bytes, size_t count) {
+    while (capacity != 0) {
+        const size_t part = count < capacity - used ? count : capacity - used;
         std::memcpy(block + used, bytes, part);
-        used = capacity;
-        flush();
+        used += part;
         bytes += part;
         count -= part;
+        if (count == 0) return;
+        flush();
     }
-    std::memcpy(block + used, bytes, count);
-    used += count;
 }
 
 // Strings and names are written in double quotes, with only the quote escaped.
@@ -193,12 +200,21 @@ void SceneOutput::appendQuoted(const char* s) {
 
 void SceneOutput::write(const char c) {
     if (!wroteHeader) startText();
-    append(&c, 1);
+    if (used < capacity)
+        block[used++] = c;
+    else
+        append(&c, 1);
 }
 
+// Coin's own strings are short (indentation, brackets, separators): they are
+// copied while their end is looked for.
 void SceneOutput::write(const char* s) {
     if (!wroteHeader) startText();
-    append(s, std::strlen(s));
+    char* out = block + used;
+    char* const end = block + capacity;
+    while (*s != '\0' && out != end) *out++ = *s++;
+    used = size_t(out - block);
+    if (*s != '\0') append(s, std::strlen(s));
 }
 
 void SceneOutput::write(const SbString& s) {

@@ -35,6 +35,7 @@ public:
 private:
     void startText();
     void append(const char* bytes, size_t count);
+    void appendInBlocks(const char* bytes, size_t count);
     void appendQuoted(const char* s);
     bool roomForNumber();
     void flush();
