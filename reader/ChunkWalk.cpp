@@ -424,7 +424,7 @@ Outcome ChunkWalk::readMaterialGroup(ChunkCursor& in, MeshRecord& mesh) {
         return failureOf(in);
     }
     const int count = mesh.materialGroupCount + 1;
-    void* groups = modelRealloc(mesh.materialGroups, sizeof(MaterialGroup) * size_t(count));
+    void* groups = modelGrow(mesh.materialGroups, sizeof(MaterialGroup), count);
     if (!groups) {
         std::free(faces);
         return Outcome::OutOfMemory;

@@ -22,10 +22,10 @@ void copyName(char (&out)[size], const char* name) {
     std::memset(out + n, 0, size - n);
 }
 
-// Reallocates to exactly count elements; on failure the block is untouched.
+// Makes room for count elements; on failure the block is untouched.
 template <class T>
 bool growTo(T*& block, int32_t count) {
-    void* grown = modelRealloc(block, sizeof(T) * size_t(count));
+    void* grown = modelGrow(block, sizeof(T), count);
     if (!grown) return false;
     block = static_cast<T*>(grown);
     return true;
@@ -182,6 +182,14 @@ void* modelRealloc(void* block, size_t bytes) {
     if (allocationsLeft == 0) return nullptr;
     if (allocationsLeft > 0) --allocationsLeft;
     return std::realloc(block, bytes);
+}
+
+void* modelGrow(void* block, size_t elementSize, int32_t count) {
+    size_t room = 1;
+    while (room < size_t(count)) room *= 2;
+    // count - 1 elements already fit in the room rounded up for them.
+    if (block && count > 1 && size_t(count - 1) * 2 > room) return block;
+    return modelRealloc(block, elementSize * room);
 }
 
 void failAllocationsAfter(long count) { allocationsLeft = count < 0 ? -1 : count; }

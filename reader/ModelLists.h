@@ -29,8 +29,8 @@ KeyframeList* currentKeyframeList();
 // Creates the three empty lists reading from file; false when memory runs out
 // (then no list exists).
 bool createLists(FILE* file);
-// Each grows its arrays by exactly one element; false when memory runs out
-// (then the lists are unchanged).
+// Each adds one element to its arrays; false when memory runs out (then the
+// lists are unchanged).
 bool appendMesh(const char* name);
 bool appendMaterial(const char* name);
 // With hasId false the node's id is its index in the list.
@@ -41,6 +41,11 @@ void releaseLists();
 // Every array of the model comes from these, so a test can make them fail.
 void* modelMalloc(size_t bytes);
 void* modelRealloc(void* block, size_t bytes);
+// Makes room for count elements of elementSize in a block that holds count - 1,
+// in power-of-two steps, so appending n records one at a time copies O(n) bytes
+// rather than O(n^2) (a file of thousands of tiny mesh chunks). Null when memory
+// runs out; then the block is untouched.
+void* modelGrow(void* block, size_t elementSize, int32_t count);
 // For tests: the allocation after the next `count` succeeds fails, and so does
 // every later one; a negative count turns failures off.
 void failAllocationsAfter(long count);
