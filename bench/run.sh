@@ -21,6 +21,9 @@ trap cleanup EXIT
 
 display_args=()
 if command -v Xvfb >/dev/null; then
+  # Qt wants the runtime directory a desktop session has.
+  mkdir -m 700 "$scratch/runtime"
+  export XDG_RUNTIME_DIR="$scratch/runtime"
   # Xvfb picks a free display number and writes it to the descriptor it is given.
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" 2>/dev/null &
   xvfb=$!
