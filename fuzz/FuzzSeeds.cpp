@@ -77,6 +77,23 @@ Chunk3ds mesh(const char* name, const char* materialName) {
     return with(Chunk3ds(NAMED_OBJECT).name(name), {tri});
 }
 
+// A node whose frame cannot be inverted: every scale key is zero.
+Chunk3ds flatNode(uint16_t id, const char* name, uint16_t parent) {
+    Chunk3ds tag(OBJECT_NODE_TAG);
+    tag.add(Chunk3ds(NODE_ID).u16(id)).add(Chunk3ds(NODE_HDR).name(name).u16(0).u16(0).u16(parent));
+    tag.add(Chunk3ds(SCL_TRACK_TAG).u16(0).u32(0).u32(0).u32(1).u32(0).u16(0).floats({0, 0, 0}));
+    return tag;
+}
+
+// A mesh whose own matrix is all zeros.
+Chunk3ds flatMesh(const char* name) {
+    Chunk3ds tri(N_TRI_OBJECT);
+    tri.add(Chunk3ds(POINT_ARRAY).u16(3).floats({0, 0, 0, 1, 0, 0, 0, 1, 0}));
+    tri.add(Chunk3ds(MESH_MATRIX).floats({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    tri.add(Chunk3ds(FACE_ARRAY).u16(1).u16(0).u16(1).u16(2).u16(0));
+    return with(Chunk3ds(NAMED_OBJECT).name(name), {tri});
+}
+
 Bytes file(std::initializer_list<Chunk3ds> data, std::initializer_list<Chunk3ds> keyframer) {
     Chunk3ds mdata(MDATA);
     for (const Chunk3ds& chunk : data) mdata.add(chunk);
@@ -109,6 +126,13 @@ int main(int argc, char** argv) {
              {node(0, "$$$DUMMY", 0xFFFF, "D1"), node(1, "Box", 0, "A"), node(2, "Box", 0, "B"),
               node(3, "Ball", 1, "")}),
         file({mesh("Plain", "Missing")}, {}),
+        // Parents in a ring of two, and a node that is its own parent.
+        file({mesh("Box", "Red"), mesh("Ball", "Red")},
+             {node(0, "Box", 1, "A"), node(1, "Ball", 0, ""), node(2, "Box", 2, "B")}),
+        // Parent ids that no node has.
+        file({mesh("Box", "Red"), mesh("Ball", "Red")}, {node(0, "Box", 77, ""), node(1, "Ball", 0xFFFE, "")}),
+        // Frames that cannot be inverted, alone and as a parent.
+        file({flatMesh("Flat"), mesh("Box", "Red")}, {flatNode(0, "Flat", 0xFFFF), node(1, "Box", 0, "")}),
     };
     int index = 0;
     for (const Bytes& seed : seeds) {
