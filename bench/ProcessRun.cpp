@@ -76,6 +76,8 @@ ProcessFigures runProcess(const std::vector<std::string>& argv, const std::strin
     while (wait4(child, &status, 0, &usage) < 0)
         if (errno != EINTR) return figures;
     figures.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    figures.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     figures.peakBytes = double(usage.ru_maxrss) * 1024.0;
     figures.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return figures;

@@ -1,7 +1,9 @@
 #pragma once
 
 // Starts a program as a batch script would and measures it from the outside:
-// wall time from start to exit, peak resident size from the kernel.
+// wall time from start to exit, processor time and peak resident size from the
+// kernel. On a loaded machine the processor time stays close to what an idle
+// one would take, while the wall time grows.
 
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@ struct ProcessFigures {
     bool started = false;
     int exitStatus = -1;  // -1 when it ended by a signal
     double wallSeconds = 0;
+    double cpuSeconds = 0;  // user and system time of the process
     double peakBytes = 0;
     std::string out;  // standard output, when captured
 };
