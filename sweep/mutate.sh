@@ -28,9 +28,11 @@ if [ -z "$binary" ]; then
 fi
 tools=$root/build-sweep-tools
 mkdir -p "$tools"
-if [ ! "$tools/sweep_mutate" -nt "$root/sweep/Mutator.cpp" ]; then
-  c++ -std=c++17 -O2 -Wall -Wextra -Wshadow -I "$root" "$root/sweep/Mutator.cpp" -o "$tools/sweep_mutate"
-fi
+for tool in Mutator:sweep_mutate Runner:sweep_run; do
+  if [ ! "$tools/${tool#*:}" -nt "$root/sweep/${tool%:*}.cpp" ]; then
+    c++ -std=c++17 -O2 -Wall -Wextra -Wshadow -I "$root" "$root/sweep/${tool%:*}.cpp" -o "$tools/${tool#*:}"
+  fi
+done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrav-mutate-XXXXXX")
 mkdir -p "$work/cases" "$work/failures"
@@ -39,50 +41,26 @@ find "$models" -maxdepth 1 -type f ! -iname '*.3ds' ! -name '*.md' -exec cp {} "
 mapfile -t inputs < <(find "$models" -maxdepth 1 -iname '*.3ds' | sort)
 "$tools/sweep_mutate" "$work/cases" "$count" "$seed" "${inputs[@]}"
 
-if nm -C "$binary" 2>/dev/null | grep -q __asan_init; then
+# grep -c reads to the end, so nm never dies of a closed pipe.
+if nm "$binary" 2>/dev/null | grep -c __asan_init >/dev/null; then
   sanitized=1
+  address_space=0
 else
   sanitized=0
+  address_space=1073741824
 fi
 export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
 # Sanitizer reports get exit statuses of their own, apart from the program's 1;
 # symbolising is skipped for speed (the module suppressions need no symbols).
 export ASAN_OPTIONS="exitcode=86:symbolize=0"
 export UBSAN_OPTIONS="exitcode=87:print_stacktrace=1"
-export binary sanitized work
-
-# One conversion; appends "outcome seconds peak-RSS-kB file" to the results.
-run_one() {
-  local input=$1 name status outcome
-  name=$(basename "$input")
-  local limit=()
-  [ "$sanitized" = 1 ] || limit=(prlimit --as=1073741824)
-  set +e
-  /usr/bin/time -f "%e %M" -o "$input.time" timeout -s KILL 5 env -u DISPLAY "${limit[@]}" \
-    "$binary" "$input" "$input.iv" >/dev/null 2>"$input.err"
-  status=$?
-  set -e
-  case $status in
-    0 | 1) outcome="status-$status" ;;
-    86 | 87) outcome=sanitizer ;;
-    137) outcome=killed-or-timeout ;;
-    *) if [ "$status" -gt 128 ]; then outcome="signal-$((status - 128))"; else outcome="status-$status"; fi ;;
-  esac
-  if grep -qE 'Sanitizer|runtime error' "$input.err"; then outcome=sanitizer; fi
-  read -r seconds rss < <(tail -n 1 "$input.time")
-  echo "$outcome $seconds $rss $name" >>"$work/results.$BASHPID"
-  rm -f "$input.iv" "$input.time"
-  if [[ $outcome == status-[01] ]] && awk -v s="$seconds" -v m="$rss" 'BEGIN { exit !(s <= 5 && m <= 1048576) }'; then
-    rm -f "$input" "$input.err"
-  else
-    mv "$input" "$input.err" "$work/failures/"
-  fi
-}
-export -f run_one
 
 started=$SECONDS
-find "$work/cases" -name '*.3ds' -o -name '*.3DS' | xargs -P "$jobs" -n 20 bash -c 'for f; do run_one "$f"; done' _
-cat "$work"/results.* >"$work/results"
+find "$work/cases" \( -name '*.3ds' -o -name '*.3DS' \) -print0 |
+  xargs -0 -P "$jobs" -n 50 "$tools/sweep_run" "$binary" "$address_space" 5 >>"$work/results"
+# Keep the inputs of every violation beside their messages.
+awk '$1 !~ /^status-[01]$/ || $2 > 5 || $3 > 1048576 { print $4 }' "$work/results" |
+  while IFS= read -r name; do mv "$work/cases/$name" "$work/cases/$name.err" "$work/failures/" 2>/dev/null || true; done
 
 echo "$(wc -l <"$work/results") damaged copies of ${#inputs[@]} models, $(basename "$binary")$([ "$sanitized" = 1 ] && echo ' with sanitizers'), $((SECONDS - started)) s"
 echo "outcomes:"
@@ -93,7 +71,7 @@ awk '{ split($4, p, "-"); split(p[2], k, "_"); n[k[1] " " $1]++ } END { for (o i
 sort -k2,2 -g "$work/results" | tail -n 1 | awk '{ printf "slowest: %s s  %s\n", $2, $4 }'
 sort -k3,3 -g "$work/results" | tail -n 1 | awk '{ printf "largest peak RSS: %.1f MB  %s\n", $3 / 1024, $4 }'
 
-violations=$(find "$work/failures" -name '*.3ds' -o -name '*.3DS' | wc -l)
+violations=$(awk '$1 !~ /^status-[01]$/ || $2 > 5 || $3 > 1048576' "$work/results" | wc -l)
 if [ "$violations" -ne 0 ]; then
   echo "VIOLATIONS: $violations (inputs and their messages in $work/failures)"
   awk '$1 !~ /^status-[01]$/ || $2 > 5 || $3 > 1048576' "$work/results" | head -n 20
