@@ -85,7 +85,9 @@ void walk(const Bytes& b, size_t from, size_t to, std::vector<Chunk>& out) {
 
 class Mutator {
 public:
-    Mutator(Bytes model, uint32_t seed) : bytes(std::move(model)), random(seed) { walk(bytes, 0, bytes.size(), chunks); }
+    Mutator(Bytes model, uint32_t seed) : bytes(std::move(model)), random(seed) {
+        walk(bytes, 0, bytes.size(), chunks);
+    }
 
     // Applies one damage of a kind chosen at random; returns its name.
     std::string damage() {

@@ -62,7 +62,9 @@ find "$work/cases" \( -name '*.3ds' -o -name '*.3DS' \) -print0 |
 awk '$1 !~ /^status-[01]$/ || $2 > 5 || $3 > 1048576 { print $4 }' "$work/results" |
   while IFS= read -r name; do mv "$work/cases/$name" "$work/cases/$name.err" "$work/failures/" 2>/dev/null || true; done
 
-echo "$(wc -l <"$work/results") damaged copies of ${#inputs[@]} models, $(basename "$binary")$([ "$sanitized" = 1 ] && echo ' with sanitizers'), $((SECONDS - started)) s"
+kind=$(basename "$binary")
+[ "$sanitized" = 0 ] || kind="$kind with sanitizers"
+echo "$(wc -l <"$work/results") damaged copies of ${#inputs[@]} models, $kind, $((SECONDS - started)) s"
 echo "outcomes:"
 awk '{ n[$1]++ } END { for (o in n) printf "  %-20s %d\n", o, n[o] }' "$work/results" | sort
 echo "by damage:"

@@ -34,7 +34,8 @@ set +e
 KESTRAV_PREFIX_LARGEST=1000000000 "$build/tests/prefix_test" --gtest_filter='Prefix.*' >"$work/in-process.log" 2>&1
 in_process=$?
 set -e
-grep -E '^\[ *(OK|FAILED|PASSED) *\]|Failure|Sanitizer|runtime error|Expected|Which is|prefix of' "$work/in-process.log" || true
+grep -E '^\[ *(OK|FAILED|PASSED) *\]|Failure|Sanitizer|runtime error|Expected|Which is|prefix of' \
+  "$work/in-process.log" || true
 echo "   $((SECONDS - started)) s, status $in_process"
 
 started=$SECONDS

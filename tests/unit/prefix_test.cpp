@@ -52,7 +52,8 @@ struct PrefixFiles {
     }
     ~PrefixFiles() {
         std::error_code ignored;
-        if (input.rfind("/dev/shm/", 0) == 0) std::filesystem::remove_all(std::filesystem::path(input).parent_path(), ignored);
+        if (input.rfind("/dev/shm/", 0) == 0)
+            std::filesystem::remove_all(std::filesystem::path(input).parent_path(), ignored);
     }
 };
 
