@@ -35,19 +35,6 @@ const std::pair<const char*, const char*> kCorpusImages[] = {
 const std::pair<const char*, const char*> kWrittenImages[] = {
     {"IMAGE1.jpg", "WOOD.JPG"}, {"CWALL02.jpg", "WALL.JPG"}, {"IMAGE2.jpg", "BUMP.JPG"}};
 
-Bytes model3ds(std::initializer_list<Chunk3ds> data, std::initializer_list<Chunk3ds> keyframer = {}) {
-    Chunk3ds mdata(MDATA);
-    for (const Chunk3ds& chunk : data) mdata.add(chunk);
-    Chunk3ds magic(M3DMAGIC);
-    magic.add(mdata);
-    if (keyframer.size() != 0) {
-        Chunk3ds kfdata(KFDATA);
-        for (const Chunk3ds& chunk : keyframer) kfdata.add(chunk);
-        magic.add(kfdata);
-    }
-    return magic.bytes();
-}
-
 Chunk3ds byteColour(uint16_t target, uint8_t r, uint8_t g, uint8_t b) {
     return Chunk3ds(target).add(Chunk3ds(COLOR_24).u8(r).u8(g).u8(b));
 }

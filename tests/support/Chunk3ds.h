@@ -73,3 +73,18 @@ private:
     uint32_t declaredLength = 0;
     bool hasDeclaredLength = false;
 };
+
+// A 3DS file: M3DMAGIC around MDATA around the given chunks, then a KFDATA
+// section with the given node chunks when there are any.
+inline Bytes model3ds(std::initializer_list<Chunk3ds> data, std::initializer_list<Chunk3ds> keyframer = {}) {
+    Chunk3ds mdata(MDATA);
+    for (const Chunk3ds& chunk : data) mdata.add(chunk);
+    Chunk3ds magic(M3DMAGIC);
+    magic.add(mdata);
+    if (keyframer.size() != 0) {
+        Chunk3ds kfdata(KFDATA);
+        for (const Chunk3ds& chunk : keyframer) kfdata.add(chunk);
+        magic.add(kfdata);
+    }
+    return magic.bytes();
+}

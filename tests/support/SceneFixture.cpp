@@ -82,16 +82,3 @@ ConvertedScene convertBytes(const Bytes& file, ConverterOptions options, float l
     const std::string path = writeScratchFile("model" + std::to_string(++scratchCounter) + ".3ds", file);
     return convertFile(path, options, lineMin, lineMax);
 }
-
-Bytes model3ds(std::initializer_list<Chunk3ds> data, std::initializer_list<Chunk3ds> keyframer) {
-    Chunk3ds mdata(MDATA);
-    for (const Chunk3ds& chunk : data) mdata.add(chunk);
-    Chunk3ds magic(M3DMAGIC);
-    magic.add(mdata);
-    if (keyframer.size() != 0) {
-        Chunk3ds kfdata(KFDATA);
-        for (const Chunk3ds& chunk : keyframer) kfdata.add(chunk);
-        magic.add(kfdata);
-    }
-    return magic.bytes();
-}

@@ -41,8 +41,4 @@ SoSeparator* readSceneText(const std::string& text);
 template <class T>
 T* childAs(SoNode* group, int i);
 
-// A 3DS file: M3DMAGIC around MDATA around the given chunks, then a KFDATA
-// section with the given node chunks when there are any.
-Bytes model3ds(std::initializer_list<Chunk3ds> data, std::initializer_list<Chunk3ds> keyframer = {});
-
 #include "tests/support/SceneFixture.inl"
