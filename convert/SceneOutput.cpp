@@ -102,7 +102,7 @@ char* formatFloat(char* first, char* last, float f) {
     char* out = first;
     *out = '-';
     out += std::signbit(f) ? 1 : 0;
-    char figures[16];
+    char figures[16] = {};
     eightDigits(digits, figures);
     int count = 8;
     while (figures[count - 1] == '0') --count;
