@@ -36,17 +36,17 @@ struct ScratchDirectory {
 
 int captureCounter = 0;
 
-std::vector<std::string> childEnvironment(const ProcessSpec& spec) {
+std::vector<std::string> childEnvironment(const LaunchOptions& launch) {
     std::vector<std::string> environment;
     for (char** entry = environ; *entry; ++entry) {
         const std::string variable(*entry);
         const std::string name = variable.substr(0, variable.find('='));
         bool replaced = false;
-        for (const std::string& unset : spec.unsetVariables) replaced |= unset == name;
-        for (const auto& set : spec.setVariables) replaced |= set.first == name;
+        for (const std::string& unset : launch.unsetVariables) replaced |= unset == name;
+        for (const auto& set : launch.setVariables) replaced |= set.first == name;
         if (!replaced) environment.push_back(variable);
     }
-    for (const auto& set : spec.setVariables) environment.push_back(set.first + "=" + set.second);
+    for (const auto& set : launch.setVariables) environment.push_back(set.first + "=" + set.second);
     return environment;
 }
 
@@ -58,19 +58,19 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }
 
 // Runs in the forked child: only async-signal-safe calls until exec.
-[[noreturn]] void becomeChild(const ProcessSpec& spec, int in, int out, int err, char** argv, char** envp) {
+[[noreturn]] void becomeChild(const LaunchOptions& launch, int in, int out, int err, char** argv, char** envp) {
     dup2(in, STDIN_FILENO);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
-    umask(spec.umask);
-    if (!spec.workingDirectory.empty() && chdir(spec.workingDirectory.c_str()) != 0) _exit(126);
-    if (spec.fileSizeLimit >= 0) {
+    umask(launch.umask);
+    if (!launch.workingDirectory.empty() && chdir(launch.workingDirectory.c_str()) != 0) _exit(126);
+    if (launch.fileSizeLimit >= 0) {
         // Past the limit a write fails with EFBIG instead of killing the process.
         signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{rlim_t(spec.fileSizeLimit), rlim_t(spec.fileSizeLimit)};
+        const rlimit limit{rlim_t(launch.fileSizeLimit), rlim_t(launch.fileSizeLimit)};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
-    if (spec.dropRoot && geteuid() == 0) {
+    if (launch.dropRoot && geteuid() == 0) {
         const gid_t nogroup = 65534;
         if (setgroups(0, nullptr) != 0 || setgid(nogroup) != 0 || setuid(65534) != 0) _exit(126);
     }
@@ -104,24 +104,24 @@ bool fileExists(const std::string& path) {
     return lstat(path.c_str(), &status) == 0;
 }
 
-ChildProcess::ChildProcess(const ProcessSpec& spec) {
+ChildProcess::ChildProcess(const LaunchOptions& launch) {
     const std::string prefix = scratchDirectory() + "/capture-" + std::to_string(getpid()) + "-" +
                                std::to_string(++captureCounter);
-    outPath = spec.stdoutPath.empty() ? prefix + ".out" : "";
+    outPath = launch.stdoutPath.empty() ? prefix + ".out" : "";
     errPath = prefix + ".err";
 
     const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const int out = open(spec.stdoutPath.empty() ? outPath.c_str() : spec.stdoutPath.c_str(),
+    const int out = open(launch.stdoutPath.empty() ? outPath.c_str() : launch.stdoutPath.c_str(),
                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    std::vector<std::string> arguments = spec.argv;
-    std::vector<std::string> environment = childEnvironment(spec);
+    std::vector<std::string> arguments = launch.argv;
+    std::vector<std::string> environment = childEnvironment(launch);
     std::vector<char*> argv = pointers(arguments);
     std::vector<char*> envp = pointers(environment);
 
     if (in >= 0 && out >= 0 && err >= 0) {
         child = fork();
-        if (child == 0) becomeChild(spec, in, out, err, argv.data(), envp.data());
+        if (child == 0) becomeChild(launch, in, out, err, argv.data(), envp.data());
     }
     for (int fd : {in, out, err})
         if (fd >= 0) close(fd);
@@ -162,7 +162,7 @@ void ChildProcess::collect(ProcessResult& result) const {
     result.err += readFile(errPath);
 }
 
-ProcessResult runProcess(const ProcessSpec& spec, double seconds) {
-    ChildProcess process(spec);
+ProcessResult runProcess(const LaunchOptions& launch, double seconds) {
+    ChildProcess process(launch);
     return process.wait(seconds);
 }

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-struct ProcessSpec {
+struct LaunchOptions {
     std::vector<std::string> argv;  // argv[0] is the program's path
     std::vector<std::string> unsetVariables;
     std::vector<std::pair<std::string, std::string>> setVariables;
@@ -31,7 +31,7 @@ struct ProcessResult {
 
 class ChildProcess {
 public:
-    explicit ChildProcess(const ProcessSpec& spec);
+    explicit ChildProcess(const LaunchOptions& launch);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -52,7 +52,7 @@ private:
     std::string errPath;
 };
 
-ProcessResult runProcess(const ProcessSpec& spec, double seconds = 120);
+ProcessResult runProcess(const LaunchOptions& launch, double seconds = 120);
 
 // A fresh directory that anyone may enter, removed when the test process ends.
 const std::string& scratchDirectory();

@@ -19,34 +19,34 @@ const char* const kCannotReadText = "Cannon create database from this 3ds file.\
 const char* const kNoDisplayText = "The examine viewer needs a display, and none could be opened (is DISPLAY set?).\n";
 const char* const kEmptySceneText = "#Inventor V2.1 ascii\n\n\nSeparator {\n\n}\n";
 
-ProcessSpec kestrav(const std::vector<std::string>& arguments) {
-    ProcessSpec spec;
-    spec.argv.push_back(KESTRAV_BINARY);
-    spec.argv.insert(spec.argv.end(), arguments.begin(), arguments.end());
-    spec.unsetVariables = {"DISPLAY", "WAYLAND_DISPLAY"};
-    return spec;
+LaunchOptions kestrav(const std::vector<std::string>& arguments) {
+    LaunchOptions launch;
+    launch.argv.push_back(KESTRAV_BINARY);
+    launch.argv.insert(launch.argv.end(), arguments.begin(), arguments.end());
+    launch.unsetVariables = {"DISPLAY", "WAYLAND_DISPLAY"};
+    return launch;
 }
 
-ProcessSpec kestravUnprivileged(const std::vector<std::string>& arguments) {
+LaunchOptions kestravUnprivileged(const std::vector<std::string>& arguments) {
     // The build tree may lie below a directory only root can enter.
     const std::string copy = scratchDirectory() + "/kestrav-copy";
     if (!fileExists(copy)) {
         std::filesystem::copy_file(KESTRAV_BINARY, copy);
         chmod(copy.c_str(), 0755);
     }
-    ProcessSpec spec = kestrav(arguments);
-    spec.argv[0] = copy;
-    spec.dropRoot = true;
-    return spec;
+    LaunchOptions launch = kestrav(arguments);
+    launch.argv[0] = copy;
+    launch.dropRoot = true;
+    return launch;
 }
 
-ProcessSpec onDisplay(ProcessSpec spec, const std::string& display) {
-    spec.unsetVariables = {"WAYLAND_DISPLAY"};
+LaunchOptions onDisplay(LaunchOptions launch, const std::string& display) {
+    launch.unsetVariables = {"WAYLAND_DISPLAY"};
     // Qt complains on stderr when it has no runtime directory of its own.
     const std::string runtime = scratchDirectory() + "/runtime";
     mkdir(runtime.c_str(), 0700);
-    spec.setVariables = {{"DISPLAY", display}, {"XDG_RUNTIME_DIR", runtime}};
-    return spec;
+    launch.setVariables = {{"DISPLAY", display}, {"XDG_RUNTIME_DIR", runtime}};
+    return launch;
 }
 
 std::string emptyModel() {

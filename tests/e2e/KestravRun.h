@@ -14,10 +14,10 @@ extern const char* const kNoDisplayText;
 extern const char* const kEmptySceneText;
 
 // kestrav with these arguments and no display, unless the test gives one.
-ProcessSpec kestrav(const std::vector<std::string>& arguments);
+LaunchOptions kestrav(const std::vector<std::string>& arguments);
 // The same, run from a copy of the binary that the unprivileged user can reach.
-ProcessSpec kestravUnprivileged(const std::vector<std::string>& arguments);
-ProcessSpec onDisplay(ProcessSpec spec, const std::string& display);
+LaunchOptions kestravUnprivileged(const std::vector<std::string>& arguments);
+LaunchOptions onDisplay(LaunchOptions launch, const std::string& display);
 
 // A zero-byte 3DS file: a model without meshes.
 std::string emptyModel();

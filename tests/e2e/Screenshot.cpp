@@ -88,7 +88,7 @@ RgbImage captureDrawingArea(const std::string& displayName, unsigned long topLev
 }
 
 RgbImage readImageFile(const std::string& path) {
-    ProcessSpec convert;
+    LaunchOptions convert;
     convert.argv = {IMAGEMAGICK_CONVERT, path, "-depth", "8", "ppm:-"};
     const ProcessResult result = runProcess(convert, 60);
     if (result.exitStatus != 0) return RgbImage();

@@ -49,19 +49,19 @@ TEST(ConversionE2e, UnreadableInputIsReportedAndWritesNothing) {
     chmod(unreadable.c_str(), 0);
     const std::string out = freshDirectory("unreadable-out") + "/out.iv";
 
-    const std::vector<ProcessSpec> runs = {
+    const std::vector<LaunchOptions> runs = {
         kestrav({"/nonexistent/model.3ds"}),
         kestrav({"/nonexistent/model.3ds", out}),
         kestrav({""}),
         kestrav({"-e", "/nonexistent/model.3ds", out}),
         kestravUnprivileged({unreadable, out}),
     };
-    for (const ProcessSpec& spec : runs) {
-        const ProcessResult r = runProcess(spec);
-        EXPECT_EQ(r.exitStatus, 1) << spec.argv[1];
-        EXPECT_EQ(r.err, kCannotReadText) << spec.argv[1];
-        EXPECT_EQ(r.out, "") << spec.argv[1];
-        EXPECT_FALSE(fileExists(out)) << spec.argv[1];
+    for (const LaunchOptions& launch : runs) {
+        const ProcessResult r = runProcess(launch);
+        EXPECT_EQ(r.exitStatus, 1) << launch.argv[1];
+        EXPECT_EQ(r.err, kCannotReadText) << launch.argv[1];
+        EXPECT_EQ(r.out, "") << launch.argv[1];
+        EXPECT_FALSE(fileExists(out)) << launch.argv[1];
     }
 }
 

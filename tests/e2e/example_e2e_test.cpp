@@ -8,7 +8,7 @@ namespace {
 
 TEST(ExampleE2e, CommittedModelIsWhatTheGeneratorMakes) {
     const std::string generated = scratchDirectory() + "/cube.3ds";
-    ProcessSpec generator;
+    LaunchOptions generator;
     generator.argv = {MAKE_CUBE_BINARY, generated};
     const ProcessResult r = runProcess(generator);
     ASSERT_EQ(r.exitStatus, 0) << r.err;

@@ -355,10 +355,10 @@ protected:
     static void expectIvcatReadsEveryOneWithoutBumpMaps(const std::vector<Scene>& scenes) {
         for (const Scene& scene : scenes) {
             if (scene.bumpMaps) continue;
-            ProcessSpec spec;
-            spec.argv = {ivcatPath(), scene.path};
-            spec.stdoutPath = "/dev/null";
-            const ProcessResult r = runProcess(spec);
+            LaunchOptions launch;
+            launch.argv = {ivcatPath(), scene.path};
+            launch.stdoutPath = "/dev/null";
+            const ProcessResult r = runProcess(launch);
             EXPECT_EQ(r.exitStatus, 0) << scene.label << "\n" << r.err;
             EXPECT_EQ(alarmingIvcatOutput(r.err), "") << scene.label;
         }
@@ -397,10 +397,10 @@ TEST_F(OtherReadersE2e, IvcatDoesNotKnowTheBumpMapNodes) {
     ASSERT_NE(text.find("BumpMapTransform {"), std::string::npos);
     ASSERT_EQ(coinReadErrors("bump.iv"), "");
 
-    ProcessSpec spec;
-    spec.argv = {ivcatPath(), "bump.iv"};
-    spec.stdoutPath = "/dev/null";
-    const ProcessResult r = runProcess(spec);
+    LaunchOptions launch;
+    launch.argv = {ivcatPath(), "bump.iv"};
+    launch.stdoutPath = "/dev/null";
+    const ProcessResult r = runProcess(launch);
     std::cout << "ivcat on a scene written with -b: exit status " << r.exitStatus << "\n" << r.err;
     for (const std::string& line : linesOf(r.err)) {
         if (line.rfind("Inventor read error", 0) == 0) {
@@ -409,8 +409,8 @@ TEST_F(OtherReadersE2e, IvcatDoesNotKnowTheBumpMapNodes) {
     }
 
     writeFile("stripped.iv", withoutBumpMapNodes(text));
-    spec.argv = {ivcatPath(), "stripped.iv"};
-    const ProcessResult stripped = runProcess(spec);
+    launch.argv = {ivcatPath(), "stripped.iv"};
+    const ProcessResult stripped = runProcess(launch);
     EXPECT_EQ(stripped.exitStatus, 0) << stripped.err;
     EXPECT_EQ(alarmingIvcatOutput(stripped.err), "");
 }

@@ -67,7 +67,7 @@ TEST(OutputFailureE2e, FullDeviceAsTargetOrAsStandardOutput) {
     ASSERT_EQ(stat("/dev/full", &status), 0);
     EXPECT_TRUE(S_ISCHR(status.st_mode)) << "/dev/full was replaced";
 
-    ProcessSpec toStdout = kestrav({emptyModel()});
+    LaunchOptions toStdout = kestrav({emptyModel()});
     toStdout.stdoutPath = "/dev/full";
     const ProcessResult r = runProcess(toStdout);
     EXPECT_EQ(r.exitStatus, 1);
@@ -82,10 +82,10 @@ TEST(OutputFailureE2e, FailedWriteLeavesTheExistingFileWhole) {
     chmod(out.c_str(), 0640);
 
     // Every write past 1 KiB fails, as on a full disk; the message still fits.
-    ProcessSpec spec = kestrav({exampleModel(), out});
-    spec.fileSizeLimit = 1024;
+    LaunchOptions launch = kestrav({exampleModel(), out});
+    launch.fileSizeLimit = 1024;
     ASSERT_GT(runProcess(kestrav({exampleModel()})).out.size(), 1024u);
-    const ProcessResult r = runProcess(spec);
+    const ProcessResult r = runProcess(launch);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.err, failureText(quoted(out), "File too large"));
     EXPECT_EQ(readFile(out), previous);
@@ -111,9 +111,9 @@ TEST(OutputE2e, NewFileFollowsTheUmask) {
     const std::string dir = freshDirectory("umask");
     for (mode_t mask : {022, 027, 0}) {
         const std::string out = dir + "/scene" + std::to_string(mask) + ".iv";
-        ProcessSpec spec = kestrav({emptyModel(), out});
-        spec.umask = mask;
-        EXPECT_EQ(runProcess(spec).exitStatus, 0);
+        LaunchOptions launch = kestrav({emptyModel(), out});
+        launch.umask = mask;
+        EXPECT_EQ(runProcess(launch).exitStatus, 0);
         EXPECT_EQ(modeOf(out), 0666u & ~mask);
         EXPECT_EQ(readFile(out), kEmptySceneText);
     }
@@ -134,13 +134,13 @@ TEST(OutputE2e, SymbolicLinkKeepsPointingAtTheReplacedFile) {
 
 TEST(OutputE2e, DevStdoutIsWrittenThroughNotReplaced) {
     const std::string captured = freshDirectory("dev-stdout") + "/captured.txt";
-    ProcessSpec spec = kestrav({emptyModel(), "/dev/stdout"});
-    spec.stdoutPath = captured;
+    LaunchOptions launch = kestrav({emptyModel(), "/dev/stdout"});
+    launch.stdoutPath = captured;
     struct stat before;
     writeFile(captured, "");
     ASSERT_EQ(stat(captured.c_str(), &before), 0);
 
-    const ProcessResult r = runProcess(spec);
+    const ProcessResult r = runProcess(launch);
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(readFile(captured), kEmptySceneText);

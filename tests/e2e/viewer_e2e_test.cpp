@@ -125,7 +125,7 @@ protected:
     }
     void SetUp() override { ASSERT_TRUE(server->running()) << "Xvfb could not be started"; }
 
-    ProcessSpec withDisplay(const std::vector<std::string>& arguments) {
+    LaunchOptions withDisplay(const std::vector<std::string>& arguments) {
         return onDisplay(kestrav(arguments), server->displayName());
     }
 
@@ -207,9 +207,9 @@ TEST_F(ViewerE2e, ViewerShowsTheTexturedModelAndTheAxesWithoutUserAction) {
     ASSERT_FALSE(texture.empty()) << "ImageMagick could not decode the texture image";
     const std::vector<bool> palette = saturatedColours(texture);
     for (const char* flags : {"-v", "-e"}) {
-        ProcessSpec spec = withDisplay({flags, "cube_with_diffuse_texture.3DS", "scene.iv"});
-        spec.workingDirectory = texturedCube(std::string("textured") + flags, true);
-        ChildProcess process(spec);
+        LaunchOptions launch = withDisplay({flags, "cube_with_diffuse_texture.3DS", "scene.iv"});
+        launch.workingDirectory = texturedCube(std::string("textured") + flags, true);
+        ChildProcess process(launch);
         const TopLevelWindow window = waitForWindow(process);
         ASSERT_NE(window.id, 0u) << flags << ": no window appeared";
 
@@ -231,9 +231,9 @@ TEST_F(ViewerE2e, ViewerShowsTheModelUntexturedWhenItsImageIsMissing) {
     const RgbImage texture = readImageFile(corpusModel("test.png"));
     ASSERT_FALSE(texture.empty()) << "ImageMagick could not decode the texture image";
     const std::vector<bool> palette = saturatedColours(texture);
-    ProcessSpec spec = withDisplay({"-v", "cube_with_diffuse_texture.3DS"});
-    spec.workingDirectory = texturedCube("untextured", false);
-    ChildProcess process(spec);
+    LaunchOptions launch = withDisplay({"-v", "cube_with_diffuse_texture.3DS"});
+    launch.workingDirectory = texturedCube("untextured", false);
+    ChildProcess process(launch);
     const TopLevelWindow window = waitForWindow(process);
     ASSERT_NE(window.id, 0u) << "no window appeared";
 
