@@ -59,7 +59,9 @@ void keepLargest(Figures& figures, const char* name, double value) {
 
 }  // namespace
 
-bool convertInProcess(const std::vector<std::string>& inputs, const std::string& outputDirectory, Figures& figures) {
+bool convertInProcess(const std::vector<std::string>& inputs, const std::string& outputDirectory, SceneText text,
+                      Figures& figures) {
+    const auto write = text == SceneText::Kestrav ? writeScene : writeSceneWithCoinOutput;
     double start = now();
     SoDB::init();
     figures["coinInitSeconds"] = now() - start;
@@ -93,12 +95,12 @@ bool convertInProcess(const std::vector<std::string>& inputs, const std::string&
 
         std::string failure;
         start = now();
-        const bool written = writeScene(root, options.outputPath, failure);
+        const bool written = write(root, options.outputPath, failure);
         figures["writeSeconds"] += now() - start;
         // The same text again to a device: what the write costs before any file
         // system work (temporary file, fsync, rename).
         start = now();
-        writeScene(root, "/dev/null", failure);
+        write(root, "/dev/null", failure);
         figures["formatSeconds"] += now() - start;
         converter->release();
         delete converter;

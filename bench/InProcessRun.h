@@ -11,11 +11,16 @@
 // Figures by name: seconds, bytes, or counts.
 using Figures = std::map<std::string, double>;
 
+// Which output formats the scene text: kestrav's own, or Coin's SoOutput as
+// the converter used before it had its own (for the comparison).
+enum class SceneText { Kestrav, Coin };
+
 // Converts every input in turn to outputDirectory/<name>.iv, with the current
 // directory as the place of the texture images. Times are summed over the
 // inputs; sizes are the largest any single input reached. Returns false, with
 // a message on standard error, when a file cannot be converted.
-bool convertInProcess(const std::vector<std::string>& inputs, const std::string& outputDirectory, Figures& figures);
+bool convertInProcess(const std::vector<std::string>& inputs, const std::string& outputDirectory, SceneText text,
+                      Figures& figures);
 
 // One line of "name=value" pairs, and back.
 std::string formatFigures(const Figures& figures);

@@ -42,6 +42,7 @@ struct Row {
     std::string name;
     Figures inProcess;  // medians of the in-process runs
     Figures process;    // medians of the kestrav runs: wallSeconds, peakBytes
+    Figures coinText;   // medians of the in-process runs with Coin's SoOutput, when measured
     double loadBefore = 0, loadAfter = 0;
 };
 
@@ -83,9 +84,15 @@ Figures medians(const std::vector<Figures>& runs) {
     std::exit(1);
 }
 
+std::string outputDirectory(const Settings& settings, SceneText text) {
+    return settings.scratch + (text == SceneText::Kestrav ? "/out" : "/out-coin");
+}
+
 // One child process converting the inputs in-process.
-Figures inProcessRun(const Settings& settings, const std::vector<std::string>& inputs) {
-    std::vector<std::string> argv{settings.self, "--convert", settings.scratch + "/out"};
+Figures inProcessRun(const Settings& settings, const std::vector<std::string>& inputs,
+                     SceneText text = SceneText::Kestrav) {
+    std::vector<std::string> argv{settings.self, text == SceneText::Kestrav ? "--convert" : "--convert-coin",
+                                  outputDirectory(settings, text)};
     argv.insert(argv.end(), inputs.begin(), inputs.end());
     const ProcessFigures run = runProcess(argv, settings.scratch, "", true);
     if (!run.started || run.exitStatus != 0) fail("the in-process conversion of " + inputs.front() + " failed");
@@ -98,8 +105,9 @@ Figures inProcessRun(const Settings& settings, const std::vector<std::string>& i
 
 std::string kestravOutput(const Settings& settings) { return settings.scratch + "/out/kestrav.iv"; }
 
-std::string inProcessOutput(const Settings& settings, const std::string& input) {
-    return settings.scratch + "/out/" + input.substr(input.rfind('/') + 1) + ".iv";
+std::string inProcessOutput(const Settings& settings, const std::string& input,
+                            SceneText text = SceneText::Kestrav) {
+    return outputDirectory(settings, text) + "/" + input.substr(input.rfind('/') + 1) + ".iv";
 }
 
 bool sameContents(const std::string& first, const std::string& second) {
@@ -126,18 +134,23 @@ Row measureOne(const Settings& settings, const std::string& name, const std::str
     Row row;
     row.name = name;
     row.loadBefore = loadAverage();
-    std::vector<Figures> inProcess, process;
-    // Alternated, so a change of load on the machine touches both alike.
+    std::vector<Figures> inProcess, process, coinText;
+    // Alternated, so a change of load on the machine touches all alike.
     for (int run = 0; run < settings.runs; ++run) {
         inProcess.push_back(inProcessRun(settings, {input}));
         process.push_back(kestravRun(settings, input, ""));
+        coinText.push_back(inProcessRun(settings, {input}, SceneText::Coin));
     }
     row.inProcess = medians(inProcess);
     row.process = medians(process);
+    row.coinText = medians(coinText);
     row.loadAfter = loadAverage();
-    // The in-process steps must be the conversion the program makes.
+    // The in-process steps must be the conversion the program makes, and
+    // Coin's output must have written the same bytes as kestrav's.
     if (!sameContents(inProcessOutput(settings, input), kestravOutput(settings)))
         fail("the in-process scene of " + input + " differs from the one kestrav wrote");
+    if (!sameContents(inProcessOutput(settings, input, SceneText::Coin), kestravOutput(settings)))
+        fail("the scene of " + input + " written through Coin's SoOutput differs from kestrav's");
     return row;
 }
 
@@ -241,6 +254,30 @@ void printMemory(const std::vector<Row>& rows) {
     }
 }
 
+void printSceneText(const std::vector<Row>& rows) {
+    std::printf("\nThe scene text through Coin's own SoOutput (as before kestrav had its own output) and through "
+                "kestrav's; both wrote the same bytes\n\n");
+    std::printf("| model | output | write, Coin | write, kestrav | speed-up | formatting, Coin | formatting, kestrav "
+                "| read+build+write, Coin | read+build+write, kestrav | speed-up | peak RSS, Coin | peak RSS, "
+                "kestrav |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    for (const Row& row : rows) {
+        if (row.coinText.empty()) continue;
+        const Figures &coin = row.coinText, &own = row.inProcess;
+        const double coinWrite = figure(coin, "writeSeconds"), ownWrite = figure(own, "writeSeconds");
+        const double coinTotal = figure(coin, "readSeconds") + figure(coin, "buildSeconds") + coinWrite;
+        const double ownTotal = figure(own, "readSeconds") + figure(own, "buildSeconds") + ownWrite;
+        std::printf("| %s | %s | %s | %s | %.1fx | %s | %s | %s | %s | %.1fx | %s | %s |\n", row.name.c_str(),
+                    megabytes(figure(own, "outputBytes")).c_str(), milliseconds(coinWrite).c_str(),
+                    milliseconds(ownWrite).c_str(), coinWrite / ownWrite,
+                    milliseconds(figure(coin, "formatSeconds")).c_str(),
+                    milliseconds(figure(own, "formatSeconds")).c_str(), milliseconds(coinTotal).c_str(),
+                    milliseconds(ownTotal).c_str(), coinTotal / ownTotal,
+                    megabytes(figure(coin, "processPeakBytes")).c_str(),
+                    megabytes(figure(own, "processPeakBytes")).c_str());
+    }
+}
+
 void printTargets(const Row& big, const Row& example, const Row* exampleWithDisplay, const Row& batch,
                   const std::vector<double>& perFile) {
     const Figures& f = big.inProcess;
@@ -311,13 +348,14 @@ int makeModelsCommand(const std::string& scratch, int smallFiles) {
     return written ? 0 : 1;
 }
 
-int convertCommand(int argc, char** argv) {
+int convertCommand(int argc, char** argv, SceneText text) {
     if (argc < 4) {
         std::cerr << kUsage;
         return 2;
     }
+    mkdir(argv[2], 0755);
     Figures figures;
-    if (!convertInProcess(std::vector<std::string>(argv + 3, argv + argc), argv[2], figures)) return 1;
+    if (!convertInProcess(std::vector<std::string>(argv + 3, argv + argc), argv[2], text, figures)) return 1;
     std::printf("%s\n", formatFigures(figures).c_str());
     return 0;
 }
@@ -344,7 +382,8 @@ bool parseSettings(int argc, char** argv, Settings& settings) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--convert") == 0) return convertCommand(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--convert") == 0) return convertCommand(argc, argv, SceneText::Kestrav);
+    if (argc > 1 && std::strcmp(argv[1], "--convert-coin") == 0) return convertCommand(argc, argv, SceneText::Coin);
     if (argc == 4 && std::strcmp(argv[1], "--make-models") == 0) return makeModelsCommand(argv[2], std::atoi(argv[3]));
     Settings settings;
     if (!parseSettings(argc, argv, settings)) {
@@ -373,6 +412,7 @@ int main(int argc, char** argv) {
                 settings.exampleRuns);
     printTable(rows);
     printMemory(rows);
+    printSceneText(rows);
     printTargets(rows[1], rows[3], settings.display.empty() ? nullptr : &rows[4], rows[2], perFile);
     printLoad(rows);
     rusage usage;
