@@ -19,6 +19,10 @@ public:
     bool readI16(int16_t& value);
     bool readU32(uint32_t& value);
     bool readF32(float& value);
+    // Arrays of little-endian values, read with one call into the file.
+    bool readU16s(uint16_t* out, uint32_t count);
+    bool readU32s(uint32_t* out, uint32_t count);
+    bool readF32s(float* out, uint32_t count);
     // Reads a name up to its zero byte, storing at most size - 1 bytes and
     // zeros up to size; the rest of a longer name is read and dropped. A name
     // cut by the chunk's end ends there.

@@ -355,7 +355,7 @@ Outcome ChunkWalk::readPoints(ChunkCursor& in, MeshRecord& mesh) {
     if (int64_t(n) * 12 > in.remaining()) return Outcome::CountPastChunkEnd;
     float* vertices;
     if (!allocate(vertices, size_t(n) * 3)) return Outcome::OutOfMemory;
-    for (int i = 0; i < n * 3; ++i) in.readF32(vertices[i]);
+    in.readF32s(vertices, uint32_t(n) * 3);
     if (in.failure() != ChunkCursor::Failure::None) {
         std::free(vertices);
         return failureOf(in);
@@ -373,7 +373,7 @@ Outcome ChunkWalk::readPointFlags(ChunkCursor& in, MeshRecord& mesh) {
     if (int64_t(n) * 2 > in.remaining()) return Outcome::CountPastChunkEnd;
     uint16_t* flags;
     if (!allocate(flags, n)) return Outcome::OutOfMemory;
-    for (int i = 0; i < n; ++i) in.readU16(flags[i]);
+    in.readU16s(flags, n);
     if (in.failure() != ChunkCursor::Failure::None) {
         std::free(flags);
         return failureOf(in);
@@ -390,11 +390,16 @@ Outcome ChunkWalk::readFaces(ChunkCursor& in, MeshRecord& mesh) {
     if (int64_t(n) * 8 > in.remaining()) return Outcome::CountPastChunkEnd;
     MeshFace* faces;
     if (!allocate(faces, n)) return Outcome::OutOfMemory;
-    for (int i = 0; i < n; ++i) {
-        in.readU16(faces[i].a);
-        in.readU16(faces[i].b);
-        in.readU16(faces[i].c);
-        in.readU16(faces[i].flags);
+    static_assert(sizeof(MeshFace) == 8, "a face is four 16-bit values, as in the file");
+    if (in.read(faces, uint32_t(n) * 8)) {
+        for (int i = 0; i < n; ++i) {
+            uint8_t b[8];
+            std::memcpy(b, &faces[i], 8);
+            faces[i].a = uint16_t(b[0] | b[1] << 8);
+            faces[i].b = uint16_t(b[2] | b[3] << 8);
+            faces[i].c = uint16_t(b[4] | b[5] << 8);
+            faces[i].flags = uint16_t(b[6] | b[7] << 8);
+        }
     }
     if (in.failure() != ChunkCursor::Failure::None) {
         std::free(faces);
@@ -418,7 +423,7 @@ Outcome ChunkWalk::readMaterialGroup(ChunkCursor& in, MeshRecord& mesh) {
     if (mesh.materialGroupCount == 0xFFFF) return Outcome::SkipChunk;
     uint16_t* faces;
     if (!allocate(faces, n)) return Outcome::OutOfMemory;
-    for (int i = 0; i < n; ++i) in.readU16(faces[i]);
+    in.readU16s(faces, n);
     if (in.failure() != ChunkCursor::Failure::None) {
         std::free(faces);
         return failureOf(in);
@@ -445,11 +450,10 @@ Outcome ChunkWalk::readTexCoords(ChunkCursor& in, MeshRecord& mesh) {
     if (int64_t(n) * 8 > in.remaining()) return Outcome::CountPastChunkEnd;
     float* coords;
     if (!allocate(coords, size_t(n) * 2)) return Outcome::OutOfMemory;
-    for (int i = 0; i < n * 2; ++i) {
-        float v = 0.0f;
-        in.readF32(v);
+    if (in.readF32s(coords, uint32_t(n) * 2)) {
         // Some writers leave garbage in unmapped coordinates.
-        coords[i] = v >= -1e10f && v <= 1e10f ? v : 0.0f;
+        for (int i = 0; i < n * 2; ++i)
+            if (!(coords[i] >= -1e10f && coords[i] <= 1e10f)) coords[i] = 0.0f;
     }
     if (in.failure() != ChunkCursor::Failure::None) {
         std::free(coords);
@@ -466,7 +470,7 @@ Outcome ChunkWalk::readSmoothing(ChunkCursor& in, MeshRecord& mesh) {
     if (int64_t(n) * 4 > in.remaining()) return Outcome::CountPastChunkEnd;
     uint32_t* masks;
     if (!allocate(masks, size_t(n))) return Outcome::OutOfMemory;
-    for (int i = 0; i < n; ++i) in.readU32(masks[i]);
+    in.readU32s(masks, uint32_t(n));
     if (in.failure() != ChunkCursor::Failure::None) {
         std::free(masks);
         return failureOf(in);
