@@ -19,15 +19,18 @@ namespace {
 constexpr int kGroupCount = 33;
 constexpr int kIntsPerFace = 4;
 
-SoSeparator* groupSeparatorWithNormals(SoNormalBinding::Binding binding, const SbVec3f* normals, int count) {
+// A group separator with its normal binding and a normal node of count
+// vectors, which the caller fills in place between startEditing and
+// finishEditing rather than copying them in from an array of its own.
+SoSeparator* groupSeparatorWithNormals(SoNormalBinding::Binding binding, int count, SoMFVec3f*& vectors) {
     SoSeparator* groupSeparator = new SoSeparator;
     SoNormalBinding* normalBinding = new SoNormalBinding;
     normalBinding->value = binding;
     groupSeparator->addChild(normalBinding);
     SoNormal* normal = new SoNormal;
     normal->vector.setNum(count);
-    normal->vector.setValues(0, count, normals);
     groupSeparator->addChild(normal);
+    vectors = &normal->vector;
     return groupSeparator;
 }
 }  // namespace
@@ -39,6 +42,22 @@ MeshBuilder::MeshBuilder(SceneConverter* converter) : SceneConverter() {
     faceSetParent = converter->getMaterialSeparator();
     vertexFaceTable = new VertexFaceTable(currentMesh);
     vertexFaceTable->fill();
+    computeFaceNormals();
+}
+
+// Every vertex normal sums the normals of the faces around it; computing each
+// once per instance saves doing it again at each of its corners and groups.
+void MeshBuilder::computeFaceNormals() {
+    const int faces = vertexFaceTable->faceCount();
+    faceNormalCache.assign(size_t(faces) * 3, 0.0f);
+    NormalCalculator normals;
+    const float* vertices = currentMesh ? currentMesh->vertices : nullptr;
+    for (int f = 0; f < faces; ++f) {
+        if (!vertexFaceTable->isUsableFace(f)) continue;
+        const MeshFace& face = currentMesh->faces[f];
+        normals.faceNormal(vertices + 3 * face.a, vertices + 3 * face.b, vertices + 3 * face.c,
+                           &faceNormalCache[size_t(f) * 3]);
+    }
 }
 
 MeshBuilder::~MeshBuilder() {
@@ -114,7 +133,9 @@ void MeshBuilder::buildCoordinates() {
 }
 
 void MeshBuilder::buildFaceNormalGroup(const int32_t* list, int faceCount, const NormalCalculator& normals) {
-    SbVec3f* vectors = new SbVec3f[faceCount];
+    SoMFVec3f* field;
+    SoSeparator* groupSeparator = groupSeparatorWithNormals(SoNormalBinding::PER_FACE, faceCount, field);
+    SbVec3f* vectors = field->startEditing();
     const float* vertices = currentMesh->vertices;
     for (int i = 0; i < faceCount; ++i) {
         const int32_t* face = list + i * kIntsPerFace;
@@ -122,14 +143,15 @@ void MeshBuilder::buildFaceNormalGroup(const int32_t* list, int faceCount, const
         normals.faceNormal(vertices + 3 * face[0], vertices + 3 * face[1], vertices + 3 * face[2], n);
         vectors[i].setValue(n);
     }
-    SoSeparator* groupSeparator = groupSeparatorWithNormals(SoNormalBinding::PER_FACE, vectors, faceCount);
-    delete[] vectors;
+    field->finishEditing();
     buildFaceSet(list, groupSeparator, faceCount);
 }
 
 void MeshBuilder::buildVertexNormalGroup(const int32_t* list, int faceCount, uint32_t group,
                                          const NormalCalculator& normals) {
-    SbVec3f* vectors = new SbVec3f[3 * faceCount];
+    SoMFVec3f* field;
+    SoSeparator* groupSeparator = groupSeparatorWithNormals(SoNormalBinding::PER_VERTEX, 3 * faceCount, field);
+    SbVec3f* vectors = field->startEditing();
     // A vertex's normal within one group is the same at every corner that uses
     // it; computing it once per vertex keeps a fan of thousands of faces around
     // one vertex linear instead of quadratic.
@@ -146,8 +168,7 @@ void MeshBuilder::buildVertexNormalGroup(const int32_t* list, int faceCount, uin
         vectors[i].setValue(n);
         first = i;
     }
-    SoSeparator* groupSeparator = groupSeparatorWithNormals(SoNormalBinding::PER_VERTEX, vectors, 3 * faceCount);
-    delete[] vectors;
+    field->finishEditing();
     buildFaceSet(list, groupSeparator, faceCount);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "convert/SceneConverter.h"
 
@@ -21,6 +22,8 @@ public:
 
     const MeshRecord* mesh() const { return currentMesh; }
     const VertexFaceTable* table() const { return vertexFaceTable; }
+    // Three floats per face, the normal of each face the table holds.
+    const float* faceNormals() const { return faceNormalCache.data(); }
 
 private:
     void buildCoordinates();
@@ -28,7 +31,10 @@ private:
     void buildFaceNormalGroup(const int32_t* list, int faceCount, const NormalCalculator& normals);
     void buildVertexNormalGroup(const int32_t* list, int faceCount, uint32_t group, const NormalCalculator& normals);
 
+    void computeFaceNormals();
+
     VertexFaceTable* vertexFaceTable;
+    std::vector<float> faceNormalCache;
     SoSeparator* coordinateParent;
     SoSeparator* faceSetParent;
 };

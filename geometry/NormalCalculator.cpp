@@ -4,7 +4,6 @@
 
 #include "geometry/MeshBuilder.h"
 #include "geometry/VertexFaceTable.h"
-#include "reader/ModelRecords.h"
 
 namespace {
 // A degenerate triangle's (0, 0, 0) is written as it is; normalize would
@@ -18,11 +17,11 @@ void normalizeUnlessZero(const float v[3], float out[3]) {
 }
 }  // namespace
 
-NormalCalculator::NormalCalculator() : mesh(nullptr), table(nullptr), lists(nullptr) {}
+NormalCalculator::NormalCalculator() : table(nullptr), lists(nullptr), faceNormals(nullptr) {}
 
 NormalCalculator& NormalCalculator::bind(const MeshBuilder& builder) {
-    mesh = builder.mesh();
     table = builder.table();
+    faceNormals = builder.faceNormals();
     lists = table ? table->getLists() : nullptr;
     return *this;
 }
@@ -45,10 +44,8 @@ void NormalCalculator::vertexNormal(int vertex, uint32_t group, float out[3]) co
         for (int32_t i = 0; i < list.getCount(); ++i) {
             const VertexFaceEntry& entry = list.item(i);
             if ((entry.mask & bit) == 0) continue;
-            // Only usable faces are entered, so their corners are in range.
-            const MeshFace& face = mesh->faces[entry.face];
-            float n[3];
-            faceNormal(mesh->vertices + 3 * face.a, mesh->vertices + 3 * face.b, mesh->vertices + 3 * face.c, n);
+            // Only usable faces are entered, and the builder has the normal of each.
+            const float* n = faceNormals + 3 * size_t(entry.face);
             sum[0] = sum[0] + n[0];
             sum[1] = sum[1] + n[1];
             sum[2] = sum[2] + n[2];

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-struct MeshRecord;
 struct VertexFaceList;
 class VertexFaceTable;
 class MeshBuilder;
@@ -22,7 +21,7 @@ public:
     void dotTruncated(const float a[3], const float b[3], int& out) const;
 
 private:
-    const MeshRecord* mesh;
     const VertexFaceTable* table;
     const VertexFaceList* lists;
+    const float* faceNormals;
 };

@@ -62,8 +62,8 @@ uint32_t VertexFaceTable::smoothingMask(int face) const {
 }
 
 SbIntList* VertexFaceTable::groupsOfFace(int face) {
-    delete groupList;
-    groupList = new SbIntList;
+    if (!groupList) groupList = new SbIntList;
+    groupList->truncate(0);
     uint32_t mask = smoothingMask(face);
     if (mask == 0) groupList->append(0);
     for (int i = 0; mask != 0; ++i, mask >>= 1)
