@@ -1,5 +1,6 @@
 #include "reader/ChunkCursor.h"
 
+#include <algorithm>
 #include <cstring>
 
 ChunkCursor::ChunkCursor(FILE* input, int64_t start, int64_t chunkEnd) : file(input), position(start), end(chunkEnd) {}
@@ -48,44 +49,34 @@ bool ChunkCursor::readF32(float& value) {
     return true;
 }
 
-// The bytes of a value array are read in place and then put in host order,
-// which leaves them as they are on little-endian machines.
-bool ChunkCursor::readU16s(uint16_t* out, uint32_t count) {
-    if (count > UINT32_MAX / 2 || !read(out, count * 2)) return false;
-#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-    for (uint32_t i = 0; i < count; ++i) {
-        uint8_t b[2];
-        std::memcpy(b, out + i, 2);
-        out[i] = uint16_t(b[0] | b[1] << 8);
-    }
+namespace {
+// Puts values read as little-endian bytes in host order: their bytes are
+// reversed on big-endian machines and left as they are elsewhere.
+void toHostOrder(void* values, uint32_t count, uint32_t size) {
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    auto* bytes = static_cast<unsigned char*>(values);
+    for (uint32_t i = 0; i < count; ++i, bytes += size) std::reverse(bytes, bytes + size);
+#else
+    (void)values;
+    (void)count;
+    (void)size;
 #endif
+}
+}  // namespace
+
+bool ChunkCursor::readArray(void* out, uint32_t count, uint32_t size) {
+    if (count > UINT32_MAX / size || !read(out, count * size)) return false;
+    toHostOrder(out, count, size);
     return true;
 }
 
-bool ChunkCursor::readU32s(uint32_t* out, uint32_t count) {
-    if (count > UINT32_MAX / 4 || !read(out, count * 4)) return false;
-#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-    for (uint32_t i = 0; i < count; ++i) {
-        uint8_t b[4];
-        std::memcpy(b, out + i, 4);
-        out[i] = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-    }
-#endif
-    return true;
-}
+bool ChunkCursor::readU16s(uint16_t* out, uint32_t count) { return readArray(out, count, 2); }
+
+bool ChunkCursor::readU32s(uint32_t* out, uint32_t count) { return readArray(out, count, 4); }
 
 bool ChunkCursor::readF32s(float* out, uint32_t count) {
-    static_assert(sizeof(float) == sizeof(uint32_t), "floats are read as their 32-bit patterns");
-    if (count > UINT32_MAX / 4 || !read(out, count * 4)) return false;
-#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-    for (uint32_t i = 0; i < count; ++i) {
-        uint8_t b[4];
-        std::memcpy(b, out + i, 4);
-        const uint32_t bits = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-        std::memcpy(out + i, &bits, 4);
-    }
-#endif
-    return true;
+    static_assert(sizeof(float) == 4, "floats are read as their 32-bit patterns");
+    return readArray(out, count, 4);
 }
 
 bool ChunkCursor::readName(char* out, int size) {

@@ -33,6 +33,8 @@ public:
     Failure failure() const { return failed; }
 
 private:
+    bool readArray(void* out, uint32_t count, uint32_t size);
+
     FILE* file;
     int64_t position;
     int64_t end;
