@@ -1,29 +1,52 @@
 #!/usr/bin/env bash
-# Builds the reader's fuzz target and fuzzes it for the given number of seconds.
-# Exits non-zero on any crash, leak, timeout or out-of-memory; the input that
-# caused it is left in the work folder as crash-*, leak-*, timeout-* or oom-*.
+# Builds the fuzz targets and fuzzes for the given number of seconds: the
+# reader alone (fast, many inputs a second) and the whole conversion up to the
+# scene graph (slower, reaches the builders), half the time each unless one is
+# named. Exits non-zero on any crash, leak, timeout or out-of-memory; the input
+# that caused it is left in the target's work folder as crash-*, leak-*,
+# timeout-* or oom-*.
 #
-#   fuzz/run.sh SECONDS [BUILD_DIR]
+#   fuzz/run.sh SECONDS [reader|converter|both]
+#
+# Replaying a converter input shows its report only with KESTRAV_FUZZ_LOUD=1,
+# since the target silences the converter's messages.
 set -euo pipefail
 
-seconds=${1:?usage: fuzz/run.sh SECONDS [BUILD_DIR]}
+seconds=${1:?usage: fuzz/run.sh SECONDS [reader|converter|both]}
+which=${2:-both}
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${2:-$root/build-fuzz}
-work=$root/fuzz/corpus-work
+build=$root/build-fuzz
 models=${KESTRAV_CORPUS:-$root/../shared/corpus}
+
+case $which in
+  reader | converter) targets=("$which") ;;
+  both) targets=(reader converter) seconds=$((seconds / 2)) ;;
+  *) echo "usage: fuzz/run.sh SECONDS [reader|converter|both]" >&2; exit 2 ;;
+esac
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKESTRAV_FUZZ=ON -DKESTRAV_TESTS=OFF >/dev/null
-ninja -C "$build" -j2 reader_fuzz reader_fuzz_seeds
+ninja -C "$build" -j2 reader_fuzz converter_fuzz reader_fuzz_seeds
 
-mkdir -p "$work/corpus" "$work/seeds"
-"$build/fuzz/reader_fuzz_seeds" "$work/seeds"
-cp "$root"/tests/regressions/*.3ds "$work/seeds/" 2>/dev/null || true
+seeds=$root/fuzz/seeds-work
+mkdir -p "$seeds"
+"$build/fuzz/reader_fuzz_seeds" "$seeds"
+cp "$root"/tests/regressions/*.3ds "$seeds/" 2>/dev/null || true
 if [ -d "$models" ]; then
-  find "$models" -maxdepth 1 -iname '*.3ds' -exec cp {} "$work/seeds/" \;
+  find "$models" -maxdepth 1 -iname '*.3ds' -exec cp {} "$seeds/" \;
 fi
 
-# New inputs go into the first folder; the seeds are only read.
-"$build/fuzz/reader_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
-  -print_final_stats=1 -dict="$root/fuzz/reader.dict" -artifact_prefix="$work/" \
-  "$work/corpus" "$work/seeds"
+# Coin keeps some memory for the life of the process.
+export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
+
+for target in "${targets[@]}"; do
+  # The reader's work folder keeps its old name, so earlier runs' inputs stay.
+  work=$root/fuzz/corpus-work
+  [ "$target" = converter ] && work=$root/fuzz/converter-work
+  mkdir -p "$work/corpus"
+  echo "== fuzzing the ${target} for ${seconds} s"
+  # New inputs go into the first folder; the seeds are only read.
+  "$build/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
+    -print_final_stats=1 -dict="$root/fuzz/reader.dict" -artifact_prefix="$work/" \
+    "$work/corpus" "$seeds"
+done
