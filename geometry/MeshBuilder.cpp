@@ -50,13 +50,12 @@ MeshBuilder::MeshBuilder(SceneConverter* converter) : SceneConverter() {
 void MeshBuilder::computeFaceNormals() {
     const int faces = vertexFaceTable->faceCount();
     faceNormalCache.assign(size_t(faces) * 3, 0.0f);
-    NormalCalculator normals;
     const float* vertices = currentMesh ? currentMesh->vertices : nullptr;
     for (int f = 0; f < faces; ++f) {
         if (!vertexFaceTable->isUsableFace(f)) continue;
         const MeshFace& face = currentMesh->faces[f];
-        normals.faceNormal(vertices + 3 * face.a, vertices + 3 * face.b, vertices + 3 * face.c,
-                           &faceNormalCache[size_t(f) * 3]);
+        NormalCalculator::faceNormal(vertices + 3 * face.a, vertices + 3 * face.b, vertices + 3 * face.c,
+                                     &faceNormalCache[size_t(f) * 3]);
     }
 }
 
@@ -65,10 +64,7 @@ MeshBuilder::~MeshBuilder() {
     vertexFaceTable = nullptr;
 }
 
-MeshBuilder* MeshBuilder::setFaceSetParent(SoSeparator* parent) {
-    faceSetParent = parent;
-    return this;
-}
+void MeshBuilder::setFaceSetParent(SoSeparator* parent) { faceSetParent = parent; }
 
 void MeshBuilder::buildGeometry(int materialGroupIndex, int shading) {
     buildCoordinates();
@@ -109,14 +105,13 @@ void MeshBuilder::buildGeometry(int materialGroupIndex, int shading) {
         }
     }
 
-    NormalCalculator normals;
-    normals.bind(*this);
-    if (counts[0] != 0) buildFaceNormalGroup(lists, counts[0], normals);
+    const NormalCalculator normals(*vertexFaceTable, faceNormalCache.data());
+    if (counts[0] != 0) buildFaceNormalGroup(lists, counts[0]);
     const bool flat = shading == 1 || options.flatShading != 0;
     for (int g = 1; g < kGroupCount; ++g) {
         if (counts[g] == 0) continue;
         if (flat)
-            buildFaceNormalGroup(lists + g * stride, counts[g], normals);
+            buildFaceNormalGroup(lists + g * stride, counts[g]);
         else
             buildVertexNormalGroup(lists + g * stride, counts[g], uint32_t(g), normals);
     }
@@ -132,7 +127,7 @@ void MeshBuilder::buildCoordinates() {
     coordinateParent->addChild(coordinates);
 }
 
-void MeshBuilder::buildFaceNormalGroup(const int32_t* list, int faceCount, const NormalCalculator& normals) {
+void MeshBuilder::buildFaceNormalGroup(const int32_t* list, int faceCount) {
     SoMFVec3f* field;
     SoSeparator* groupSeparator = groupSeparatorWithNormals(SoNormalBinding::PER_FACE, faceCount, field);
     SbVec3f* vectors = field->startEditing();
@@ -140,7 +135,7 @@ void MeshBuilder::buildFaceNormalGroup(const int32_t* list, int faceCount, const
     for (int i = 0; i < faceCount; ++i) {
         const int32_t* face = list + i * kIntsPerFace;
         float n[3];
-        normals.faceNormal(vertices + 3 * face[0], vertices + 3 * face[1], vertices + 3 * face[2], n);
+        NormalCalculator::faceNormal(vertices + 3 * face[0], vertices + 3 * face[1], vertices + 3 * face[2], n);
         vectors[i].setValue(n);
     }
     field->finishEditing();

@@ -17,10 +17,9 @@ public:
     MeshBuilder(const MeshBuilder&) = delete;
     MeshBuilder& operator=(const MeshBuilder&) = delete;
 
-    MeshBuilder* setFaceSetParent(SoSeparator* parent);
+    void setFaceSetParent(SoSeparator* parent);
     void buildGeometry(int materialGroupIndex, int shading);
 
-    const MeshRecord* mesh() const { return currentMesh; }
     const VertexFaceTable* table() const { return vertexFaceTable; }
     // Three floats per face, the normal of each face the table holds.
     const float* faceNormals() const { return faceNormalCache.data(); }
@@ -28,7 +27,7 @@ public:
 private:
     void buildCoordinates();
     void buildFaceSet(const int32_t* list, SoSeparator* groupSeparator, int faceCount);
-    void buildFaceNormalGroup(const int32_t* list, int faceCount, const NormalCalculator& normals);
+    void buildFaceNormalGroup(const int32_t* list, int faceCount);
     void buildVertexNormalGroup(const int32_t* list, int faceCount, uint32_t group, const NormalCalculator& normals);
 
     void computeFaceNormals();

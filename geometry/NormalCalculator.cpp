@@ -2,7 +2,7 @@
 
 #include <Inventor/SbVec3f.h>
 
-#include "geometry/MeshBuilder.h"
+#include "geometry/VectorOps.h"
 #include "geometry/VertexFaceTable.h"
 
 namespace {
@@ -17,16 +17,10 @@ void normalizeUnlessZero(const float v[3], float out[3]) {
 }
 }  // namespace
 
-NormalCalculator::NormalCalculator() : table(nullptr), lists(nullptr), faceNormals(nullptr) {}
+NormalCalculator::NormalCalculator(const VertexFaceTable& vertexFaceTable, const float* normals)
+    : table(vertexFaceTable), lists(vertexFaceTable.getLists()), faceNormals(normals) {}
 
-NormalCalculator& NormalCalculator::bind(const MeshBuilder& builder) {
-    table = builder.table();
-    faceNormals = builder.faceNormals();
-    lists = table ? table->getLists() : nullptr;
-    return *this;
-}
-
-void NormalCalculator::faceNormal(const float* p0, const float* p1, const float* p2, float out[3]) const {
+void NormalCalculator::faceNormal(const float* p0, const float* p1, const float* p2, float out[3]) {
     float e1[3], e2[3], n[3];
     subtract(p2, p1, e1);
     subtract(p0, p1, e2);
@@ -36,7 +30,7 @@ void NormalCalculator::faceNormal(const float* p0, const float* p1, const float*
 
 void NormalCalculator::vertexNormal(int vertex, uint32_t group, float out[3]) const {
     float sum[3] = {0.0f, 0.0f, 0.0f};
-    const bool known = table && vertex >= 0 && vertex < table->vertexCount();
+    const bool known = vertex >= 0 && vertex < table.vertexCount();
     if (known && group >= 1 && group <= 32) {
         const uint32_t bit = 1u << (group - 1);
         const VertexFaceList& list = lists[vertex];
@@ -60,33 +54,4 @@ void NormalCalculator::vertexNormal(int vertex, uint32_t group, float out[3]) co
         sum[2] = sum[2] / divisor;
     }
     normalizeUnlessZero(sum, out);
-}
-
-void NormalCalculator::subtract(const float a[3], const float b[3], float out[3]) const {
-    out[0] = a[0] - b[0];
-    out[1] = a[1] - b[1];
-    out[2] = a[2] - b[2];
-}
-
-void NormalCalculator::cross(const float a[3], const float b[3], float out[3]) const {
-    const float x = a[1] * b[2] - a[2] * b[1];
-    const float y = a[2] * b[0] - a[0] * b[2];
-    const float z = a[0] * b[1] - a[1] * b[0];
-    out[0] = x;
-    out[1] = y;
-    out[2] = z;
-}
-
-void NormalCalculator::dotTruncated(const float a[3], const float b[3], int& out) const {
-    const float dot = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-    // Converting a float outside int's range is undefined; such a dot (or NaN)
-    // can only come from absurd vertex data, so it is clamped.
-    if (!(dot == dot))
-        out = 0;
-    else if (dot >= 2147483648.0f)
-        out = INT32_MAX;
-    else if (dot <= -2147483648.0f)
-        out = INT32_MIN;
-    else
-        out = int(dot);
 }

@@ -9,7 +9,7 @@
 
 #include <cmath>
 
-#include "geometry/NormalCalculator.h"
+#include "geometry/VectorOps.h"
 
 namespace {
 
@@ -175,11 +175,10 @@ const KeyframeNode* TransformBuilder::resolveParent(const KeyframeNode* node) co
 // less, so a mirrored frame with short axes is drawn unmirrored.
 bool TransformBuilder::frameIsMirrored() const {
     const float* m = currentMesh->matrix;
-    const NormalCalculator vectors;
     float normal[3];
-    vectors.cross(&m[0], &m[3], normal);
+    cross(&m[0], &m[3], normal);
     int tripleProduct = 0;
-    vectors.dotTruncated(normal, &m[6], tripleProduct);
+    dotTruncated(normal, &m[6], tripleProduct);
     return tripleProduct < 0;
 }
 

@@ -113,7 +113,7 @@ SbVec3f faceNormalOf(const TestMesh& mesh, int f) {
     const MeshFace& fc = mesh.faces[f];
     const float* v = mesh.vertices.data();
     float n[3];
-    NormalCalculator().faceNormal(v + 3 * fc.a, v + 3 * fc.b, v + 3 * fc.c, n);
+    NormalCalculator::faceNormal(v + 3 * fc.a, v + 3 * fc.b, v + 3 * fc.c, n);
     return SbVec3f(n);
 }
 
@@ -242,8 +242,10 @@ TEST_F(MeshBuilderTest, MaterialGroupsSelectFacesInTheirOwnOrder) {
     second->ref();
     {
         MeshBuilder builder(&fixture);
-        builder.setFaceSetParent(first)->buildGeometry(0, 0);
-        builder.setFaceSetParent(second)->buildGeometry(1, 0);
+        builder.setFaceSetParent(first);
+        builder.buildGeometry(0, 0);
+        builder.setFaceSetParent(second);
+        builder.buildGeometry(1, 0);
     }
     EXPECT_EQ(fixture.materials()->getNumChildren(), 0);
 
@@ -343,8 +345,7 @@ TEST_F(MeshBuilderTest, EveryCornerOfAVertexGetsTheNormalTheCalculatorGivesIt) {
     ASSERT_EQ(normals.size(), size_t(3 * rim));
 
     MeshBuilder builder(&fixture);
-    NormalCalculator calculator;
-    calculator.bind(builder);
+    const NormalCalculator calculator(*builder.table(), builder.faceNormals());
     for (int corner = 0; corner < 3 * rim; ++corner) {
         float expected[3];
         calculator.vertexNormal(index[size_t(corner / 3 * 4 + corner % 3)], 1, expected);

@@ -12,6 +12,7 @@
 
 #include "geometry/MeshBuilder.h"
 #include "geometry/NormalCalculator.h"
+#include "geometry/VectorOps.h"
 #include "geometry/VertexFaceTable.h"
 #include "tests/support/BuilderFixture.h"
 
@@ -65,7 +66,7 @@ SbVec3f faceNormalOf(const TestMesh& mesh, int f) {
     const MeshFace& fc = mesh.faces[f];
     const float* v = mesh.vertices.data();
     float n[3];
-    NormalCalculator().faceNormal(v + 3 * fc.a, v + 3 * fc.b, v + 3 * fc.c, n);
+    NormalCalculator::faceNormal(v + 3 * fc.a, v + 3 * fc.b, v + 3 * fc.c, n);
     return SbVec3f(n);
 }
 
@@ -83,8 +84,7 @@ SbVec3f vertexNormalOf(TestMesh& mesh, int vertex, uint32_t group) {
     BuilderFixture fixture;
     fixture.setMesh(mesh.get());
     MeshBuilder builder(&fixture);
-    NormalCalculator calculator;
-    calculator.bind(builder);
+    const NormalCalculator calculator(*builder.table(), builder.faceNormals());
     float n[3];
     calculator.vertexNormal(vertex, group, n);
     return SbVec3f(n);
@@ -212,68 +212,64 @@ TEST(VertexFaceTable, MissingArraysCountAsEmpty) {
 
 TEST(NormalCalculator, FaceNormalFollowsWindingAndIsUnitLength) {
     const float o[3] = {0, 0, 0}, x[3] = {1, 0, 0}, y[3] = {0, 1, 0};
-    NormalCalculator calculator;
     float n[3];
-    calculator.faceNormal(o, x, y, n);
+    NormalCalculator::faceNormal(o, x, y, n);
     EXPECT_EQ(SbVec3f(n), SbVec3f(0, 0, 1));
-    calculator.faceNormal(o, y, x, n);
+    NormalCalculator::faceNormal(o, y, x, n);
     EXPECT_EQ(SbVec3f(n), SbVec3f(0, 0, -1));
 
     const float x2[3] = {2, 0, 0}, y3[3] = {0, 3, 0};
-    calculator.faceNormal(o, x2, y3, n);
+    NormalCalculator::faceNormal(o, x2, y3, n);
     EXPECT_EQ(SbVec3f(n), SbVec3f(0, 0, 1));
 }
 
 TEST(NormalCalculator, DegenerateTriangleGivesZeroUnnormalised) {
     const float a[3] = {0, 0, 0}, b[3] = {1, 1, 1}, c[3] = {2, 2, 2};
     float n[3] = {7, 7, 7};
-    NormalCalculator().faceNormal(a, b, c, n);
+    NormalCalculator::faceNormal(a, b, c, n);
     EXPECT_EQ(n[0], 0.0f);
     EXPECT_EQ(n[1], 0.0f);
     EXPECT_EQ(n[2], 0.0f);
     EXPECT_FALSE(std::isnan(n[0]) || std::isnan(n[1]) || std::isnan(n[2]));
 }
 
-TEST(NormalCalculator, VectorOperations) {
-    NormalCalculator calculator;
+TEST(VectorOps, SubtractAndCross) {
     float a[3] = {1, 2, 3};
     const float b[3] = {4, 5, 6};
     float out[3];
-    calculator.subtract(a, b, out);
+    subtract(a, b, out);
     EXPECT_EQ(SbVec3f(out), SbVec3f(-3, -3, -3));
-    calculator.cross(a, b, out);
+    cross(a, b, out);
     EXPECT_EQ(SbVec3f(out), SbVec3f(-3, 6, -3));
     // The result may overwrite an operand.
-    calculator.cross(a, b, a);
+    cross(a, b, a);
     EXPECT_EQ(SbVec3f(a), SbVec3f(-3, 6, -3));
 }
 
-TEST(NormalCalculator, DotTruncatesTowardZero) {
-    NormalCalculator calculator;
+TEST(VectorOps, DotTruncatesTowardZero) {
     const float one[3] = {1, 0, 0};
     int out = 99;
     const float nearOne[3] = {0.99f, 5, 5};
-    calculator.dotTruncated(one, nearOne, out);
+    dotTruncated(one, nearOne, out);
     EXPECT_EQ(out, 0);
     const float minusOneAndHalf[3] = {-1.5f, 0, 0};
-    calculator.dotTruncated(one, minusOneAndHalf, out);
+    dotTruncated(one, minusOneAndHalf, out);
     EXPECT_EQ(out, -1);
     const float a[3] = {2, 3, 4}, b[3] = {1, 1, 0.5f};
-    calculator.dotTruncated(a, b, out);
+    dotTruncated(a, b, out);
     EXPECT_EQ(out, 7);
 }
 
-TEST(NormalCalculator, DotOutsideIntRangeIsClamped) {
-    NormalCalculator calculator;
+TEST(VectorOps, DotOutsideIntRangeIsClamped) {
     const float one[3] = {1, 0, 0};
     const float huge[3] = {1e30f, 0, 0}, hugeNegative[3] = {-1e30f, 0, 0};
     const float nan[3] = {std::numeric_limits<float>::quiet_NaN(), 0, 0};
     int out = 5;
-    calculator.dotTruncated(one, huge, out);
+    dotTruncated(one, huge, out);
     EXPECT_EQ(out, std::numeric_limits<int>::max());
-    calculator.dotTruncated(one, hugeNegative, out);
+    dotTruncated(one, hugeNegative, out);
     EXPECT_EQ(out, std::numeric_limits<int>::min());
-    calculator.dotTruncated(one, nan, out);
+    dotTruncated(one, nan, out);
     EXPECT_EQ(out, 0);
 }
 
