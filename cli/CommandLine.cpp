@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
 namespace {
 const int kMalformedStatus = 2;
@@ -59,8 +60,11 @@ CommandLineVerdict decideCommandLine(int argc, const char* const* argv, Converte
     return CommandLineVerdict::Malformed;
 }
 
+// In one write, so the text is never interleaved with another program's.
 void printUsage() {
-    for (const char* line : kUsageLines) std::cout << line;
+    std::string text;
+    for (const char* line : kUsageLines) text += line;
+    std::cout << text;
 }
 
 void parseCommandLine(int argc, char** argv, ConverterOptions& options) {

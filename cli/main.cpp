@@ -16,7 +16,6 @@ const char* const kApplicationName = "Graduation Thesis: 3ds -> Open Inventor";
 const char* const kNoDisplayMessage =
     "The examine viewer needs a display, and none could be opened (is DISPLAY set?).\n";
 
-// SoQt aborts when it cannot reach an X server, so ask Xlib first.
 bool displayReachable() {
     Display* display = XOpenDisplay(nullptr);
     if (!display) return false;
@@ -58,16 +57,14 @@ int finish(SceneConverter* converter, int status) {
     return status;
 }
 
-// Without a display only the conversion can run: Coin without its GUI binding.
-int convertWithoutDisplay(int argc, char** argv) {
+// Converts with Coin alone: a plain conversion never starts the GUI toolkit,
+// display or not.
+int convertOnly(const ConverterOptions& options) {
     SoDB::init();
-    ConverterOptions options;
-    options.programPath = argv[0];
-    parseCommandLine(argc, argv, options);
-
     SceneConverter* converter = new SceneConverter(options);
     converter->build();
     if (!converter->outputWritten()) return finish(converter, 1);
+    // The viewer was asked for, but no display can show it; -e still wrote the scene.
     if (options.examineViewer || options.viewOnly) {
         std::cerr << kNoDisplayMessage;
         return finish(converter, 1);
@@ -75,29 +72,31 @@ int convertWithoutDisplay(int argc, char** argv) {
     return finish(converter, 0);
 }
 
+int convertAndView(const ConverterOptions& options) {
+    QWidget* mainWindow = SoQt::init(kApplicationName, "SoQt");
+    SoQtExaminerViewer* viewer = new KestravViewer(mainWindow);
+    SceneConverter* converter = new SceneConverter(options);
+    SoSeparator* root = converter->build();
+    if (!converter->outputWritten()) return finish(converter, 1);
+
+    viewer->setSceneGraph(root);
+    // The conversion only named the images; the viewer needs their pixels.
+    loadTextureImages(root);
+    viewer->setFeedbackVisibility(TRUE);
+    viewer->show();
+    SoQt::show(mainWindow);
+    SoQt::mainLoop();
+    return finish(converter, 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!displayReachable()) return convertWithoutDisplay(argc, argv);
-
-    QWidget* mainWindow = SoQt::init(kApplicationName, "SoQt");
-    SoQtExaminerViewer* viewer = new KestravViewer(mainWindow);
     ConverterOptions options;
     options.programPath = argv[0];
     parseCommandLine(argc, argv, options);
-
-    SceneConverter* converter = new SceneConverter(options);
-    SoSeparator* root = converter->build();
-    viewer->setSceneGraph(root);
-    if (!converter->outputWritten()) return finish(converter, 1);
-
-    if (options.examineViewer || options.viewOnly) {
-        // The conversion only named the images; the viewer needs their pixels.
-        loadTextureImages(root);
-        viewer->setFeedbackVisibility(TRUE);
-        viewer->show();
-        SoQt::show(mainWindow);
-        SoQt::mainLoop();
-    }
-    return finish(converter, 0);
+    // SoQt aborts when it cannot reach an X server, so it starts only for the
+    // viewer and only once a display is known to answer.
+    if ((options.examineViewer || options.viewOnly) && displayReachable()) return convertAndView(options);
+    return convertOnly(options);
 }

@@ -35,8 +35,9 @@ SceneConverter::SceneConverter(ConverterOptions converterOptions) : SceneConvert
         std::cerr << kCannotReadMessage;
         std::exit(1);
     }
+    // One write per message, so the lines of conversions sharing a stderr stay whole.
     if (database.lastWalkEnd() != WalkEnd::Complete)
-        std::cerr << kDamagedPrefix << options.inputPath << kDamagedSuffix;
+        std::cerr << (kDamagedPrefix + options.inputPath + kDamagedSuffix);
     database.getMeshList(meshList);
     root = new SoSeparator;
     root->ref();
@@ -56,7 +57,7 @@ SoSeparator* SceneConverter::build() {
     if (!options.viewOnly) {
         std::string failure;
         writeSucceeded = writeScene(root, options.outputPath, failure);
-        if (!writeSucceeded) std::cerr << failure << '\n';
+        if (!writeSucceeded) std::cerr << (failure + '\n');
     }
     return root;
 }
