@@ -15,111 +15,25 @@ const uint32_t kSeed = 20240607;
 // Skipped by the reader; written so the files look like a modeller's.
 const uint16_t M3D_VERSION = 0x0002;
 
-struct Grid {
-    int columns = 0;
-    int rows = 0;
-    std::vector<float> vertices;   // columns * rows * 3
-    std::vector<float> texCoords;  // columns * rows * 2
-    std::vector<MeshFace> faces;
-};
-
-// A bumpy sheet of columns x rows vertices at origin; triangles per cell: one
-// (the limit mesh) or two.
-Grid heightField(int columns, int rows, const float origin[3], int trianglesPerCell) {
-    Grid grid;
-    grid.columns = columns;
-    grid.rows = rows;
-    for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < columns; ++x) {
-            grid.vertices.push_back(origin[0] + float(x));
-            grid.vertices.push_back(origin[1] + float(y));
-            grid.vertices.push_back(origin[2] + 2.0f * std::sin(0.3f * float(x)) * std::cos(0.2f * float(y)));
-            grid.texCoords.push_back(float(x) / float(columns - 1));
-            grid.texCoords.push_back(float(y) / float(rows - 1));
-        }
-    for (int y = 0; y + 1 < rows; ++y)
-        for (int x = 0; x + 1 < columns; ++x) {
-            const uint16_t corner = uint16_t(y * columns + x);
-            const uint16_t right = uint16_t(corner + 1), up = uint16_t(corner + columns),
-                           diagonal = uint16_t(corner + columns + 1);
-            grid.faces.push_back({corner, right, diagonal, 7});
-            if (trianglesPerCell == 2) grid.faces.push_back({corner, diagonal, up, 7});
-        }
-    return grid;
-}
-
-Chunk3ds pointArray(const std::vector<float>& vertices) {
-    Chunk3ds points(POINT_ARRAY);
-    points.u16(uint16_t(vertices.size() / 3));
-    for (float v : vertices) points.f32(v);
-    return points;
-}
-
-Chunk3ds texVerts(const std::vector<float>& texCoords) {
-    Chunk3ds coordinates(TEX_VERTS);
-    coordinates.u16(uint16_t(texCoords.size() / 2));
-    for (float v : texCoords) coordinates.f32(v);
-    return coordinates;
-}
-
-Chunk3ds materialGroup(const char* material, uint32_t firstFace, uint32_t endFace) {
-    Chunk3ds group(MSH_MAT_GROUP);
-    group.name(material).u16(uint16_t(endFace - firstFace));
-    for (uint32_t f = firstFace; f < endFace; ++f) group.u16(uint16_t(f));
-    return group;
-}
-
-Chunk3ds faceArray(const std::vector<MeshFace>& faces) {
-    Chunk3ds chunk(FACE_ARRAY);
-    chunk.u16(uint16_t(faces.size()));
-    for (const MeshFace& face : faces) chunk.u16(face.a).u16(face.b).u16(face.c).u16(face.flags);
-    return chunk;
-}
-
-Chunk3ds meshMatrix(const float origin[3]) {
-    return Chunk3ds(MESH_MATRIX).floats({1, 0, 0, 0, 1, 0, 0, 0, 1, origin[0], origin[1], origin[2]});
-}
-
-Chunk3ds namedMesh(const std::string& name, const Chunk3ds& triangles) {
-    return Chunk3ds(NAMED_OBJECT).name(name).add(triangles);
-}
-
-Chunk3ds colour(uint16_t id, uint8_t r, uint8_t g, uint8_t b) {
-    return Chunk3ds(id).add(Chunk3ds(COLOR_24).u8(r).u8(g).u8(b));
-}
-
-Chunk3ds percentage(uint16_t id, int16_t percent) { return Chunk3ds(id).add(Chunk3ds(INT_PERCENTAGE).i16(percent)); }
-
 Chunk3ds material(const char* name, uint8_t r, uint8_t g, uint8_t b, uint16_t shading, const char* image) {
-    Chunk3ds entry(MAT_ENTRY);
-    entry.add(Chunk3ds(MAT_NAME).name(name))
-        .add(colour(MAT_AMBIENT, r / 4, g / 4, b / 4))
-        .add(colour(MAT_DIFFUSE, r, g, b))
-        .add(colour(MAT_SPECULAR, 60, 60, 60))
-        .add(percentage(MAT_SHININESS, 30))
-        .add(percentage(MAT_SHIN2PCT, 50))
-        .add(percentage(MAT_TRANSPARENCY, 0))
-        .add(Chunk3ds(MAT_SHADING).u16(shading));
-    if (image)
-        entry.add(Chunk3ds(MAT_TEXMAP).add(Chunk3ds(INT_PERCENTAGE).i16(100)).add(Chunk3ds(MAT_MAPNAME).name(image)));
+    Chunk3ds entry = ::material(name, -1,
+                                {colour(MAT_AMBIENT, r / 4, g / 4, b / 4), colour(MAT_DIFFUSE, r, g, b),
+                                 colour(MAT_SPECULAR, 60, 60, 60), percentage(MAT_SHININESS, 30),
+                                 percentage(MAT_SHIN2PCT, 50), percentage(MAT_TRANSPARENCY, 0),
+                                 Chunk3ds(MAT_SHADING).u16(shading)});
+    if (image) entry.add(mapChunk(MAT_TEXMAP, image));
     return entry;
 }
 
-// A track header (flags, two unused words, the key count) and one key at frame 0.
-Chunk3ds track(uint16_t id, std::initializer_list<float> values) {
-    return Chunk3ds(id).u16(0).u32(0).u32(0).u32(1).u32(0).u16(0).floats(values);
+Chunk3ds benchNode(uint16_t id, const std::string& name, uint16_t parent, const char* instance,
+                   const float position[3], float angle) {
+    Chunk3ds tag = objectNode(id, name, parent);
+    if (instance) tag.add(Chunk3ds(INSTANCE_NAME).name(instance));
+    return tag.add({Chunk3ds(PIVOT).floats({0, 0, 0}), track(POS_TRACK_TAG, {{position[0], position[1], position[2]}}),
+                    track(ROT_TRACK_TAG, {{angle, 0, 0, 1}}), track(SCL_TRACK_TAG, {{1, 1, 1}})});
 }
 
-Chunk3ds objectNode(uint16_t id, const std::string& name, uint16_t parent, const char* instance,
-                    const float position[3], float angle) {
-    Chunk3ds tag(OBJECT_NODE_TAG);
-    tag.add(Chunk3ds(NODE_ID).u16(id)).add(Chunk3ds(NODE_HDR).name(name).u16(0x4000).u16(0).u16(parent));
-    if (instance) tag.add(Chunk3ds(INSTANCE_NAME).name(instance));
-    return tag.add(Chunk3ds(PIVOT).floats({0, 0, 0}))
-        .add(track(POS_TRACK_TAG, {position[0], position[1], position[2]}))
-        .add(track(ROT_TRACK_TAG, {angle, 0, 0, 1}))
-        .add(track(SCL_TRACK_TAG, {1, 1, 1}));
-}
+Chunk3ds frameAt(const float origin[3]) { return meshMatrix({1, 0, 0, 0, 1, 0, 0, 0, 1, origin[0], origin[1], origin[2]}); }
 
 Bytes model(const Chunk3ds& mdata, const Chunk3ds& kfdata) {
     return Chunk3ds(M3DMAGIC).add(Chunk3ds(M3D_VERSION).u32(3)).add(mdata).add(kfdata).bytes();
@@ -136,25 +50,6 @@ uint32_t smoothingMask(std::mt19937& random) {
 
 }  // namespace
 
-Bytes limitMeshModel() {
-    const float origin[3] = {0, 0, 0};
-    const Grid grid = heightField(255, 257, origin, 1);
-    Chunk3ds smoothing(SMOOTH_GROUP);
-    for (size_t f = 0; f < grid.faces.size(); ++f) smoothing.u32(1);
-    Chunk3ds faces = faceArray(grid.faces);
-    faces.add(materialGroup("Terrain", 0, uint32_t(grid.faces.size()))).add(smoothing);
-    const Chunk3ds triangles = Chunk3ds(N_TRI_OBJECT)
-                                   .add(pointArray(grid.vertices))
-                                   .add(texVerts(grid.texCoords))
-                                   .add(meshMatrix(origin))
-                                   .add(faces);
-    const Chunk3ds mdata = Chunk3ds(MDATA)
-                               .add(material("Terrain", 120, 160, 90, 3, kLimitImageName))
-                               .add(namedMesh("Limit", triangles));
-    const float position[3] = {0, 0, 0};
-    return model(mdata, Chunk3ds(KFDATA).add(objectNode(0, "Limit", 0xFFFF, nullptr, position, 0)));
-}
-
 Bytes bigSceneModel() {
     std::mt19937 random(kSeed);
     const char* const materials[3] = {"Stone", "Brass", "Painted"};
@@ -170,16 +65,16 @@ Bytes bigSceneModel() {
         const int columns = 61 + int(random() % 10);
         const int targetFaces = 8150 + int(random() % 1851);
         const int rows = 1 + targetFaces / (2 * (columns - 1));
-        const Grid grid = heightField(columns, rows, origin, 2);
+        const HeightField grid = heightField(columns, rows, origin, 2);
 
         // Bands of rows in two or, on every third mesh (the one with texture
         // coordinates), three materials.
         const bool textured = i % 3 == 0;
         const int bands = textured ? 3 : 2;
-        Chunk3ds faces = faceArray(grid.faces);
+        Chunk3ds faces = faceArray(grid.faces, {}, 7);
         const uint32_t faceCount = uint32_t(grid.faces.size());
         for (int band = 0; band < bands; ++band)
-            faces.add(materialGroup(materials[band], faceCount * band / bands, faceCount * (band + 1) / bands));
+            faces.add(materialGroup(materials[band], faceRange(faceCount * band / bands, faceCount * (band + 1) / bands)));
         Chunk3ds smoothing(SMOOTH_GROUP);
         for (uint32_t f = 0; f < faceCount; ++f) smoothing.u32(smoothingMask(random));
         faces.add(smoothing);
@@ -187,10 +82,10 @@ Bytes bigSceneModel() {
         Chunk3ds triangles(N_TRI_OBJECT);
         triangles.add(pointArray(grid.vertices));
         if (textured) triangles.add(texVerts(grid.texCoords));
-        triangles.add(meshMatrix(origin)).add(faces);
+        triangles.add(frameAt(origin)).add(faces);
         char name[11];
         std::snprintf(name, sizeof name, "M%03d", i);
-        mdata.add(namedMesh(name, triangles));
+        mdata.add(namedObject(name, {triangles}));
 
         // Seven nodes in ten hang below a node written earlier.
         const int instances = i % 10 == 0 ? 2 : 1;
@@ -198,7 +93,7 @@ Bytes bigSceneModel() {
             const uint16_t parent = nextId > 0 && random() % 10 < 7 ? uint16_t(random() % nextId) : uint16_t(0xFFFF);
             const float position[3] = {origin[0], origin[1], float(k) * 50.0f};
             const float angle = float(random() % 628) / 100.0f;
-            kfdata.add(objectNode(nextId++, name, parent, instances > 1 ? (k == 0 ? "a" : "b") : nullptr, position,
+            kfdata.add(benchNode(nextId++, name, parent, instances > 1 ? (k == 0 ? "a" : "b") : nullptr, position,
                                   angle));
         }
     }
@@ -211,7 +106,7 @@ Bytes smallModel(int index) {
     const int cells = 1 + index % 4;
     const float size[3] = {1.0f + float(index % 7) * 0.25f, 1.0f + float(index % 5) * 0.5f, 1.0f};
     std::vector<float> vertices;
-    std::vector<MeshFace> faces;
+    std::vector<Face> faces;
     std::vector<uint32_t> masks;
     for (int side = 0; side < 6; ++side) {
         const int axis = side / 2;
@@ -232,11 +127,11 @@ Bytes smallModel(int index) {
                 const uint16_t b = uint16_t(a + 1), c = uint16_t(a + cells + 2), d = uint16_t(a + cells + 1);
                 // Counter-clockwise seen from outside on either side of the axis.
                 if (sign > 0) {
-                    faces.push_back({a, b, c, 7});
-                    faces.push_back({a, c, d, 7});
+                    faces.push_back({a, b, c});
+                    faces.push_back({a, c, d});
                 } else {
-                    faces.push_back({a, c, b, 7});
-                    faces.push_back({a, d, c, 7});
+                    faces.push_back({a, c, b});
+                    faces.push_back({a, d, c});
                 }
                 masks.push_back(1u << side);
                 masks.push_back(1u << side);
@@ -245,19 +140,20 @@ Bytes smallModel(int index) {
     const uint32_t faceCount = uint32_t(faces.size());
     Chunk3ds smoothing(SMOOTH_GROUP);
     for (uint32_t mask : masks) smoothing.u32(mask);
-    Chunk3ds faceChunk = faceArray(faces);
+    Chunk3ds faceChunk = faceArray(faces, {}, 7);
     // The two sides across the first axis in one material, the rest in the other.
-    faceChunk.add(materialGroup("Slate", 0, faceCount / 3)).add(materialGroup("Copper", faceCount / 3, faceCount));
+    faceChunk.add(materialGroup("Slate", faceRange(0, faceCount / 3)))
+        .add(materialGroup("Copper", faceRange(faceCount / 3, faceCount)));
     faceChunk.add(smoothing);
     const float origin[3] = {0, 0, 0};
     const Chunk3ds triangles =
-        Chunk3ds(N_TRI_OBJECT).add(pointArray(vertices)).add(meshMatrix(origin)).add(faceChunk);
+        Chunk3ds(N_TRI_OBJECT).add(pointArray(vertices)).add(frameAt(origin)).add(faceChunk);
     const Chunk3ds mdata = Chunk3ds(MDATA)
                                .add(material("Copper", 184, 115, 51, 3, nullptr))
                                .add(material("Slate", 90, 100, 112, 3, nullptr))
-                               .add(namedMesh("Box", triangles));
+                               .add(namedObject("Box", {triangles}));
     const float position[3] = {0, 0, 0.5f};
-    return model(mdata, Chunk3ds(KFDATA).add(objectNode(0, "Box", 0xFFFF, nullptr, position, 0.5f)));
+    return model(mdata, Chunk3ds(KFDATA).add(benchNode(0, "Box", kNoParent, nullptr, position, 0.5f)));
 }
 
 namespace {

@@ -4,18 +4,12 @@
 // large is kept in the repository. Every model is the same on every run: the
 // random choices come from a fixed seed.
 
-#include "reader/ModelRecords.h"
-#include "tests/support/Chunk3ds.h"
+#include "writer/HeightField.h"
 
 // Image files the textured materials name; they must exist in the directory the
 // conversion runs in, or the texture nodes are left out.
 extern const char* const kLimitImageName;
 extern const char* const kSceneImageName;
-
-// One mesh near both 16-bit limits: a 255 x 257 height field with one triangle
-// per cell (65,535 vertices, 65,024 faces), all in smoothing group 1, with
-// texture coordinates and one textured material.
-Bytes limitMeshModel();
 
 // 200 meshes of 8,000 to 10,000 faces in three materials (one textured), random
 // masks of one to three smoothing groups per face, and a keyframer section in

@@ -342,7 +342,7 @@ int makeModelsCommand(const std::string& scratch, int smallFiles) {
     const Bytes image = checkerImagePng();
     bool written = writeBytes(scratch + "/" + kLimitImageName, image) &&
                    writeBytes(scratch + "/" + kSceneImageName, image) &&
-                   writeBytes(scratch + "/limit.3ds", limitMeshModel()) &&
+                   writeBytes(scratch + "/limit.3ds", limitMeshModel(kLimitImageName)) &&
                    writeBytes(scratch + "/big.3ds", bigSceneModel());
     for (int i = 0; written && i < smallFiles; ++i) written = writeBytes(smallModelPath(scratch, i), smallModel(i));
     return written ? 0 : 1;

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "tests/support/Chunk3ds.h"
+#include "writer/ModelChunks.h"
 
 namespace {
 
@@ -27,22 +27,16 @@ const uint16_t kFaces[12][3] = {
     {0, 4, 7}, {0, 7, 3},  // left
 };
 
-Chunk3ds colour(uint16_t id, uint8_t r, uint8_t g, uint8_t b) {
-    return Chunk3ds(id).add(Chunk3ds(COLOR_24).u8(r).u8(g).u8(b)).add(Chunk3ds(LIN_COLOR_24).u8(r).u8(g).u8(b));
+// A colour as both a 24-bit and a gamma-corrected 24-bit chunk, as modellers write it.
+Chunk3ds colourPair(uint16_t id, uint8_t r, uint8_t g, uint8_t b) {
+    return colour(id, r, g, b).add(Chunk3ds(LIN_COLOR_24).u8(r).u8(g).u8(b));
 }
 
-Chunk3ds percentage(uint16_t id, int16_t percent) { return Chunk3ds(id).add(Chunk3ds(INT_PERCENTAGE).i16(percent)); }
-
-Chunk3ds material(const char* name, uint8_t r, uint8_t g, uint8_t b, int16_t shininess) {
-    return Chunk3ds(MAT_ENTRY)
-        .add(Chunk3ds(MAT_NAME).name(name))
-        .add(colour(MAT_AMBIENT, r / 4, g / 4, b / 4))
-        .add(colour(MAT_DIFFUSE, r, g, b))
-        .add(colour(MAT_SPECULAR, 40, 40, 40))
-        .add(percentage(MAT_SHININESS, shininess))
-        .add(percentage(MAT_SHIN2PCT, 60))
-        .add(percentage(MAT_TRANSPARENCY, 0))
-        .add(Chunk3ds(MAT_SHADING).u16(3));
+Chunk3ds cubeMaterial(const char* name, uint8_t r, uint8_t g, uint8_t b, int16_t shininess) {
+    return material(name, -1,
+                    {colourPair(MAT_AMBIENT, r / 4, g / 4, b / 4), colourPair(MAT_DIFFUSE, r, g, b),
+                     colourPair(MAT_SPECULAR, 40, 40, 40), percentage(MAT_SHININESS, shininess),
+                     percentage(MAT_SHIN2PCT, 60), percentage(MAT_TRANSPARENCY, 0), Chunk3ds(MAT_SHADING).u16(3)});
 }
 
 Chunk3ds cubeMesh() {
@@ -69,18 +63,15 @@ Chunk3ds cubeMesh() {
     return Chunk3ds(NAMED_OBJECT).name("Cube").add(Chunk3ds(N_TRI_OBJECT).add(points).add(matrix).add(faces));
 }
 
-// A track header: flags, two unused words, then the key count.
-Chunk3ds track(uint16_t id) { return Chunk3ds(id).u16(0).u32(0).u32(0).u32(1); }
-
 Chunk3ds cubeNode() {
     return Chunk3ds(OBJECT_NODE_TAG)
         .add(Chunk3ds(NODE_ID).u16(0))
         .add(Chunk3ds(NODE_HDR).name("Cube").u16(0x4000).u16(0).u16(0xFFFF))
         .add(Chunk3ds(PIVOT).floats({0, 0, 0}))
         .add(Chunk3ds(BOUNDBOX).floats({-1, -1, -1, 1, 1, 1}))
-        .add(track(POS_TRACK_TAG).u32(0).u16(0).floats({0, 0, 0.5f}))
-        .add(track(ROT_TRACK_TAG).u32(0).u16(0).floats({0.5f, 0, 0, 1}))
-        .add(track(SCL_TRACK_TAG).u32(0).u16(0).floats({1, 1, 1}));
+        .add(track(POS_TRACK_TAG, {{0, 0, 0.5f}}))
+        .add(track(ROT_TRACK_TAG, {{0.5f, 0, 0, 1}}))
+        .add(track(SCL_TRACK_TAG, {{1, 1, 1}}));
 }
 
 }  // namespace
@@ -95,8 +86,8 @@ int main(int argc, char** argv) {
                            .add(Chunk3ds(MDATA)
                                     .add(Chunk3ds(MESH_VERSION).u32(3))
                                     .add(Chunk3ds(MASTER_SCALE).f32(1))
-                                    .add(material("Copper", 184, 115, 51, 40))
-                                    .add(material("Slate", 90, 100, 112, 10))
+                                    .add(cubeMaterial("Copper", 184, 115, 51, 40))
+                                    .add(cubeMaterial("Slate", 90, 100, 112, 10))
                                     .add(cubeMesh()))
                            .add(Chunk3ds(KFDATA).add(cubeNode()))
                            .bytes();

@@ -16,7 +16,7 @@ seconds=${1:?usage: fuzz/run.sh SECONDS [reader|converter|both]}
 which=${2:-both}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
-models=${KESTRAV_CORPUS:-$root/../shared/corpus}
+models=${KESTRAV_CORPUS:-$root/tests/data/corpus}
 
 case $which in
   reader | converter) targets=("$which") ;;

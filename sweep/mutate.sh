@@ -18,7 +18,7 @@ set -euo pipefail
 count=${1:-10000}
 seed=${2:-1}
 root=$(cd "$(dirname "$0")/.." && pwd)
-models=${KESTRAV_CORPUS:-$root/../shared/corpus}
+models=${KESTRAV_CORPUS:-$root/tests/data/corpus}
 jobs=${SWEEP_JOBS:-2}
 binary=${KESTRAV_BINARY:-}
 if [ -z "$binary" ]; then

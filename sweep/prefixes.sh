@@ -16,7 +16,7 @@ set -euo pipefail
 
 stride=${1:-40}
 root=$(cd "$(dirname "$0")/.." && pwd)
-models=${KESTRAV_CORPUS:-$root/../shared/corpus}
+models=${KESTRAV_CORPUS:-$root/tests/data/corpus}
 build=$root/build-sweep-asan
 cmake -S "$root" -B "$build" -G Ninja -DKESTRAV_SANITIZE=ON -DKESTRAV_TESTS=ON >/dev/null
 ninja -C "$build" -j2 kestrav prefix_test >/dev/null

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "tests/e2e/KestravRun.h"
-#include "tests/support/Chunk3ds.h"
+#include "writer/ModelChunks.h"
 
 namespace fs = std::filesystem;
 
@@ -35,15 +35,9 @@ const std::pair<const char*, const char*> kCorpusImages[] = {
 const std::pair<const char*, const char*> kWrittenImages[] = {
     {"IMAGE1.jpg", "WOOD.JPG"}, {"CWALL02.jpg", "WALL.JPG"}, {"IMAGE2.jpg", "BUMP.JPG"}};
 
-Chunk3ds byteColour(uint16_t target, uint8_t r, uint8_t g, uint8_t b) {
-    return Chunk3ds(target).add(Chunk3ds(COLOR_24).u8(r).u8(g).u8(b));
-}
-
 Chunk3ds floatColour(uint16_t target, float r, float g, float b) {
     return Chunk3ds(target).add(Chunk3ds(LIN_COLOR_F).floats({r, g, b}));
 }
-
-Chunk3ds percentage(uint16_t target, int16_t percent) { return Chunk3ds(target).add(Chunk3ds(INT_PERCENTAGE).i16(percent)); }
 
 Chunk3ds map(uint16_t kind, const char* fileName, uint16_t tiling, float uScale, float vScale, float uOffset,
              float vOffset) {
@@ -55,12 +49,11 @@ Chunk3ds map(uint16_t kind, const char* fileName, uint16_t tiling, float uScale,
     return chunk.add(Chunk3ds(MAT_MAP_ANG).f32(30));
 }
 
-Chunk3ds material(const char* name, uint16_t shading) {
-    Chunk3ds entry(MAT_ENTRY);
-    entry.add(Chunk3ds(MAT_NAME).name(name));
-    entry.add(byteColour(MAT_AMBIENT, 40, 30, 20)).add(byteColour(MAT_DIFFUSE, 200, 150, 100));
-    entry.add(byteColour(MAT_SPECULAR, 255, 255, 255)).add(percentage(MAT_SHININESS, 35));
-    return entry.add(Chunk3ds(MAT_SHADING).u16(shading));
+Chunk3ds litMaterial(const char* name, uint16_t shading) {
+    return material(name, -1,
+                    {colour(MAT_AMBIENT, 40, 30, 20), colour(MAT_DIFFUSE, 200, 150, 100),
+                     colour(MAT_SPECULAR, 255, 255, 255), percentage(MAT_SHININESS, 35),
+                     Chunk3ds(MAT_SHADING).u16(shading)});
 }
 
 // A box of eight corners and twelve faces, with texture coordinates and a frame.
@@ -113,12 +106,12 @@ Chunk3ds node(uint16_t id, const char* name, uint16_t parent, const char* instan
 // Two meshes, three textured or transparent materials, a group naming a
 // material the file does not hold, and single, shared and empty smoothing masks.
 Bytes groupsAndTextures() {
-    Chunk3ds wood = material("Wood", 3);
+    Chunk3ds wood = litMaterial("Wood", 3);
     wood.add(map(MAT_TEXMAP, "WOOD.JPG", 0, 2, 2, 0.25f, 0.5f));
-    Chunk3ds glass = material("Glass", 3);
+    Chunk3ds glass = litMaterial("Glass", 3);
     glass.add(floatColour(MAT_DIFFUSE, 0.2f, 0.6f, 0.9f)).add(percentage(MAT_TRANSPARENCY, 40));
     glass.add(percentage(MAT_SELF_ILPCT, 25)).add(Chunk3ds(MAT_TWO_SIDE));
-    Chunk3ds wall = material("Wall", 1);
+    Chunk3ds wall = litMaterial("Wall", 1);
     wall.add(map(MAT_TEXMAP, "WALL.JPG", 0x11, 1, 1, 0, 0));
 
     Chunk3ds crate = boxFaces();
@@ -133,7 +126,7 @@ Bytes groupsAndTextures() {
 // Keyframer nodes with parents, a dummy between them, a second instance of a
 // mesh, and a mirrored frame.
 Bytes parentsAndMirrors() {
-    Chunk3ds steel = material("Steel", 3);
+    Chunk3ds steel = litMaterial("Steel", 3);
     auto steelBox = [&](const char* name, float x, bool mirrored) {
         Chunk3ds faces = boxFaces();
         faces.add(group("Steel", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
@@ -159,11 +152,11 @@ Bytes withoutMaterials() {
 
 // Wire materials drawn as lines and as nothing, and a flat one.
 Bytes wireMaterials() {
-    Chunk3ds lines = material("Lines", 0);
+    Chunk3ds lines = litMaterial("Lines", 0);
     lines.add(Chunk3ds(MAT_WIRE)).add(Chunk3ds(MAT_WIRESIZE).f32(40));
-    Chunk3ds hidden = material("Hidden", 0);
+    Chunk3ds hidden = litMaterial("Hidden", 0);
     hidden.add(Chunk3ds(MAT_WIRESIZE).f32(0));
-    Chunk3ds flat = material("Flat", 1);
+    Chunk3ds flat = litMaterial("Flat", 1);
     flat.add(Chunk3ds(MAT_WIRE)).add(Chunk3ds(MAT_WIRESIZE).f32(3));
     Chunk3ds faces = boxFaces();
     faces.add(group("Lines", {0, 1, 2, 3})).add(group("Hidden", {4, 5, 6, 7})).add(group("Flat", {8, 9, 10, 11}));
@@ -172,7 +165,7 @@ Bytes wireMaterials() {
 
 // A material with a texture and a bump map.
 Bytes bumpMapped() {
-    Chunk3ds bumpy = material("Bumpy", 3);
+    Chunk3ds bumpy = litMaterial("Bumpy", 3);
     bumpy.add(map(MAT_TEXMAP, "WOOD.JPG", 0, 1, 1, 0, 0)).add(map(MAT_BUMPMAP, "BUMP.JPG", 0, 3, 3, 0.5f, 0));
     Chunk3ds faces = boxFaces();
     faces.add(group("Bumpy", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/ConverterOptions.h"
-#include "tests/support/Chunk3ds.h"
+#include "writer/Chunk3ds.h"
 
 class SoNode;
 class SoSeparator;

@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "convert/SceneConverter.h"
+#include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
+#include "writer/ModelChunks.h"
 
 namespace {
 
@@ -58,14 +60,10 @@ std::vector<SoSeparator*> separatorsOf(SoNode* group) {
     return found;
 }
 
-Chunk3ds material(const char* name, const char* textureName = nullptr, const char* bumpName = nullptr) {
-    Chunk3ds entry(MAT_ENTRY);
-    entry.add(Chunk3ds(MAT_NAME).name(name));
-    entry.add(Chunk3ds(MAT_DIFFUSE).add(Chunk3ds(COLOR_24).u8(128).u8(64).u8(32)));
-    if (textureName)
-        entry.add(Chunk3ds(MAT_TEXMAP).add(Chunk3ds(INT_PERCENTAGE).i16(100)).add(Chunk3ds(MAT_MAPNAME).name(textureName)));
-    if (bumpName)
-        entry.add(Chunk3ds(MAT_BUMPMAP).add(Chunk3ds(INT_PERCENTAGE).i16(50)).add(Chunk3ds(MAT_MAPNAME).name(bumpName)));
+Chunk3ds texturedMaterial(const char* name, const char* textureName = nullptr, const char* bumpName = nullptr) {
+    Chunk3ds entry = material(name, -1, {colour(MAT_DIFFUSE, 128, 64, 32)});
+    if (textureName) entry.add(mapChunk(MAT_TEXMAP, textureName));
+    if (bumpName) entry.add(mapChunk(MAT_BUMPMAP, bumpName, 50));
     return entry;
 }
 
@@ -95,9 +93,8 @@ protected:
     void TearDown() override { fs::current_path(previousDirectory); }
 
     static void copyFromCorpus(const char* name, const char* as) {
-        const char* corpus = std::getenv("KESTRAV_CORPUS");
-        ASSERT_TRUE(corpus);
-        fs::copy_file(fs::path(corpus) / name, as, fs::copy_options::overwrite_existing);
+        ASSERT_TRUE(corpusIsThere());
+        fs::copy_file(corpusPath(name), as, fs::copy_options::overwrite_existing);
     }
     // Converts and keeps what reached standard error while converting.
     ConvertedScene convert(const Bytes& model, ConverterOptions options = ConverterOptions()) {
@@ -106,8 +103,10 @@ protected:
         errors = testing::internal::GetCapturedStderr();
         return scene;
     }
+    // The scene has no root when the model could not be copied.
     ConvertedScene convertCorpusCube() {
         copyFromCorpus("cube_with_diffuse_texture.3DS", "cube.3ds");
+        if (testing::Test::HasFatalFailure()) return ConvertedScene();
         testing::internal::CaptureStderr();
         ConvertedScene scene = convertFile((fs::current_path() / "cube.3ds").string());
         errors = testing::internal::GetCapturedStderr();
@@ -120,7 +119,7 @@ protected:
 };
 
 TEST_F(TexturedSceneTest, CorpusCubeHasItsTextureAfterTheMaterial) {
-    copyFromCorpus("test.png", "TEST.PNG");
+    ASSERT_NO_FATAL_FAILURE(copyFromCorpus("test.png", "TEST.PNG"));
     ConvertedScene scene = convertCorpusCube();
     EXPECT_EQ(errors, "");
     ASSERT_TRUE(scene.root);
@@ -176,7 +175,7 @@ TEST_F(TexturedSceneTest, ConvertingDoesNotDecodeImages) {
     // A file that opens but is no image: Coin would complain if it decoded it.
     writeScratchFile(std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "/TEST.PNG",
                      Bytes{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
-    copyFromCorpus("cube_with_diffuse_texture.3DS", "cube.3ds");
+    ASSERT_NO_FATAL_FAILURE(copyFromCorpus("cube_with_diffuse_texture.3DS", "cube.3ds"));
     ConverterOptions options;
     options.inputPath = (fs::current_path() / "cube.3ds").string();
     options.outputPath = (fs::current_path() / "cube.iv").string();
@@ -190,7 +189,7 @@ TEST_F(TexturedSceneTest, ConvertingDoesNotDecodeImages) {
 
 TEST_F(TexturedSceneTest, EachMaterialGroupAddsItsTextureCoordinatePair) {
     ConvertedScene scene =
-        convert(model3ds({material("Red"), material("Green"), material("Blue"), texturedMesh({"Red", "Green", "Blue"})}));
+        convert(model3ds({texturedMaterial("Red"), texturedMaterial("Green"), texturedMaterial("Blue"), texturedMesh({"Red", "Green", "Blue"})}));
     EXPECT_EQ(errors, "");
     ASSERT_TRUE(scene.root);
     SoSeparator* object = childAs<SoSeparator>(scene.root, 0);
@@ -211,13 +210,13 @@ TEST_F(TexturedSceneTest, EachMaterialGroupAddsItsTextureCoordinatePair) {
 }
 
 TEST_F(TexturedSceneTest, NoTexturesOptionLeavesNoTextureNodes) {
-    copyFromCorpus("test.png", "WOOD.PNG");
+    ASSERT_NO_FATAL_FAILURE(copyFromCorpus("test.png", "WOOD.PNG"));
     ConverterOptions options;
     options.noTextures = 1;
     options.bumpMaps = 1;
     // GONE.PNG is missing, but without textures nothing looks for it.
     ConvertedScene scene =
-        convert(model3ds({material("Wood", "WOOD.PNG", "GONE.PNG"), texturedMesh({"Wood", "Wood"})}), options);
+        convert(model3ds({texturedMaterial("Wood", "WOOD.PNG", "GONE.PNG"), texturedMesh({"Wood", "Wood"})}), options);
     EXPECT_EQ(errors, "");
     ASSERT_TRUE(scene.root);
     EXPECT_EQ(countOfType(scene.root, SoMaterial::getClassTypeId()), 2);
@@ -225,9 +224,9 @@ TEST_F(TexturedSceneTest, NoTexturesOptionLeavesNoTextureNodes) {
 }
 
 TEST_F(TexturedSceneTest, BumpMapOptionReachesTheTextureBuilder) {
-    copyFromCorpus("test.png", "WOOD.PNG");
-    copyFromCorpus("test.png", "BUMP.PNG");
-    const Bytes model = model3ds({material("Wood", "WOOD.PNG", "BUMP.PNG"), texturedMesh({"Wood"})});
+    ASSERT_NO_FATAL_FAILURE(copyFromCorpus("test.png", "WOOD.PNG"));
+    ASSERT_NO_FATAL_FAILURE(copyFromCorpus("test.png", "BUMP.PNG"));
+    const Bytes model = model3ds({texturedMaterial("Wood", "WOOD.PNG", "BUMP.PNG"), texturedMesh({"Wood"})});
 
     ConvertedScene plain = convert(model);
     EXPECT_EQ(errors, "");
@@ -250,7 +249,7 @@ TEST_F(TexturedSceneTest, BumpMapOptionReachesTheTextureBuilder) {
 }
 
 TEST_F(TexturedSceneTest, MissingMaterialLooksLikeMeshWithoutMaterials) {
-    ConvertedScene scene = convert(model3ds({material("Wood", "WOOD.PNG"), texturedMesh({"Nowhere"})}));
+    ConvertedScene scene = convert(model3ds({texturedMaterial("Wood", "WOOD.PNG"), texturedMesh({"Nowhere"})}));
     EXPECT_EQ(errors, "");
     ASSERT_TRUE(scene.root);
     SoSeparator* object = childAs<SoSeparator>(scene.root, 0);
@@ -266,7 +265,7 @@ TEST_F(TexturedSceneTest, MissingMaterialLooksLikeMeshWithoutMaterials) {
 }
 
 TEST_F(TexturedSceneTest, TwoSidedOptionReachesTheMaterialBuilder) {
-    const Bytes model = model3ds({material("Wood"), texturedMesh({"Wood"})});
+    const Bytes model = model3ds({texturedMaterial("Wood"), texturedMesh({"Wood"})});
     ConvertedScene oneSided = convert(model);
     ASSERT_TRUE(oneSided.root);
     SoShapeHints* hints = childAs<SoShapeHints>(separatorsOf(childAs<SoSeparator>(oneSided.root, 0)).at(0), 0);

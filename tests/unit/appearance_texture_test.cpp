@@ -14,6 +14,7 @@
 
 #include "appearance/TextureBuilder.h"
 #include "appearance/TextureImages.h"
+#include "tests/support/ModelReadTest.h"
 #include "tests/support/BuilderFixture.h"
 #include "tests/support/SceneFixture.h"
 
@@ -215,9 +216,8 @@ TEST_F(TextureBuilderTest, MissingBumpMapWithOptionIsReported) {
 }
 
 TEST_F(TextureBuilderTest, LoadTextureImagesReadsReferencedImages) {
-    const char* corpus = std::getenv("KESTRAV_CORPUS");
-    ASSERT_TRUE(corpus);
-    std::filesystem::copy_file(std::filesystem::path(corpus) / "test.png", "TEST.PNG",
+    ASSERT_TRUE(corpusIsThere());
+    std::filesystem::copy_file(corpusPath("test.png"), "TEST.PNG",
                                std::filesystem::copy_options::overwrite_existing);
     setCreatedMap(material.textureMap, "TEST.PNG");
     setCreatedMap(material.bumpMap, "TEST.PNG");

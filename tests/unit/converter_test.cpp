@@ -12,8 +12,8 @@
 
 #include "convert/LineWidthQuery.h"
 #include "convert/SceneConverter.h"
-#include "tests/support/ModelChunks.h"
 #include "tests/support/SceneFixture.h"
+#include "writer/ModelChunks.h"
 
 namespace {
 

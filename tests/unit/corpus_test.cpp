@@ -6,13 +6,13 @@
 #include <Inventor/nodes/SoSeparator.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "reader/ModelDatabase.h"
+#include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
 
 namespace {
@@ -42,26 +42,10 @@ const CorpusModel kModels[] = {
     {"fels.3ds", 1, 1, 0, {1}},
 };
 
-std::string corpusPath(const std::string& file) {
-    const char* folder = std::getenv("KESTRAV_CORPUS");
-    return std::string(folder ? folder : "") + "/" + file;
-}
-
-class Corpus : public testing::Test {
+class Corpus : public ModelReadTest {
 protected:
-    void TearDown() override { database.releaseDatabase(); }
-
-    void read(const std::string& file) {
-        ASSERT_EQ(database.readDatabase(corpusPath(file).c_str()), 1) << file;
-        database.getMeshList(meshes);
-        database.getMaterialList(materials);
-        database.getKeyframeList(keyframes);
-    }
-
-    ModelDatabase database;
-    MeshList* meshes = nullptr;
-    MaterialList* materials = nullptr;
-    KeyframeList* keyframes = nullptr;
+    void SetUp() override { ASSERT_TRUE(corpusIsThere()); }
+    void readModel(const std::string& file) { ASSERT_EQ(readFile(corpusPath(file)), 1) << file; }
 };
 
 int separatorChildren(SoSeparator* group) {
@@ -72,11 +56,10 @@ int separatorChildren(SoSeparator* group) {
 }
 
 TEST_F(Corpus, EveryModelOfTheFolderIsListedHere) {
-    ASSERT_NE(std::getenv("KESTRAV_CORPUS"), nullptr);
     std::set<std::string> listed;
     for (const CorpusModel& model : kModels) listed.insert(model.file);
     int found = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(std::getenv("KESTRAV_CORPUS"))) {
+    for (const auto& entry : std::filesystem::directory_iterator(corpusFolder())) {
         std::string extension = entry.path().extension().string();
         for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
         if (extension != ".3ds") continue;
@@ -89,7 +72,7 @@ TEST_F(Corpus, EveryModelOfTheFolderIsListedHere) {
 TEST_F(Corpus, EveryModelReadsToItsEndWithTheCountsOfItsChunks) {
     for (const CorpusModel& model : kModels) {
         SCOPED_TRACE(model.file);
-        read(model.file);
+        ASSERT_NO_FATAL_FAILURE(readModel(model.file));
         EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
         EXPECT_EQ(meshes->count, model.meshes);
         EXPECT_EQ(materials->count, model.materials);
@@ -116,7 +99,7 @@ TEST_F(Corpus, EveryModelConvertsIntoItsSeparatorStructure) {
 
 TEST_F(Corpus, FelsKeepsItsFacesAfterAVertexFlagChunkLongerThanItsCount) {
     // The 0x4111 chunk says 7 flags and holds 386; the walk goes on at its end.
-    read("fels.3ds");
+    ASSERT_NO_FATAL_FAILURE(readModel("fels.3ds"));
     ASSERT_EQ(meshes->count, 1);
     const MeshRecord& rock = meshes->records[0];
     EXPECT_STREQ(rock.name, "Default");
@@ -133,7 +116,7 @@ TEST_F(Corpus, FelsKeepsItsFacesAfterAVertexFlagChunkLongerThanItsCount) {
 }
 
 TEST_F(Corpus, Test1HasNineBoxesWithTheirNodesAndTexturedMaterials) {
-    read("test1.3ds");
+    ASSERT_NO_FATAL_FAILURE(readModel("test1.3ds"));
     const char* names[] = {"Box01", "Box02", "Box04", "Box05", "Box06", "Box07", "Box08", "Box09", "Box10"};
     for (int i = 0; i < 9; ++i) {
         EXPECT_STREQ(meshes->names[i], names[i]);
@@ -158,7 +141,7 @@ TEST_F(Corpus, Test1HasNineBoxesWithTheirNodesAndTexturedMaterials) {
 }
 
 TEST_F(Corpus, ChildObjectNamesTheCameraNodeAsItsParent) {
-    read("CameraRollAnimWithChildObject.3ds");
+    ASSERT_NO_FATAL_FAILURE(readModel("CameraRollAnimWithChildObject.3ds"));
     ASSERT_EQ(keyframes->count, 4);
     const KeyframeNode& child = keyframes->nodes[2];
     EXPECT_STREQ(child.name, "Box02");
@@ -171,14 +154,14 @@ TEST_F(Corpus, ChildObjectNamesTheCameraNodeAsItsParent) {
 }
 
 TEST_F(Corpus, RotatingCubeHasItsWholeRotationTrack) {
-    read("RotatingCube.3DS");
+    ASSERT_NO_FATAL_FAILURE(readModel("RotatingCube.3DS"));
     ASSERT_EQ(keyframes->count, 1);
     EXPECT_EQ(keyframes->nodes[0].rotationKeyCount, 182u);
     EXPECT_EQ(meshes->records[0].materialGroupCount, 0);
 }
 
 TEST_F(Corpus, CubesWithAlphaReadTheirTransparency) {
-    read("cubes_with_alpha.3DS");
+    ASSERT_NO_FATAL_FAILURE(readModel("cubes_with_alpha.3DS"));
     MaterialRecord* material = nullptr;
     database.findMaterial("Transparent", material);
     ASSERT_NE(material, nullptr);

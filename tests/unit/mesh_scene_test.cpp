@@ -16,8 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/ModelChunks.h"
+#include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
+#include "writer/ModelChunks.h"
 
 namespace {
 
@@ -250,10 +251,9 @@ TEST(MeshScene, FaceArrayAfterSmoothingDataDropsTheStaleMasks) {
 }
 
 TEST(MeshScene, CorpusModelsConvertWithIndicesWithinTheirCoordinates) {
-    const char* corpus = std::getenv("KESTRAV_CORPUS");
-    ASSERT_NE(corpus, nullptr);
+    ASSERT_TRUE(corpusIsThere());
     int models = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    for (const auto& entry : std::filesystem::directory_iterator(corpusFolder())) {
         const std::string extension = entry.path().extension().string();
         if (extension != ".3ds" && extension != ".3DS") continue;
         ++models;
@@ -274,35 +274,4 @@ TEST(MeshScene, CorpusModelsConvertWithIndicesWithinTheirCoordinates) {
             }
     }
     EXPECT_EQ(models, 9);
-}
-
-// Writes one mesh near both 16-bit limits, a 255 x 257 height field with one
-// triangle per cell (65535 vertices, 65024 faces) in smoothing group 1, for
-// timing the real binary on it:
-//   KESTRAV_LIMIT_MESH=/tmp/limit.3ds mesh_scene_test --gtest_also_run_disabled_tests --gtest_filter='*LimitMesh*'
-TEST(MeshScene, DISABLED_WriteLimitMesh) {
-    const char* path = std::getenv("KESTRAV_LIMIT_MESH");
-    ASSERT_NE(path, nullptr);
-    const int columns = 255, rows = 257;
-    std::vector<float> vertices;
-    for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < columns; ++x) {
-            vertices.push_back(float(x));
-            vertices.push_back(float(y));
-            vertices.push_back(float((x * 7 + y * 13) % 5) * 0.25f);
-        }
-    std::vector<Face> faces;
-    for (int y = 0; y + 1 < rows; ++y)
-        for (int x = 0; x + 1 < columns; ++x) {
-            const uint16_t corner = uint16_t(y * columns + x);
-            faces.push_back({corner, uint16_t(corner + 1), uint16_t(corner + columns + 1)});
-        }
-    ASSERT_EQ(vertices.size(), 3u * 65535);
-    ASSERT_EQ(faces.size(), 65024u);
-    const Bytes file = model3ds(
-        {meshObject("Limit", {pointArray(vertices), faceArray(faces, {smoothGroup(std::vector<uint32_t>(faces.size(), 1))})})});
-    std::FILE* out = std::fopen(path, "wb");
-    ASSERT_NE(out, nullptr);
-    EXPECT_EQ(std::fwrite(file.data(), 1, file.size(), out), file.size());
-    std::fclose(out);
 }

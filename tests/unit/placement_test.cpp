@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "reader/ModelDatabase.h"
+#include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
 
 namespace {
@@ -117,9 +118,8 @@ bool knownOutOfPlace(const std::string& model, const std::string& mesh) {
 
 std::vector<std::filesystem::path> corpusModels() {
     std::vector<std::filesystem::path> models;
-    const char* corpus = std::getenv("KESTRAV_CORPUS");
-    if (!corpus || !std::filesystem::is_directory(corpus)) return models;
-    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    if (!corpusIsThere()) return models;
+    for (const auto& entry : std::filesystem::directory_iterator(corpusFolder())) {
         std::string extension = entry.path().extension().string();
         std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
         if (extension == ".3ds") models.push_back(entry.path());

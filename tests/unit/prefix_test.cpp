@@ -20,8 +20,9 @@
 
 #include "convert/SceneConverter.h"
 #include "reader/ModelDatabase.h"
-#include "tests/support/ModelChunks.h"
+#include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
+#include "writer/ModelChunks.h"
 
 namespace {
 
@@ -105,11 +106,10 @@ void convertEveryPrefix(const std::string& label, const Bytes& model) {
 
 std::vector<std::filesystem::path> smallCorpusModels() {
     std::vector<std::filesystem::path> models;
-    const char* corpus = std::getenv("KESTRAV_CORPUS");
-    if (!corpus || !std::filesystem::is_directory(corpus)) return models;
+    if (!corpusIsThere()) return models;
     const char* largest = std::getenv("KESTRAV_PREFIX_LARGEST");
     const size_t bound = largest ? std::strtoul(largest, nullptr, 10) : kLargestModel;
-    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    for (const auto& entry : std::filesystem::directory_iterator(corpusFolder())) {
         std::string extension = entry.path().extension().string();
         for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
         if (extension == ".3ds" && entry.file_size() <= bound) models.push_back(entry.path());

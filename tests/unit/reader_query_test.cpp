@@ -7,50 +7,27 @@
 
 #include "reader/ModelDatabase.h"
 #include "reader/ModelLists.h"
-#include "tests/support/SceneFixture.h"
+#include "tests/support/ModelReadTest.h"
+#include "writer/ModelChunks.h"
 
 namespace {
 
-class ReaderQuery : public testing::Test {
-protected:
-    void TearDown() override { database.releaseDatabase(); }
+using ReaderQuery = ModelReadTest;
 
-    void read(const Bytes& file) {
-        const std::string path = writeScratchFile("query.3ds", file);
-        ASSERT_EQ(database.readDatabase(path.c_str()), 1);
-        ASSERT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
-        database.getKeyframeList(keyframes);
-    }
-
-    ModelDatabase database;
-    KeyframeList* keyframes = nullptr;
-};
-
+// A mesh of the given number of vertices at the origin.
 Chunk3ds object(const char* name, uint16_t vertices) {
-    Chunk3ds points(POINT_ARRAY);
-    points.u16(vertices);
-    for (int i = 0; i < vertices * 3; ++i) points.f32(0);
-    Chunk3ds chunk(NAMED_OBJECT);
-    chunk.name(name).add(Chunk3ds(N_TRI_OBJECT).add(points));
-    return chunk;
-}
-
-Chunk3ds material(const char* name, uint16_t shading) {
-    Chunk3ds chunk(MAT_ENTRY);
-    chunk.add(Chunk3ds(MAT_NAME).name(name)).add(Chunk3ds(MAT_SHADING).u16(shading));
-    return chunk;
+    return meshObject(name, {pointArray(std::vector<float>(size_t(vertices) * 3, 0.0f))});
 }
 
 Chunk3ds node(uint16_t id, const char* name, const char* instance = "") {
-    Chunk3ds tag(OBJECT_NODE_TAG);
-    tag.add(Chunk3ds(NODE_ID).u16(id)).add(Chunk3ds(NODE_HDR).name(name).u16(0).u16(0).u16(0xFFFF));
+    Chunk3ds tag = objectNode(id, name, kNoParent);
     if (instance[0]) tag.add(Chunk3ds(INSTANCE_NAME).name(instance));
     return tag;
 }
 
 TEST_F(ReaderQuery, FindMeshAndFindMaterialReturnTheFirstOfAName) {
-    read(model3ds({material("Red", 1), material("Blue", 2), material("Red", 3), object("Box", 1), object("Ball", 2),
-                   object("Box", 3)}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({material("Red", 1), material("Blue", 2), material("Red", 3), object("Box", 1), object("Ball", 2),
+                   object("Box", 3)})));
     MeshRecord* mesh = nullptr;
     database.findMesh("Box", mesh);
     ASSERT_NE(mesh, nullptr);
@@ -76,7 +53,7 @@ TEST_F(ReaderQuery, FindMeshAndFindMaterialReturnTheFirstOfAName) {
 }
 
 TEST_F(ReaderQuery, InstancesAreFoundByPositionAndByFullName) {
-    read(model3ds({object("Box", 1)}, {node(0, "Box", "A"), node(1, "Ball"), node(2, "Box", "B")}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({object("Box", 1)}, {node(0, "Box", "A"), node(1, "Ball"), node(2, "Box", "B")})));
     EXPECT_EQ(database.countNodes("Box"), 2);
     EXPECT_EQ(database.countNodes("Ball"), 1);
     EXPECT_EQ(database.countNodes("Box.A"), 0);
@@ -102,7 +79,7 @@ TEST_F(ReaderQuery, InstancesAreFoundByPositionAndByFullName) {
 TEST_F(ReaderQuery, FindNodeFallsBackToTheFullName) {
     // A mesh whose name holds a dot has no node of its plain name, but the
     // fallback finds the instance whose full name it is.
-    read(model3ds({object("Box.A", 1)}, {node(0, "Box", "A")}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({object("Box.A", 1)}, {node(0, "Box", "A")})));
     EXPECT_EQ(database.countNodes("Box.A"), 0);
     KeyframeNode* found = nullptr;
     database.findNode("Box.A", 0, found);
@@ -110,7 +87,7 @@ TEST_F(ReaderQuery, FindNodeFallsBackToTheFullName) {
 }
 
 TEST_F(ReaderQuery, DummiesAreFoundOnlyWithTheirInstanceName) {
-    read(model3ds({}, {node(0, "$$$DUMMY", "D1"), node(1, "$$$DUMMY"), node(2, "Box")}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {node(0, "$$$DUMMY", "D1"), node(1, "$$$DUMMY"), node(2, "Box")})));
     KeyframeNode* found = nullptr;
     database.lookupNode("$$$DUMMY.D1", found);
     EXPECT_EQ(found, &keyframes->nodes[0]);
@@ -125,11 +102,11 @@ TEST_F(ReaderQuery, DummiesAreFoundOnlyWithTheirInstanceName) {
 }
 
 TEST_F(ReaderQuery, ReleaseFreesTheListsAndQueriesThenFindNothing) {
-    read(model3ds({material("Red", 1), object("Box", 1)}, {node(0, "Box")}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({material("Red", 1), object("Box", 1)}, {node(0, "Box")})));
     database.releaseDatabase();
-    MeshList* meshes = reinterpret_cast<MeshList*>(1);
-    database.getMeshList(meshes);
-    EXPECT_EQ(meshes, nullptr);
+    MeshList* list = reinterpret_cast<MeshList*>(1);
+    database.getMeshList(list);
+    EXPECT_EQ(list, nullptr);
     MeshRecord* mesh = reinterpret_cast<MeshRecord*>(1);
     database.findMesh("Box", mesh);
     EXPECT_EQ(mesh, nullptr);
@@ -144,7 +121,7 @@ TEST_F(ReaderQuery, ReleaseFreesTheListsAndQueriesThenFindNothing) {
 }
 
 TEST_F(ReaderQuery, RecordsMadeByHandStartLikeRecordsReadFromAFile) {
-    read(model3ds({object("Box", 0)}, {node(0xFFFF, "Box")}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({object("Box", 0)}, {node(0xFFFF, "Box")})));
     MeshRecord* mesh = nullptr;
     database.findMesh("Box", mesh);
     ASSERT_NE(mesh, nullptr);

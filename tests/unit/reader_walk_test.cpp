@@ -11,59 +11,14 @@
 
 #include "reader/ModelDatabase.h"
 #include "reader/ModelLists.h"
-#include "tests/support/SceneFixture.h"
+#include "tests/support/ModelReadTest.h"
+#include "writer/ModelChunks.h"
 
 namespace {
 
-class ReaderWalk : public testing::Test {
-protected:
-    void TearDown() override { database.releaseDatabase(); }
+using ReaderWalk = ModelReadTest;
 
-    // The walk of readDatabase over a heap copy of exactly the file's bytes.
-    void read(const Bytes& file) {
-        std::unique_ptr<uint8_t[]> copy(new uint8_t[file.size() + 1]);
-        if (!file.empty()) std::memcpy(copy.get(), file.data(), file.size());
-        FILE* stream = fmemopen(copy.get(), file.size(), "rb");
-        ASSERT_NE(stream, nullptr);
-        ASSERT_EQ(database.readDatabaseFrom(stream), 1);
-        std::fclose(stream);
-        ASSERT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
-        database.getMeshList(meshes);
-        database.getMaterialList(materials);
-        database.getKeyframeList(keyframes);
-    }
-
-    ModelDatabase database;
-    MeshList* meshes = nullptr;
-    MaterialList* materials = nullptr;
-    KeyframeList* keyframes = nullptr;
-};
-
-Chunk3ds object(const char* name, std::initializer_list<Chunk3ds> children) {
-    Chunk3ds chunk(NAMED_OBJECT);
-    chunk.name(name);
-    for (const Chunk3ds& child : children) chunk.add(child);
-    return chunk;
-}
-
-Chunk3ds triMesh(std::initializer_list<Chunk3ds> children = {}) {
-    Chunk3ds chunk(N_TRI_OBJECT);
-    for (const Chunk3ds& child : children) chunk.add(child);
-    return chunk;
-}
-
-Chunk3ds material(const char* name, std::initializer_list<Chunk3ds> children = {}) {
-    Chunk3ds chunk(MAT_ENTRY);
-    chunk.add(Chunk3ds(MAT_NAME).name(name));
-    for (const Chunk3ds& child : children) chunk.add(child);
-    return chunk;
-}
-
-Chunk3ds wrap(uint16_t id, std::initializer_list<Chunk3ds> children) {
-    Chunk3ds chunk(id);
-    for (const Chunk3ds& child : children) chunk.add(child);
-    return chunk;
-}
+Chunk3ds triMesh(std::initializer_list<Chunk3ds> children = {}) { return Chunk3ds(N_TRI_OBJECT).add(children); }
 
 Chunk3ds byteColour(uint8_t r, uint8_t g, uint8_t b, uint16_t id = COLOR_24) {
     return Chunk3ds(id).u8(r).u8(g).u8(b);
@@ -79,8 +34,6 @@ Chunk3ds nodeHeader(const char* name, uint16_t parent, uint16_t flags1 = 0, uint
     return Chunk3ds(NODE_HDR).name(name).u16(flags1).u16(flags2).u16(parent);
 }
 
-Chunk3ds objectNode(std::initializer_list<Chunk3ds> children) { return wrap(OBJECT_NODE_TAG, children); }
-
 void expectColour(const float* colour, float r, float g, float b) {
     EXPECT_EQ(colour[0], r);
     EXPECT_EQ(colour[1], g);
@@ -88,7 +41,7 @@ void expectColour(const float* colour, float r, float g, float b) {
 }
 
 TEST_F(ReaderWalk, EmptyFileGivesThreeEmptyLists) {
-    read({});
+    ASSERT_NO_FATAL_FAILURE(read({}));
     ASSERT_TRUE(meshes && materials && keyframes);
     EXPECT_EQ(meshes->count, 0);
     EXPECT_EQ(materials->count, 0);
@@ -97,7 +50,7 @@ TEST_F(ReaderWalk, EmptyFileGivesThreeEmptyLists) {
 }
 
 TEST_F(ReaderWalk, MeshNameSlotAndRecordBothHoldTheObjectName) {
-    read(model3ds({object("Box", {triMesh()})}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({namedObject("Box", {triMesh()})})));
     ASSERT_EQ(meshes->count, 1);
     EXPECT_STREQ(meshes->names[0], "Box");
     EXPECT_STREQ(meshes->records[0].name, "Box");
@@ -107,8 +60,8 @@ TEST_F(ReaderWalk, MeshNameSlotAndRecordBothHoldTheObjectName) {
 
 TEST_F(ReaderWalk, TopLevelDataChunkIsWalkedWithoutMagic) {
     Chunk3ds mdata(MDATA);
-    mdata.add(object("Box", {triMesh()}));
-    read(mdata.bytes());
+    mdata.add(namedObject("Box", {triMesh()}));
+    ASSERT_NO_FATAL_FAILURE(read(mdata.bytes()));
     ASSERT_EQ(meshes->count, 1);
     EXPECT_STREQ(meshes->names[0], "Box");
 }
@@ -120,8 +73,8 @@ TEST_F(ReaderWalk, LightObjectMakesNoMeshButLeavesItsNameForTheNextMesh) {
     camera.floats({0, 0, 0, 1, 1, 1, 0, 45});
     // The 0x4100 after the light belongs to no object of its own: the flat walk
     // names it after the last 0x4000 it met.
-    read(model3ds({object("A", {triMesh()}), object("Lamp", {light}), object("Cam", {camera}), object("B", {triMesh()}),
-                   object("Lamp2", {light}), triMesh()}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({namedObject("A", {triMesh()}), namedObject("Lamp", {light}), namedObject("Cam", {camera}), namedObject("B", {triMesh()}),
+                   namedObject("Lamp2", {light}), triMesh()})));
     ASSERT_EQ(meshes->count, 3);
     EXPECT_STREQ(meshes->names[0], "A");
     EXPECT_STREQ(meshes->names[1], "B");
@@ -130,7 +83,7 @@ TEST_F(ReaderWalk, LightObjectMakesNoMeshButLeavesItsNameForTheNextMesh) {
 }
 
 TEST_F(ReaderWalk, EveryTriObjectOfOneNamedObjectTakesItsName) {
-    read(model3ds({object("Twice", {triMesh(), triMesh()}), object("Once", {triMesh()})}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({namedObject("Twice", {triMesh(), triMesh()}), namedObject("Once", {triMesh()})})));
     ASSERT_EQ(meshes->count, 3);
     EXPECT_STREQ(meshes->names[0], "Twice");
     EXPECT_STREQ(meshes->names[1], "Twice");
@@ -143,13 +96,13 @@ TEST_F(ReaderWalk, MeshArraysAreReadInFileOrder) {
     faces.add(Chunk3ds(MSH_MAT_GROUP).name("Red").u16(1).u16(1));
     faces.add(Chunk3ds(MSH_MAT_GROUP).name("Blue").u16(2).u16(0).u16(1));
     faces.add(Chunk3ds(SMOOTH_GROUP).u32(1).u32(0x80000003));
-    read(model3ds({object("M", {triMesh({
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({namedObject("M", {triMesh({
                                     Chunk3ds(POINT_ARRAY).u16(3).floats({1, 2, 3, -4, 5.5f, 6, 7, 8, 9}),
                                     Chunk3ds(POINT_FLAG_ARRAY).u16(2).u16(0xAB).u16(0xCD),
                                     Chunk3ds(TEX_VERTS).u16(3).floats({0, 1, 0.5f, 0.25f, -1, 2}),
                                     Chunk3ds(MESH_MATRIX).floats({1, 0, 0, 0, 1, 0, 0, 0, 1, 10, 20, 30}),
                                     faces,
-                                })})}));
+                                })})})));
     ASSERT_EQ(meshes->count, 1);
     const MeshRecord& mesh = meshes->records[0];
     ASSERT_EQ(mesh.vertexCount, 3);
@@ -181,8 +134,8 @@ TEST_F(ReaderWalk, MeshArraysAreReadInFileOrder) {
 
 TEST_F(ReaderWalk, PointFlagsBeyondTheirCountAreSkippedByTheChunkLength) {
     // As in fels.3ds: the count says 1 but the chunk holds 3 flags.
-    read(model3ds({object("M", {triMesh({Chunk3ds(POINT_FLAG_ARRAY).u16(1).u16(5).u16(6).u16(7),
-                                         Chunk3ds(FACE_ARRAY).u16(1).u16(0).u16(0).u16(0).u16(0)})})}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({namedObject("M", {triMesh({Chunk3ds(POINT_FLAG_ARRAY).u16(1).u16(5).u16(6).u16(7),
+                                         Chunk3ds(FACE_ARRAY).u16(1).u16(0).u16(0).u16(0).u16(0)})})})));
     ASSERT_EQ(meshes->count, 1);
     EXPECT_EQ(meshes->records[0].vertexFlagCount, 1);
     EXPECT_EQ(meshes->records[0].vertexFlags[0], 5);
@@ -192,8 +145,8 @@ TEST_F(ReaderWalk, PointFlagsBeyondTheirCountAreSkippedByTheChunkLength) {
 TEST_F(ReaderWalk, TextureCoordinatesOutsideTenToTheTenAreZero) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    read(model3ds({object("M", {triMesh({Chunk3ds(TEX_VERTS).u16(4).floats({2e10f, -3e10f, 1e10f, -1e10f, nan, inf,
-                                                                          0.75f, -0.5f})})})}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({namedObject("M", {triMesh({Chunk3ds(TEX_VERTS).u16(4).floats({2e10f, -3e10f, 1e10f, -1e10f, nan, inf,
+                                                                          0.75f, -0.5f})})})})));
     const MeshRecord& mesh = meshes->records[0];
     ASSERT_EQ(mesh.texCoordCount, 4);
     EXPECT_EQ(mesh.texCoords[0], 0.0f);
@@ -207,7 +160,7 @@ TEST_F(ReaderWalk, TextureCoordinatesOutsideTenToTheTenAreZero) {
 }
 
 TEST_F(ReaderWalk, MaterialWithOnlyANameKeepsTheValuesAtCreation) {
-    read(model3ds({material("Plain")}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({material("Plain")})));
     ASSERT_EQ(materials->count, 1);
     EXPECT_STREQ(materials->names[0], "Plain");
     MaterialRecord expected;
@@ -230,9 +183,9 @@ TEST_F(ReaderWalk, MaterialWithOnlyANameKeepsTheValuesAtCreation) {
 }
 
 TEST_F(ReaderWalk, ByteColoursAreDividedBy256AndTheLaterFormWins) {
-    read(model3ds({material("M", {wrap(MAT_AMBIENT, {byteColour(255, 128, 0)}),
-                                  wrap(MAT_DIFFUSE, {byteColour(10, 20, 30), byteColour(64, 32, 16, LIN_COLOR_24)}),
-                                  wrap(MAT_SPECULAR, {byteColour(1, 2, 3, LIN_COLOR_24), byteColour(4, 5, 6)})})}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({material("M", -1, {Chunk3ds(MAT_AMBIENT).add({byteColour(255, 128, 0)}),
+                                  Chunk3ds(MAT_DIFFUSE).add({byteColour(10, 20, 30), byteColour(64, 32, 16, LIN_COLOR_24)}),
+                                  Chunk3ds(MAT_SPECULAR).add({byteColour(1, 2, 3, LIN_COLOR_24), byteColour(4, 5, 6)})})})));
     const MaterialRecord& m = materials->records[0];
     expectColour(m.ambient, 0.99609375f, 0.5f, 0.0f);
     expectColour(m.diffuse, 0.25f, 0.125f, 0.0625f);
@@ -242,8 +195,8 @@ TEST_F(ReaderWalk, ByteColoursAreDividedBy256AndTheLaterFormWins) {
 TEST_F(ReaderWalk, TargetsOutliveTheMaterialThatSetThem) {
     // The second material's colour and percentage have no target chunk of
     // their own: they go where the first material's last target pointed.
-    read(model3ds({material("A", {wrap(MAT_DIFFUSE, {byteColour(128, 128, 128)}), wrap(MAT_TEXMAP, {percentage(50)})}),
-                   material("B", {byteColour(64, 64, 64), percentage(25)})}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({material("A", -1, {Chunk3ds(MAT_DIFFUSE).add({byteColour(128, 128, 128)}), Chunk3ds(MAT_TEXMAP).add({percentage(50)})}),
+                   material("B", -1, {byteColour(64, 64, 64), percentage(25)})})));
     ASSERT_EQ(materials->count, 2);
     EXPECT_EQ(materials->colourTarget, kDiffuse);
     EXPECT_EQ(materials->propertyTarget, kTextureMap);
@@ -255,15 +208,15 @@ TEST_F(ReaderWalk, TargetsOutliveTheMaterialThatSetThem) {
 
 TEST_F(ReaderWalk, FloatColoursAreClampedAndYieldToByteColoursOfTheSameMaterial) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    read(model3ds({
-        material("OnlyFloats", {wrap(MAT_AMBIENT, {floatColour(0.25f, 1.5f, -0.5f)}),
-                                wrap(MAT_DIFFUSE, {floatColour(nan, 0.5f, 1.0f, LIN_COLOR_F)})}),
-        material("ByteFirst", {wrap(MAT_DIFFUSE, {byteColour(128, 0, 0), floatColour(0, 1, 0)})}),
-        material("FloatFirst", {wrap(MAT_DIFFUSE, {floatColour(0, 1, 0, LIN_COLOR_F), byteColour(0, 0, 64)}),
-                                wrap(MAT_SPECULAR, {floatColour(0.5f, 0.5f, 0.5f)})}),
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({
+        material("OnlyFloats", -1, {Chunk3ds(MAT_AMBIENT).add({floatColour(0.25f, 1.5f, -0.5f)}),
+                                Chunk3ds(MAT_DIFFUSE).add({floatColour(nan, 0.5f, 1.0f, LIN_COLOR_F)})}),
+        material("ByteFirst", -1, {Chunk3ds(MAT_DIFFUSE).add({byteColour(128, 0, 0), floatColour(0, 1, 0)})}),
+        material("FloatFirst", -1, {Chunk3ds(MAT_DIFFUSE).add({floatColour(0, 1, 0, LIN_COLOR_F), byteColour(0, 0, 64)}),
+                                Chunk3ds(MAT_SPECULAR).add({floatColour(0.5f, 0.5f, 0.5f)})}),
         // The byte colours of the materials before do not hold back this one.
-        material("FloatAfterByteMaterial", {floatColour(0.75f, 0.75f, 0.75f)}),
-    }));
+        material("FloatAfterByteMaterial", -1, {floatColour(0.75f, 0.75f, 0.75f)}),
+    })));
     ASSERT_EQ(materials->count, 4);
     expectColour(materials->records[0].ambient, 0.25f, 1.0f, 0.0f);
     expectColour(materials->records[0].diffuse, 0.0f, 0.5f, 1.0f);
@@ -274,12 +227,12 @@ TEST_F(ReaderWalk, FloatColoursAreClampedAndYieldToByteColoursOfTheSameMaterial)
 }
 
 TEST_F(ReaderWalk, PercentagesBecomeFractionsOfTheTargetProperty) {
-    read(model3ds({material("M", {wrap(MAT_SHININESS, {percentage(75)}), wrap(MAT_SHIN2PCT, {percentage(-20)}),
-                                  wrap(MAT_TRANSPARENCY, {percentage(30)}), wrap(MAT_XPFALL, {percentage(40)}),
-                                  wrap(MAT_REFBLUR, {percentage(50)}), wrap(MAT_SELF_ILPCT, {percentage(100)}),
-                                  wrap(MAT_BUMPMAP, {percentage(7)}),
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({material("M", -1, {Chunk3ds(MAT_SHININESS).add({percentage(75)}), Chunk3ds(MAT_SHIN2PCT).add({percentage(-20)}),
+                                  Chunk3ds(MAT_TRANSPARENCY).add({percentage(30)}), Chunk3ds(MAT_XPFALL).add({percentage(40)}),
+                                  Chunk3ds(MAT_REFBLUR).add({percentage(50)}), Chunk3ds(MAT_SELF_ILPCT).add({percentage(100)}),
+                                  Chunk3ds(MAT_BUMPMAP).add({percentage(7)}),
                                   // Float percentages are skipped: writers disagree on their unit.
-                                  wrap(MAT_TRANSPARENCY, {Chunk3ds(FLOAT_PERCENTAGE).f32(0.9f)})})}));
+                                  Chunk3ds(MAT_TRANSPARENCY).add({Chunk3ds(FLOAT_PERCENTAGE).f32(0.9f)})})})));
     const MaterialRecord& m = materials->records[0];
     EXPECT_EQ(m.shininess, 0.75f);
     EXPECT_EQ(m.shininessStrength, -0.2f);
@@ -292,12 +245,12 @@ TEST_F(ReaderWalk, PercentagesBecomeFractionsOfTheTargetProperty) {
 }
 
 TEST_F(ReaderWalk, FlagChunksWireSizeAndShading) {
-    read(model3ds({material("M", {Chunk3ds(MAT_SELF_ILLUM), Chunk3ds(MAT_TWO_SIDE), Chunk3ds(MAT_DECAL),
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({material("M", -1, {Chunk3ds(MAT_SELF_ILLUM), Chunk3ds(MAT_TWO_SIDE), Chunk3ds(MAT_DECAL),
                                   Chunk3ds(MAT_ADDITIVE), Chunk3ds(MAT_WIRE), Chunk3ds(MAT_FACEMAP),
                                   Chunk3ds(MAT_PHONGSOFT), Chunk3ds(MAT_WIREABS), Chunk3ds(MAT_USE_XPFALL),
                                   Chunk3ds(MAT_USE_REFBLUR), Chunk3ds(MAT_WIRESIZE).f32(2.5f),
                                   Chunk3ds(MAT_SHADING).u16(0xFFFF)}),
-                   material("N", {Chunk3ds(MAT_TWO_SIDE)})}));
+                   material("N", -1, {Chunk3ds(MAT_TWO_SIDE)})})));
     const MaterialRecord& m = materials->records[0];
     EXPECT_EQ(m.selfIlluminated + m.twoSided + m.decal + m.additive + m.wire + m.faceMap + m.softPhong +
                   m.wireAbsolute + m.useFalloff + m.useReflectionBlur,
@@ -322,7 +275,7 @@ TEST_F(ReaderWalk, TilingFlagsAreDecodedIntoTheTargetMap) {
                           {0x0000, 0, 0, 0, 0, 0},  {0x0022, 0, 0, 32, 2, 0}, {0x0108, 0, 1, 0, 0, 8}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.flags);
-        read(model3ds({material("M", {wrap(MAT_BUMPMAP, {Chunk3ds(MAT_MAP_TILING).u16(c.flags)})})}));
+        ASSERT_NO_FATAL_FAILURE(read(model3ds({material("M", -1, {Chunk3ds(MAT_BUMPMAP).add({Chunk3ds(MAT_MAP_TILING).u16(c.flags)})})})));
         const MapRecord& bump = materials->records[0].bumpMap;
         EXPECT_EQ(bump.tilingMode, c.tilingMode);
         EXPECT_EQ(bump.ignoreAlpha != 0, c.ignoreAlpha != 0);
@@ -347,7 +300,7 @@ TEST_F(ReaderWalk, MapChunksGoToTheTargetMapAndAreDroppedOtherwise) {
     Chunk3ds stray(MAT_SHININESS);
     stray.add(Chunk3ds(MAT_MAPNAME).name("NONE.BMP")).add(Chunk3ds(MAT_MAP_TILING).u16(0x11));
     stray.add(Chunk3ds(MAT_MAP_USCALE).f32(9)).add(Chunk3ds(MAT_MAP_ANG).f32(9));
-    read(model3ds({material("M", {texture, bump, stray, Chunk3ds(MAT_WIRESIZE).f32(3)})}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({material("M", -1, {texture, bump, stray, Chunk3ds(MAT_WIRESIZE).f32(3)})})));
     const MaterialRecord& m = materials->records[0];
     EXPECT_STREQ(m.textureMap.fileName, "TEX.JPG");
     EXPECT_EQ(m.textureMap.blur, 0.1f);
@@ -365,11 +318,11 @@ TEST_F(ReaderWalk, MapChunksGoToTheTargetMapAndAreDroppedOtherwise) {
 }
 
 TEST_F(ReaderWalk, NodeIdsComeFromTheFileOrFromTheIndex) {
-    read(model3ds({}, {objectNode({Chunk3ds(NODE_ID).u16(40), nodeHeader("A", 0xFFFF, 0x4000, 3)}),
-                       objectNode({nodeHeader("B", 0xFFFF)}),  // no id chunk: its index
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(40), nodeHeader("A", 0xFFFF, 0x4000, 3)}),
+                       Chunk3ds(OBJECT_NODE_TAG).add({nodeHeader("B", 0xFFFF)}),  // no id chunk: its index
                        // An id with no header leaves its node open: the next header names it.
-                       objectNode({Chunk3ds(NODE_ID).u16(7)}), objectNode({nodeHeader("C", 0xFFFF)}),
-                       objectNode({nodeHeader("D", 0xFFFF)})}));
+                       Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(7)}), Chunk3ds(OBJECT_NODE_TAG).add({nodeHeader("C", 0xFFFF)}),
+                       Chunk3ds(OBJECT_NODE_TAG).add({nodeHeader("D", 0xFFFF)})})));
     ASSERT_EQ(keyframes->count, 4);
     EXPECT_EQ(keyframes->nodes[0].id, 40);
     EXPECT_STREQ(keyframes->nodes[0].name, "A");
@@ -385,12 +338,12 @@ TEST_F(ReaderWalk, NodeIdsComeFromTheFileOrFromTheIndex) {
 }
 
 TEST_F(ReaderWalk, NodeOpenFollowsIdAndHeader) {
-    read(model3ds({}, {objectNode({Chunk3ds(NODE_ID).u16(1)})}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(1)})})));
     EXPECT_EQ(keyframes->nodeOpen, 1);
     database.releaseDatabase();
     // Two headers in a row make two nodes; an id chunk in between opens one.
-    read(model3ds({}, {objectNode({nodeHeader("A", 0xFFFF), nodeHeader("B", 0xFFFF), Chunk3ds(NODE_ID).u16(9),
-                                   nodeHeader("C", 0xFFFF)})}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {Chunk3ds(OBJECT_NODE_TAG).add({nodeHeader("A", 0xFFFF), nodeHeader("B", 0xFFFF), Chunk3ds(NODE_ID).u16(9),
+                                   nodeHeader("C", 0xFFFF)})})));
     ASSERT_EQ(keyframes->count, 3);
     EXPECT_STREQ(keyframes->nodes[1].name, "B");
     EXPECT_EQ(keyframes->nodes[2].id, 9);
@@ -399,19 +352,19 @@ TEST_F(ReaderWalk, NodeOpenFollowsIdAndHeader) {
 }
 
 TEST_F(ReaderWalk, NodeHeaderResolvesItsParentByIdAgainstTheNodesReadSoFar) {
-    read(model3ds({}, {
-                          objectNode({Chunk3ds(NODE_ID).u16(10), nodeHeader("Box", 0xFFFF),
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {
+                          Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(10), nodeHeader("Box", 0xFFFF),
                                       Chunk3ds(INSTANCE_NAME).name("A")}),
-                          objectNode({Chunk3ds(NODE_ID).u16(11), nodeHeader("Arm", 10)}),
-                          objectNode({Chunk3ds(NODE_ID).u16(12), nodeHeader("Hand", 11)}),
+                          Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(11), nodeHeader("Arm", 10)}),
+                          Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(12), nodeHeader("Hand", 11)}),
                           // Parent 13 comes later in the file: not resolved.
-                          objectNode({Chunk3ds(NODE_ID).u16(14), nodeHeader("Early", 13)}),
-                          objectNode({Chunk3ds(NODE_ID).u16(13), nodeHeader("Late", 0xFFFF)}),
-                          objectNode({Chunk3ds(NODE_ID).u16(15), nodeHeader("$$$DUMMY", 0xFFFF),
+                          Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(14), nodeHeader("Early", 13)}),
+                          Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(13), nodeHeader("Late", 0xFFFF)}),
+                          Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(15), nodeHeader("$$$DUMMY", 0xFFFF),
                                       Chunk3ds(INSTANCE_NAME).name("D1")}),
-                          objectNode({Chunk3ds(NODE_ID).u16(16), nodeHeader("Self", 16)}),
-                          objectNode({Chunk3ds(NODE_ID).u16(17), nodeHeader("UnderDummy", 15)}),
-                      }));
+                          Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(16), nodeHeader("Self", 16)}),
+                          Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(17), nodeHeader("UnderDummy", 15)}),
+                      })));
     ASSERT_EQ(keyframes->count, 8);
     EXPECT_STREQ(keyframes->nodes[0].parentName, "");
     EXPECT_STREQ(keyframes->nodes[1].parentName, "Box.A");
@@ -424,9 +377,9 @@ TEST_F(ReaderWalk, NodeHeaderResolvesItsParentByIdAgainstTheNodesReadSoFar) {
 }
 
 TEST_F(ReaderWalk, NodeFieldsPivotBoundingBoxAndInstanceName) {
-    read(model3ds({}, {objectNode({Chunk3ds(NODE_ID).u16(0), nodeHeader("Box", 0xFFFF), Chunk3ds(PIVOT).floats({1, 2, 3}),
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(0), nodeHeader("Box", 0xFFFF), Chunk3ds(PIVOT).floats({1, 2, 3}),
                                    Chunk3ds(INSTANCE_NAME).name("Left"),
-                                   Chunk3ds(BOUNDBOX).floats({-1, -2, -3, 4, 5, 6})})}));
+                                   Chunk3ds(BOUNDBOX).floats({-1, -2, -3, 4, 5, 6})})})));
     const KeyframeNode& node = keyframes->nodes[0];
     EXPECT_EQ(node.pivot[2], 3.0f);
     EXPECT_STREQ(node.instanceName, "Left");
@@ -435,10 +388,6 @@ TEST_F(ReaderWalk, NodeFieldsPivotBoundingBoxAndInstanceName) {
     char full[kFullNameSize];
     fullName(node, full);
     EXPECT_STREQ(full, "Box.Left");
-}
-
-Chunk3ds trackHeader(uint16_t id, uint32_t keys) {
-    return Chunk3ds(id).u16(0).u32(0).u32(0).u32(keys);
 }
 
 TEST_F(ReaderWalk, TrackKeysConvertTheirSplineValues) {
@@ -452,7 +401,7 @@ TEST_F(ReaderWalk, TrackKeysConvertTheirSplineValues) {
     rotation.u32(5).u16(0x04).f32(1).floats({1.5f, 0, 1, 0});
     Chunk3ds scale = trackHeader(SCL_TRACK_TAG, 1);
     scale.u32(0).u16(0x12).floats({0.2f, -1}).floats({2, 2, 2});
-    read(model3ds({}, {objectNode({nodeHeader("Box", 0xFFFF), position, rotation, scale})}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {Chunk3ds(OBJECT_NODE_TAG).add({nodeHeader("Box", 0xFFFF), position, rotation, scale})})));
     const KeyframeNode& node = keyframes->nodes[0];
 
     ASSERT_EQ(node.positionKeyCount, 4u);
@@ -493,9 +442,9 @@ TEST_F(ReaderWalk, SkippedChunksTakeTheirSubChunksAlong) {
     Chunk3ds background(0x1200);
     background.add(byteColour(255, 255, 255));
     Chunk3ds unknown(0x7777);
-    unknown.add(object("Hidden", {triMesh()}));
-    read(model3ds({material("M", {wrap(MAT_DIFFUSE, {byteColour(64, 64, 64)})}), background, unknown,
-                   Chunk3ds(0x0100).f32(1), object("Seen", {triMesh()})}));
+    unknown.add(namedObject("Hidden", {triMesh()}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({material("M", -1, {Chunk3ds(MAT_DIFFUSE).add({byteColour(64, 64, 64)})}), background, unknown,
+                   Chunk3ds(0x0100).f32(1), namedObject("Seen", {triMesh()})})));
     ASSERT_EQ(meshes->count, 1);
     EXPECT_STREQ(meshes->names[0], "Seen");
     expectColour(materials->records[0].diffuse, 0.25f, 0.25f, 0.25f);

@@ -17,8 +17,10 @@
 
 #include "convert/SceneConverter.h"
 #include "convert/SceneWriter.h"
-#include "tests/support/ModelChunks.h"
+#include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
+#include "writer/HeightField.h"
+#include "writer/ModelChunks.h"
 
 namespace {
 
@@ -44,9 +46,8 @@ protected:
         const fs::path directory = fs::path(scratchDirectory()) / testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::create_directories(directory);
         fs::current_path(directory);
-        const char* corpus = std::getenv("KESTRAV_CORPUS");
-        ASSERT_TRUE(corpus);
-        corpusDirectory = corpus;
+        ASSERT_TRUE(corpusIsThere());
+        corpusDirectory = corpusFolder();
         for (const char* name : {"TEST.PNG", "IMAGE1.JPG", "IMAGE2.JPG", "CWALL02.JPG", "WOOD.PNG", "BUMP.PNG"})
             fs::copy_file(corpusDirectory / "test.png", name, fs::copy_options::overwrite_existing);
     }
@@ -92,9 +93,7 @@ protected:
     fs::path corpusDirectory;
 };
 
-Chunk3ds colour(uint16_t id, uint8_t r, uint8_t g, uint8_t b) { return Chunk3ds(id).add(Chunk3ds(COLOR_24).u8(r).u8(g).u8(b)); }
 Chunk3ds floatColour(uint16_t id, float r, float g, float b) { return Chunk3ds(id).add(Chunk3ds(COLOR_F).floats({r, g, b})); }
-Chunk3ds percent(uint16_t id, int16_t value) { return Chunk3ds(id).add(Chunk3ds(INT_PERCENTAGE).i16(value)); }
 
 Chunk3ds map(uint16_t id, const char* image, float uScale, float vScale, float uOffset, float vOffset, float angle) {
     return Chunk3ds(id)
@@ -150,12 +149,12 @@ Bytes richModel() {
     const Chunk3ds materials[] = {
         material("Red", 3,
                  {colour(MAT_AMBIENT, 51, 0, 0), colour(MAT_DIFFUSE, 200, 17, 3), colour(MAT_SPECULAR, 229, 229, 229),
-                  percent(MAT_SHININESS, 37), percent(MAT_SHIN2PCT, 61), percent(MAT_TRANSPARENCY, 13),
+                  percentage(MAT_SHININESS, 37), percentage(MAT_SHIN2PCT, 61), percentage(MAT_TRANSPARENCY, 13),
                   map(MAT_TEXMAP, "WOOD.PNG", 2.0f, 0.333f, 0.1f, -0.25f, 33.3f),
                   map(MAT_BUMPMAP, "BUMP.PNG", 1.0f, 1.0f, 0.0f, 0.0f, 0.0f)}),
         material("Glass", 2,
-                 {floatColour(MAT_DIFFUSE, 0.1f, 0.7f, 0.9f), percent(MAT_TRANSPARENCY, 71), Chunk3ds(MAT_TWO_SIDE),
-                  percent(MAT_SELF_ILPCT, 20)}),
+                 {floatColour(MAT_DIFFUSE, 0.1f, 0.7f, 0.9f), percentage(MAT_TRANSPARENCY, 71), Chunk3ds(MAT_TWO_SIDE),
+                  percentage(MAT_SELF_ILPCT, 20)}),
         material("Wire", 1,
                  {floatColour(MAT_DIFFUSE, 1e-7f, 0.5f, 1.0f), Chunk3ds(MAT_WIRE), Chunk3ds(MAT_WIRESIZE).f32(2.75f)}),
     };
@@ -173,22 +172,6 @@ Bytes richModel() {
         objectNode(2, "Terrain", 1, {Chunk3ds(INSTANCE_NAME).name("Again"), track(SCL_TRACK_TAG, {{-1, 1, 1}})}),
     };
     return model3ds({materials[0], materials[1], materials[2], terrain, mirror, plain}, {nodes[0], nodes[1], nodes[2]});
-}
-
-// A mesh near both 16-bit limits in one smoothing group: vertex normals for
-// 65,535 vertices.
-Bytes limitMesh() {
-    const int columns = 255, rows = 257;
-    std::vector<float> points;
-    for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < columns; ++x) points.insert(points.end(), {float(x), float(y), float((x * 7 + y * 13) % 5) * 0.25f});
-    std::vector<Face> faces;
-    for (int y = 0; y + 1 < rows; ++y)
-        for (int x = 0; x + 1 < columns; ++x) {
-            const uint16_t corner = uint16_t(y * columns + x);
-            faces.push_back({corner, uint16_t(corner + 1), uint16_t(corner + columns + 1)});
-        }
-    return model3ds({meshObject("Limit", {pointArray(points), faceArray(faces, {smoothGroup(std::vector<uint32_t>(faces.size(), 1))})})});
 }
 
 TEST_F(WholeSceneTest, EveryCorpusModelWithEveryOptionSet) {
@@ -221,7 +204,7 @@ TEST_F(WholeSceneTest, WrittenModelsWithMaterialsTexturesAndTransforms) {
 }
 
 TEST_F(WholeSceneTest, MeshAtTheSixteenBitLimits) {
-    expectSameFiles(writeScratchFile("limit.3ds", limitMesh()), ConverterOptions(), "no options");
+    expectSameFiles(writeScratchFile("limit.3ds", limitMeshModel("TEST.PNG")), ConverterOptions(), "no options");
 }
 
 // Runs write with standard output sent to the file at path.
@@ -255,7 +238,7 @@ TEST_F(WholeSceneTest, StandardOutputGetsTheSameText) {
 // back with its errno.
 TEST_F(WholeSceneTest, WriteFailingPartWayIsReportedAndLeavesTheOldFile) {
     SceneConverter* converter = nullptr;
-    SoSeparator* root = build(converter, writeScratchFile("limit.3ds", limitMesh()), ConverterOptions());
+    SoSeparator* root = build(converter, writeScratchFile("limit.3ds", limitMeshModel()), ConverterOptions());
     const std::string previous = "#Inventor V2.1 ascii\n\n# the previous scene\n";
     fs::create_directory("out");
     {

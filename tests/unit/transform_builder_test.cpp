@@ -15,9 +15,9 @@
 
 #include "reader/ModelDatabase.h"
 #include "tests/support/BuilderFixture.h"
-#include "tests/support/ModelChunks.h"
 #include "tests/support/SceneFixture.h"
 #include "transform/TransformBuilder.h"
+#include "writer/ModelChunks.h"
 
 namespace {
 

@@ -1,0 +1,59 @@
+#include "tests/support/ModelReadTest.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "reader/ModelLists.h"
+
+void ModelReadTest::TearDown() {
+    failAllocationsAfter(-1);
+    database.releaseDatabase();
+}
+
+int ModelReadTest::readBytes(const Bytes& file) {
+    // fmemopen wants a buffer even for an empty file.
+    std::unique_ptr<uint8_t[]> copy(new uint8_t[file.empty() ? 1 : file.size()]);
+    if (!file.empty()) std::memcpy(copy.get(), file.data(), file.size());
+    FILE* stream = fmemopen(copy.get(), file.size(), "rb");
+    if (!stream) return -1;
+    const int result = database.readDatabaseFrom(stream);
+    std::fclose(stream);
+    takeLists();
+    return result;
+}
+
+int ModelReadTest::readFile(const std::string& path) {
+    const int result = database.readDatabase(path.c_str());
+    takeLists();
+    return result;
+}
+
+void ModelReadTest::read(const Bytes& file) {
+    ASSERT_EQ(readBytes(file), 1);
+    ASSERT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
+}
+
+void ModelReadTest::takeLists() {
+    database.getMeshList(meshes);
+    database.getMaterialList(materials);
+    database.getKeyframeList(keyframes);
+}
+
+std::string corpusFolder() {
+    const char* folder = std::getenv("KESTRAV_CORPUS");
+    return folder ? folder : "";
+}
+
+std::string corpusPath(const std::string& file) { return corpusFolder() + "/" + file; }
+
+testing::AssertionResult corpusIsThere() {
+    const std::string folder = corpusFolder();
+    if (folder.empty()) return testing::AssertionFailure() << "KESTRAV_CORPUS is not set; it names the folder of the real models";
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error))
+        return testing::AssertionFailure() << "the real models are missing: no folder \"" << folder << "\"";
+    return testing::AssertionSuccess();
+}
