@@ -3,12 +3,18 @@
 # Safe to run again: packages already present are left as they are.
 set -euo pipefail
 
+# To build: the compiler, CMake and Ninja, Coin and SoQt, the OpenGL, EGL, GLX
+# and X11 headers of the line-width query, and Mesa to answer it. simage lets
+# Coin decode the viewer's images. To test: GoogleTest, clang with its
+# sanitizer and fuzzer runtimes, Xvfb and ImageMagick for the viewer's
+# screenshots, ivcat to read the scenes back with another Inventor reader, and
+# man to check the manual page.
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libcoin-dev libsoqt520-dev libsimage-dev
   libegl-dev libgl-dev libglx-dev libx11-dev libgl1-mesa-dri libegl-mesa0
-  libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool x11-utils imagemagick inventor-clients
+  libgtest-dev
+  xvfb imagemagick inventor-clients man-db
 )
 
 missing=()

@@ -127,6 +127,26 @@ TopLevelWindow XvfbServer::findWindow(pid_t pid) {
     return found;
 }
 
+void XvfbServer::watchWindowCreation() {
+    if (!connection) return;
+    XSelectInput(connection, DefaultRootWindow(connection), SubstructureNotifyMask);
+    XSync(connection, True);
+}
+
+int XvfbServer::windowsCreated() {
+    if (!connection) return 0;
+    XSync(connection, False);
+    int created = 0;
+    while (XPending(connection)) {
+        XEvent event;
+        XNextEvent(connection, &event);
+        created += event.type == CreateNotify ? 1 : 0;
+    }
+    XSelectInput(connection, DefaultRootWindow(connection), NoEventMask);
+    XSync(connection, True);
+    return created;
+}
+
 void XvfbServer::requestClose(unsigned long window) {
     XEvent event;
     std::memset(&event, 0, sizeof event);

@@ -35,6 +35,11 @@ public:
     // Sends WM_DELETE_WINDOW, as a window manager does when the user closes it.
     void requestClose(unsigned long window);
 
+    // Counts the top-level windows any client creates from now on, shown or
+    // not, until windowsCreated() is asked.
+    void watchWindowCreation();
+    int windowsCreated();
+
 private:
     pid_t server = -1;
     std::string name;

@@ -12,6 +12,7 @@
 #include "tests/e2e/KestravRun.h"
 #include "tests/e2e/Screenshot.h"
 #include "tests/e2e/XvfbServer.h"
+#include "writer/ModelChunks.h"
 
 namespace {
 
@@ -114,6 +115,14 @@ std::string texturedCube(const std::string& name, bool withImage) {
                                directory + "/cube_with_diffuse_texture.3DS", overwrite);
     if (withImage) std::filesystem::copy_file(corpusModel("test.png"), directory + "/TEST.PNG", overwrite);
     return directory;
+}
+
+// A triangle in a wire material, whose line width comes from OpenGL.
+std::string wireModel() {
+    const Bytes bytes = model3ds({material("Wire", 0, {Chunk3ds(MAT_WIRESIZE).f32(50)}),
+                                  meshObject("Tri", {pointArray({0, 0, 0, 1, 0, 0, 0, 1, 0}),
+                                                     faceArray({{0, 1, 2}}, {materialGroup("Wire", {0})})})});
+    return std::string(bytes.begin(), bytes.end());
 }
 
 class ViewerE2e : public testing::Test {
@@ -249,18 +258,21 @@ TEST_F(ViewerE2e, ViewerShowsTheModelUntexturedWhenItsImageIsMissing) {
     EXPECT_EQ(r.err, "Cannot find texture file \"TEST.PNG\".\n");
 }
 
-TEST_F(ViewerE2e, PlainConversionWithDisplayMatchesNoDisplayAndShowsNothing) {
-    for (const std::string& model : {exampleModel(), corpusModel("test1.3ds"), emptyModel()}) {
+// A plain conversion never starts the GUI toolkit, which would create windows
+// even without showing one; a wire material still asks OpenGL on the display.
+TEST_F(ViewerE2e, PlainConversionWithDisplayCreatesNoWindowAndMatchesNoDisplay) {
+    const std::string wire = freshDirectory("wire") + "/wire.3ds";
+    writeFile(wire, wireModel());
+    for (const std::string& model : {exampleModel(), corpusModel("test1.3ds"), emptyModel(), wire}) {
         const ProcessResult without = runProcess(kestrav({model}));
-        ChildProcess process(withDisplay({model}));
-        // A window that shows up at all is found here, or the run hangs on it.
-        const TopLevelWindow window = waitForWindow(process);
-        const ProcessResult with = process.wait(0);
-        EXPECT_EQ(window.id, 0u) << model;
+        server->watchWindowCreation();
+        const ProcessResult with = runProcess(withDisplay({model}), kWindowTimeout);
+        EXPECT_EQ(server->windowsCreated(), 0) << model;
         EXPECT_FALSE(with.timedOut) << model;
         EXPECT_EQ(with.exitStatus, 0) << model;
         EXPECT_EQ(without.exitStatus, 0) << model;
         EXPECT_EQ(with.out, without.out) << model;
+        EXPECT_EQ(with.err, without.err) << model;
     }
 }
 
