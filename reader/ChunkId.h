@@ -66,6 +66,8 @@ enum ChunkId : uint16_t {
     LIGHT_NODE_TAG = 0xB005,
     L_TARGET_NODE_TAG = 0xB006,
     SPOTLIGHT_NODE_TAG = 0xB007,
+    KFSEG = 0xB008,
+    KFCURTIME = 0xB009,
     NODE_HDR = 0xB010,
     INSTANCE_NAME = 0xB011,
     PIVOT = 0xB013,

@@ -88,6 +88,8 @@ Kind kindOf(uint16_t id) {
     case MAT_MAP_UOFFSET:
     case MAT_MAP_VOFFSET:
     case MAT_MAP_ANG:
+    case KFSEG:
+    case KFCURTIME:
     case NODE_ID:
     case NODE_HDR:
     case INSTANCE_NAME:
@@ -325,6 +327,18 @@ Outcome ChunkWalk::handle(uint16_t id, ChunkCursor& in) {
     case MAT_MAP_VOFFSET: return readMapFloat(in, &MapRecord::vOffset);
     case MAT_MAP_ANG: return readMapFloat(in, &MapRecord::rotation);
 
+    // 0xB008 KFSEG: u32 first and u32 last frame of the active segment.
+    case KFSEG: {
+        uint32_t start, end;
+        if (!in.readU32(start) || !in.readU32(end)) return failureOf(in);
+        KeyframeList* keyframes = currentKeyframeList();
+        keyframes->segmentStart = start;
+        keyframes->segmentEnd = end;
+        return Outcome::GoOn;
+    }
+    // 0xB009 KFCURTIME: u32, the time the file was saved at.
+    case KFCURTIME:
+        return in.readU32(currentKeyframeList()->currentTime) ? Outcome::GoOn : failureOf(in);
     // 0xB030 NODE_ID: u16 id; opens a new node.
     case NODE_ID: {
         uint16_t nodeId;

@@ -120,7 +120,7 @@ bool createLists(FILE* file) {
     }
     *meshes = MeshList{nullptr, 0, nullptr, file};
     *materials = MaterialList{nullptr, 0, nullptr, file, kNoColour, kNoProperty};
-    *keyframes = KeyframeList{0, nullptr, file, 0};
+    *keyframes = KeyframeList{0, nullptr, file, 0, 0, 0, 0};
     return true;
 }
 

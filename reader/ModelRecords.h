@@ -144,4 +144,9 @@ struct KeyframeList {
     KeyframeNode* nodes;
     FILE* file;
     int32_t nodeOpen;
+    // The animation's active segment and the frame the file was saved at, as
+    // the file gives them; all 0 when it has none.
+    uint32_t segmentStart;
+    uint32_t segmentEnd;
+    uint32_t currentTime;
 };

@@ -66,7 +66,8 @@ Bytes richModel() {
                         Chunk3ds(TEX_VERTS).u16(3).floats({0, 0, 1, 0, 1, 1}),
                         Chunk3ds(MESH_MATRIX).floats({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}), triangle()}),
          meshObject("Ball", {points(4), triangle()})},
-        {objectNode(0, "Box", 0xFFFF,
+        {Chunk3ds(KFSEG).u32(0).u32(30), Chunk3ds(KFCURTIME).u32(480),
+         objectNode(0, "Box", 0xFFFF,
                     {Chunk3ds(INSTANCE_NAME).name("A"), Chunk3ds(PIVOT).floats({1, 2, 3}),
                      track(POS_TRACK_TAG, 2, 3), track(ROT_TRACK_TAG, 2, 4), track(SCL_TRACK_TAG, 1, 3)}),
          objectNode(1, "Ball", 0, {Chunk3ds(BOUNDBOX).floats({0, 0, 0, 1, 1, 1}), track(POS_TRACK_TAG, 1, 3)})});
@@ -210,6 +211,16 @@ TEST_F(ReaderDamage, FixedPayloadLongerThanItsChunkEndsTheWalk) {
     EXPECT_EQ(database.lastWalkEnd(), WalkEnd::BadChunkLength);
     ASSERT_EQ(keyframes->count, 1);
     EXPECT_EQ(keyframes->nodes[0].pivot[0], 0.0f);
+}
+
+TEST_F(ReaderDamage, SegmentChunkTooShortForItsTwoFramesEndsTheWalk) {
+    ASSERT_EQ(read(model3ds({}, {Chunk3ds(KFCURTIME).u32(7), Chunk3ds(KFSEG).u32(5), objectNode(0, "Lost", 0xFFFF)})),
+              1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::BadChunkLength);
+    EXPECT_EQ(keyframes->currentTime, 7u);
+    EXPECT_EQ(keyframes->segmentStart, 0u);
+    EXPECT_EQ(keyframes->segmentEnd, 0u);
+    EXPECT_EQ(keyframes->count, 0);
 }
 
 TEST_F(ReaderDamage, OverlongNamesAreCutAndTheirRestSkipped) {

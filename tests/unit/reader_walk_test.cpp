@@ -436,6 +436,25 @@ TEST_F(ReaderWalk, TrackKeysConvertTheirSplineValues) {
     EXPECT_EQ(node.scaleValues[2], 2.0f);
 }
 
+TEST_F(ReaderWalk, KeyframerSegmentAndSavedTimeAreRead) {
+    read(model3ds({}, {objectNode({nodeHeader("A", 0xFFFF)})}));
+    EXPECT_EQ(keyframes->segmentStart, 0u);
+    EXPECT_EQ(keyframes->segmentEnd, 0u);
+    EXPECT_EQ(keyframes->currentTime, 0u);
+    database.releaseDatabase();
+
+    // The header chunk before them is skipped; the nodes after them are read.
+    Chunk3ds header(0xB00A);
+    header.u16(5).name("MAXSCENE").u32(300);
+    read(model3ds({}, {header, Chunk3ds(KFSEG).u32(10).u32(0x80000001u), Chunk3ds(KFCURTIME).u32(28800),
+                       objectNode({nodeHeader("B", 0xFFFF)})}));
+    EXPECT_EQ(keyframes->segmentStart, 10u);
+    EXPECT_EQ(keyframes->segmentEnd, 0x80000001u);
+    EXPECT_EQ(keyframes->currentTime, 28800u);
+    ASSERT_EQ(keyframes->count, 1);
+    EXPECT_STREQ(keyframes->nodes[0].name, "B");
+}
+
 TEST_F(ReaderWalk, SkippedChunksTakeTheirSubChunksAlong) {
     // A colour under the background chunk and a mesh under an unknown chunk
     // are never reached.
