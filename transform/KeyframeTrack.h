@@ -1,0 +1,25 @@
+#pragma once
+
+// The keyframer's tracks evaluated at one frame, as 3D Studio plays them:
+// Kochanek-Bartels splines for positions and scales, and for rotations squad
+// over the keys' accumulated quaternions, with each key's ease to and ease
+// from. Before the first key, and for a track of one key, the first key's
+// values come back as the file stores them; after the last key its value holds.
+
+#include <cstdint>
+
+#include "reader/ModelRecords.h"
+
+// The frame the stored vertices show: the saved time when it lies in the
+// active segment, else the saved time in ticks of 1/160 frame when that lands
+// in the segment, else 0.
+uint32_t placementFrame(const KeyframeList& keyframes);
+
+// A position or scale track at the frame, three values; false for a track
+// without keys (out is then untouched).
+bool vectorTrackAt(const TrackKey* keys, const float* values, uint32_t count, uint32_t frame, float out[3]);
+
+// A rotation track at the frame as angle, then axis x, y, z, the layout of a
+// key. Each key turns relative to the one before, so the result is the
+// accumulated turn; false for a track without keys (out is then untouched).
+bool rotationTrackAt(const TrackKey* keys, const float* values, uint32_t count, uint32_t frame, float out[4]);
