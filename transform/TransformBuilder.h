@@ -1,30 +1,47 @@
 #pragma once
 
+#include <cstdint>
+
 #include "convert/SceneConverter.h"
 
+class SbDPMatrix;
+class SbMatrix;
 class SbVec3f;
 class SbVec4f;
+class SoTransform;
 
-// Places one mesh instance by its keyframer node and its parents, and takes
-// the stored vertices back into the mesh's local frame.
+// Places one mesh instance by its keyframer node and its parents at the frame
+// the file was saved at, and takes the stored vertices back into the mesh's
+// local frame: with separate translation, rotation, mirror and scale nodes
+// where they can do it, with one matrix where they cannot (a turned child of an
+// unevenly scaled parent, a mirrored frame whose keys reflect as well).
 class TransformBuilder : public SceneConverter {
 public:
     explicit TransformBuilder(SceneConverter* converter);
 
     // Adds the transform nodes to the object separator; sets mirrored to 1 when
-    // the mesh's frame is mirrored and leaves it alone otherwise.
+    // they reflect the stored triangles and leaves it alone otherwise.
     void buildTransforms(int& mirrored);
 
 private:
     // Parent chains deeper than this are cut, so no file can exhaust the stack.
     static constexpr int kMaxLineage = 256;
+    static constexpr int kMaxPlacementNodes = 5;
 
-    void composeNode(const KeyframeNode* node, SbVec3f& t, SbVec4f& r, SbVec3f& s);
+    // The node's accumulated translation, rotation and scale, and its world
+    // matrix, at the placement frame.
+    void composeNode(const KeyframeNode* node, SbVec3f& t, SbVec4f& r, SbVec3f& s, SbDPMatrix& world);
     const KeyframeNode* resolveParent(const KeyframeNode* node) const;
     bool frameIsMirrored() const;
-    void addLocalFrame();
+    bool frameIsInvertible() const;
+    int separateNodes(const SbVec3f& t, const SbVec4f& r, const SbVec3f& s, bool mirror, bool invertible,
+                      SoTransform** nodes) const;
+    SoTransform* localFrame(bool invertible) const;
+    bool instanceMatrix(const SbDPMatrix& world, bool mirror, SbDPMatrix& out) const;
+    bool placesAlike(const SbMatrix& made, const SbDPMatrix& matrix, const SbDPMatrix& world) const;
 
     ModelDatabase* nodeDatabase;
+    uint32_t frame;
     // The nodes whose composition is under way, the instance's own node first.
     const KeyframeNode* lineage[kMaxLineage];
     int lineageDepth;

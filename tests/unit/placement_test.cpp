@@ -110,10 +110,10 @@ std::vector<Instance> storedInstances(const std::string& path) {
     return instances;
 }
 
-// Instances that cannot come back in place, for reasons in the files: a parent
-// whose orientation is never read, and a file saved away from frame 0.
+// Instances that cannot come back in place, for a reason in the file: a parent
+// camera whose orientation is never read.
 bool knownOutOfPlace(const std::string& model, const std::string& mesh) {
-    return (model == "CameraRollAnimWithChildObject.3ds" && mesh == "Box02") || model == "RotatingCube.3DS";
+    return model == "CameraRollAnimWithChildObject.3ds" && mesh == "Box02";
 }
 
 std::vector<std::filesystem::path> corpusModels() {

@@ -2,10 +2,12 @@
 #include <Inventor/SbViewportRegion.h>
 #include <Inventor/SoPath.h>
 #include <Inventor/actions/SoGetMatrixAction.h>
+#include <Inventor/nodes/SoMatrixTransform.h>
 #include <Inventor/nodes/SoSeparator.h>
 #include <Inventor/nodes/SoTransform.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -61,17 +63,25 @@ public:
     KeyframeNode node;
 
 private:
+    // Keys at frames 0, 1, 2 and so on, with the spline values a key without
+    // spline flags is read with.
     HandNode& append(std::vector<float>& values, std::initializer_list<float> key) {
         values.insert(values.end(), key);
+        timing.resize(std::max({positions.size() / 3, rotations.size() / 4, scales.size() / 3}));
+        for (size_t k = 0; k < timing.size(); ++k) timing[k] = TrackKey{uint32_t(k), 0, 25, 25, 25, 0, 0};
         node.positionKeyCount = uint32_t(positions.size() / 3);
         node.positionValues = positions.empty() ? nullptr : positions.data();
+        node.positionKeys = positions.empty() ? nullptr : timing.data();
         node.rotationKeyCount = uint32_t(rotations.size() / 4);
         node.rotationValues = rotations.empty() ? nullptr : rotations.data();
+        node.rotationKeys = rotations.empty() ? nullptr : timing.data();
         node.scaleKeyCount = uint32_t(scales.size() / 3);
         node.scaleValues = scales.empty() ? nullptr : scales.data();
+        node.scaleKeys = scales.empty() ? nullptr : timing.data();
         return *this;
     }
     std::vector<float> positions, rotations, scales;
+    std::vector<TrackKey> timing;
 };
 
 int buildWith(BuilderFixture& fixture, int mirrored = 0) {
@@ -206,14 +216,16 @@ TEST(TransformBuilder, OnlyTheFirstOfTenPositionKeysCounts) {
     expectVec(transformAt(fixture, 0)->translation.getValue(), 2, -1, 1, 0);
 }
 
-TEST(TransformBuilder, MirroredFrameGetsMirrorNodeAndSetsTheFlag) {
+TEST(TransformBuilder, MirroredFrameWithoutReflectingKeysGetsMirrorNodeAndKeepsTheOrder) {
     BuilderFixture fixture;
     MeshRecord mesh = meshWithFrame(SbVec3f(-1, 0, 0), SbVec3f(0, 1, 0), SbVec3f(0, 0, 1), SbVec3f(1, 2, 3));
     HandNode node;
     node.pivot(1, 1, 1);
     fixture.setMesh(&mesh);
     fixture.setNode(&node.node);
-    EXPECT_EQ(buildWith(fixture), 1);
+    // The frame's reflection and the mirror node cancel: the stored triangles
+    // are not reflected, so their order stays counterclockwise.
+    EXPECT_EQ(buildWith(fixture), 0);
 
     ASSERT_EQ(fixture.objects()->getNumChildren(), 5);
     SoTransform* mirror = transformAt(fixture, 2);
@@ -227,14 +239,16 @@ TEST(TransformBuilder, MirroredFrameGetsMirrorNodeAndSetsTheFlag) {
     expectVec(place(fixture, SbVec3f(4, 5, 6)), 4 - 1 + 1, 5 - 2 - 1, 6 - 3 - 1);
 }
 
-TEST(TransformBuilder, MirrorTestTruncatesTheTripleProduct) {
+TEST(TransformBuilder, MirrorNodeFollowsTheTruncatedTripleProductAndTheOrderTheReflection) {
     struct Case {
         float xAxis;
         float scale;  // of all three axes
-        int mirrored;
+        int mirrorNodes;
+        int clockwise;
     };
-    // Triple products -0.125, -0.999, -1.5 and +1: only -1 or less counts.
-    for (const Case& c : {Case{-1, 0.5f, 0}, Case{-0.999f, 1, 0}, Case{-1.5f, 1, 1}, Case{1, 1, 0}}) {
+    // Triple products -0.125, -0.999, -1.5 and +1: only -1 or less gets a
+    // mirror node. Without one the frame's reflection reaches the triangles.
+    for (const Case& c : {Case{-1, 0.5f, 0, 1}, Case{-0.999f, 1, 0, 1}, Case{-1.5f, 1, 1, 0}, Case{1, 1, 0, 0}}) {
         SCOPED_TRACE(c.xAxis * c.scale * c.scale * c.scale);
         BuilderFixture fixture;
         MeshRecord mesh = meshWithFrame(SbVec3f(c.xAxis * c.scale, 0, 0), SbVec3f(0, c.scale, 0),
@@ -242,8 +256,40 @@ TEST(TransformBuilder, MirrorTestTruncatesTheTripleProduct) {
         HandNode node;
         fixture.setMesh(&mesh);
         fixture.setNode(&node.node);
-        EXPECT_EQ(buildWith(fixture), c.mirrored);
-        EXPECT_EQ(fixture.objects()->getNumChildren(), 4 + c.mirrored);
+        EXPECT_EQ(buildWith(fixture), c.clockwise);
+        EXPECT_EQ(fixture.objects()->getNumChildren(), 4 + c.mirrorNodes);
+    }
+}
+
+TEST(TransformBuilder, ReflectingScaleKeyOnMirroredFrameIsNotMirroredTwice) {
+    BuilderFixture fixture;
+    MeshRecord mesh = meshWithFrame(SbVec3f(-1, 0, 0), SbVec3f(0, 1, 0), SbVec3f(0, 0, 1), SbVec3f(1, 2, 3));
+    HandNode node;
+    node.position(1, 2, 3).scale(-1, 1, 1);
+    fixture.setMesh(&mesh);
+    fixture.setNode(&node.node);
+    EXPECT_EQ(buildWith(fixture), 0);
+    // The frame is the node's placement, so every stored vertex stays where it is.
+    ASSERT_EQ(fixture.objects()->getNumChildren(), 1);
+    ASSERT_TRUE(childAs<SoMatrixTransform>(fixture.objects(), 0));
+    expectVec(place(fixture, SbVec3f(4, 5, 6)), 4, 5, 6);
+    expectVec(place(fixture, SbVec3f(-7, 0.5f, 2)), -7, 0.5f, 2);
+}
+
+TEST(TransformBuilder, NothingIsWrittenWhenNeitherNodesNorMatrixAreFinite) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    for (float bad : {nan, inf, -inf}) {
+        SCOPED_TRACE(bad);
+        BuilderFixture fixture;
+        MeshRecord mesh = meshAt(SbVec3f(1, 2, 3));
+        HandNode node;
+        node.position(bad, 0, 0);
+        fixture.setMesh(&mesh);
+        fixture.setNode(&node.node);
+        EXPECT_EQ(buildWith(fixture), 0);
+        // The stored vertices are already in the world.
+        EXPECT_EQ(fixture.objects()->getNumChildren(), 0);
     }
 }
 
@@ -382,6 +428,31 @@ TEST_F(ParentedNodes, ChildTurnedUnderStretchedParentStretchesAlongItsOwnAxes) {
     expectVec(scaleFactor(), 1, 2, 1);
     buildNode(2);
     expectVec(scaleFactor(), 1, 2, 1);
+}
+
+TEST_F(ParentedNodes, ChildTurnedUnderUnevenlyScaledParentGetsOneShearedMatrix) {
+    // Turned 15 degrees about -x inside a parent stretched by (1.3, 1, 1.1):
+    // the child's axes are no longer at right angles, which separate
+    // translation, rotation and scale nodes cannot hold.
+    const float angle = 15 * 3.14159265f / 180;
+    read(model3ds({}, {objectNode(0, "Mount", kNoParent, {position(0, 1, 0), scale(1.3f, 1, 1.1f)}),
+                       objectNode(1, "Launcher", 0, {position(2, 0, 0), rotation(angle, -1, 0, 0)})}));
+    fixture.setMesh(&mesh);
+    fixture.setNode(&nodes->nodes[1]);
+    EXPECT_EQ(buildWith(fixture), 0);
+    ASSERT_EQ(fixture.objects()->getNumChildren(), 1);
+    ASSERT_TRUE(childAs<SoMatrixTransform>(fixture.objects(), 0));
+
+    SbMatrix turn, stretch;
+    turn.setRotate(SbRotation(SbVec3f(-1, 0, 0), -angle));
+    stretch.setScale(SbVec3f(1.3f, 1, 1.1f));
+    for (const SbVec3f& p : {SbVec3f(0, 1, 0), SbVec3f(0, 0, 1), SbVec3f(1, 2, 3)}) {
+        SbVec3f turned, want;
+        turn.multVecMatrix(p, turned);
+        stretch.multVecMatrix(turned + SbVec3f(2, 0, 0), want);
+        want += SbVec3f(0, 1, 0);
+        expectVec(place(fixture, p), want[0], want[1], want[2]);
+    }
 }
 
 TEST_F(ParentedNodes, UnresolvedParentMakesTheNodeARoot) {
