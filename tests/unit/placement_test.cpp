@@ -5,11 +5,16 @@
 #include <Inventor/SbLinear.h>
 #include <Inventor/SbViewportRegion.h>
 #include <Inventor/SoPath.h>
+#include <Inventor/SbVec3d.h>
+#include <Inventor/SoPrimitiveVertex.h>
+#include <Inventor/actions/SoCallbackAction.h>
 #include <Inventor/actions/SoGetMatrixAction.h>
 #include <Inventor/actions/SoSearchAction.h>
 #include <Inventor/lists/SoPathList.h>
 #include <Inventor/nodes/SoCoordinate3.h>
 #include <Inventor/nodes/SoSeparator.h>
+#include <Inventor/nodes/SoShape.h>
+#include <Inventor/nodes/SoShapeHints.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,6 +31,7 @@
 #include "reader/ModelDatabase.h"
 #include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
+#include "writer/ModelChunks.h"
 
 namespace {
 
@@ -175,22 +181,29 @@ struct SceneNode {
     std::string name;  // the mesh it places; "$$$DUMMY" for a dummy
     std::string instance;
     int parent = -1;  // index into the scene's nodes
+    // The pose at the frame the file is saved at: what the stored vertices show.
     SbVec3f pivot{0, 0, 0};
     SbVec3f position{0, 0, 0};
     SbVec3f axis{0, 0, 1};
     float angle = 0.0f;
     SbVec3f scale{1, 1, 1};
+    // The node's tracks when they hold more than that pose as one key.
+    std::vector<Chunk3ds> tracks = {};
 };
 
 struct SceneMesh {
     std::string name;
     int node;  // the node whose placement the stored vertices show
-    bool mirrored = false;
+    bool mirrored = false;  // the frame mirrors on top of the node's placement
 };
 
 // Local points of an irregular box, so a wrong axis, sign or scale shows.
+// Point i is the corner with x, y and z from bits 0, 1 and 2 of i, the last one
+// pulled out; the faces close it and face outward counterclockwise.
 const Points kLocalPoints = {{-0.5f, -1, -1.5f}, {0.5f, -1, -1.5f}, {-0.5f, 1, -1.5f}, {0.5f, 1, -1.5f},
                              {-0.5f, -1, 1.5f},  {0.5f, -1, 1.5f},  {-0.5f, 1, 1.5f},  {0.7f, 1.3f, 1.9f}};
+const std::vector<Face> kBoxFaces = {{0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
+                                     {2, 6, 7}, {2, 7, 3}, {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}};
 
 // A node's placement in the world: its own scale, turn by minus its angle and
 // position, then its parent's.
@@ -223,42 +236,116 @@ Points placed(const SbMatrix& m) {
     return out;
 }
 
+// The stored triangles face outward counterclockwise where they are stored,
+// as modelling programs write them, whatever the frame.
 Chunk3ds meshChunk(const SceneMesh& mesh, const std::vector<SceneNode>& nodes) {
     const SbMatrix frame = meshToWorld(nodes, mesh.node, mesh.mirrored);
     Chunk3ds points(POINT_ARRAY);
     points.u16(uint16_t(kLocalPoints.size()));
     for (const SbVec3f& p : placed(frame)) points.floats({p[0], p[1], p[2]});
-    Chunk3ds faces(FACE_ARRAY);
-    faces.u16(2).u16(0).u16(1).u16(2).u16(0).u16(4).u16(5).u16(7).u16(0);
+    std::vector<Face> faces = kBoxFaces;
+    if (frame.det3() < 0)
+        for (Face& face : faces) std::swap(face[1], face[2]);
     Chunk3ds matrix(MESH_MATRIX);
     for (int row = 0; row < 4; ++row) matrix.floats({frame[row][0], frame[row][1], frame[row][2]});
     Chunk3ds object(NAMED_OBJECT);
-    object.name(mesh.name).add(Chunk3ds(N_TRI_OBJECT).add(points).add(faces).add(matrix));
+    object.name(mesh.name).add(Chunk3ds(N_TRI_OBJECT).add(points).add(faceArray(faces)).add(matrix));
     return object;
 }
 
 Chunk3ds nodeChunk(const std::vector<SceneNode>& nodes, int i) {
     const SceneNode& node = nodes[i];
-    auto track = [](uint16_t id, std::initializer_list<float> key) {
-        Chunk3ds chunk(id);
-        chunk.u16(0).u32(0).u32(0).u32(1).u32(0).u16(0).floats(key);
-        return chunk;
-    };
     Chunk3ds tag(OBJECT_NODE_TAG);
     tag.add(Chunk3ds(NODE_ID).u16(uint16_t(i)));
     tag.add(Chunk3ds(NODE_HDR).name(node.name).u16(0).u16(0).u16(node.parent < 0 ? 0xFFFF : uint16_t(node.parent)));
     if (!node.instance.empty()) tag.add(Chunk3ds(INSTANCE_NAME).name(node.instance));
     tag.add(Chunk3ds(PIVOT).floats({node.pivot[0], node.pivot[1], node.pivot[2]}));
-    tag.add(track(POS_TRACK_TAG, {node.position[0], node.position[1], node.position[2]}));
-    tag.add(track(ROT_TRACK_TAG, {node.angle, node.axis[0], node.axis[1], node.axis[2]}));
-    tag.add(track(SCL_TRACK_TAG, {node.scale[0], node.scale[1], node.scale[2]}));
+    if (!node.tracks.empty()) {
+        for (const Chunk3ds& chunk : node.tracks) tag.add(chunk);
+        return tag;
+    }
+    tag.add(track(POS_TRACK_TAG, {{node.position[0], node.position[1], node.position[2]}}));
+    tag.add(track(ROT_TRACK_TAG, {{node.angle, node.axis[0], node.axis[1], node.axis[2]}}));
+    tag.add(track(SCL_TRACK_TAG, {{node.scale[0], node.scale[1], node.scale[2]}}));
     return tag;
+}
+
+// The model of these meshes and nodes; timing goes ahead of the nodes in the
+// keyframer section.
+Bytes sceneFile(const std::vector<SceneNode>& nodes, const std::vector<SceneMesh>& meshes,
+                std::initializer_list<Chunk3ds> timing = {}) {
+    Chunk3ds mdata(MDATA);
+    for (const SceneMesh& mesh : meshes) mdata.add(meshChunk(mesh, nodes));
+    Chunk3ds kfdata(KFDATA);
+    for (const Chunk3ds& chunk : timing) kfdata.add(chunk);
+    for (size_t i = 0; i < nodes.size(); ++i) kfdata.add(nodeChunk(nodes, int(i)));
+    Chunk3ds magic(M3DMAGIC);
+    magic.add(mdata).add(kfdata);
+    return magic.bytes();
+}
+
+// Converts the file and checks that each instance of a mesh comes back to its
+// own node's placement, within 1e-5 of the scene's size.
+void expectInPlace(const std::string& fixture, const Bytes& file, const std::vector<SceneNode>& nodes,
+                   const std::vector<SceneMesh>& meshes) {
+    std::vector<std::string> labels;
+    std::vector<Points> expected;
+    for (const SceneMesh& mesh : meshes)
+        for (size_t i = 0; i < nodes.size(); ++i)
+            if (nodes[i].name == mesh.name) {
+                labels.push_back(mesh.name + (nodes[i].instance.empty() ? "" : "." + nodes[i].instance));
+                expected.push_back(placed(meshToWorld(nodes, int(i), mesh.mirrored)));
+            }
+
+    ConvertedScene scene = convertBytes(file);
+    ASSERT_TRUE(scene.root);
+    const std::vector<std::vector<Points>> world = worldCoordinates(scene.root);
+    ASSERT_EQ(world.size(), expected.size());
+    const float size = diagonal(expected);
+    float largest = 0.0f;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const float off = deviation(world[i], expected[i]);
+        largest = std::max(largest, off);
+        EXPECT_LE(off, 1e-5f * size) << fixture << ": " << labels[i];
+        std::printf("placement %s: %-10s deviation %.3g (relative %.3g)\n", fixture.c_str(), labels[i].c_str(), off,
+                    off / size);
+    }
+    std::printf("placement %s: largest deviation %.3g of size %.4g (relative %.3g)\n", fixture.c_str(), largest, size,
+                largest / size);
 }
 
 SbVec3f unit(float x, float y, float z) {
     SbVec3f v(x, y, z);
     v.normalize();
     return v;
+}
+
+// The axis and angle that SceneNode holds for a turn given as a matrix.
+void setTurn(SceneNode& node, const SbMatrix& turn) {
+    SbRotation(turn).getValue(node.axis, node.angle);
+    node.angle = -node.angle;
+}
+
+// A key with the file's spline values; only the nonzero ones are written.
+struct SplineKey {
+    uint32_t frame;
+    std::vector<float> value;
+    float spline[5] = {0, 0, 0, 0, 0};  // tension, continuity, bias, ease to, ease from
+};
+
+Chunk3ds splineTrack(uint16_t id, const std::vector<SplineKey>& keys) {
+    Chunk3ds chunk(id);
+    chunk.u16(0).u32(0).u32(0).u32(uint32_t(keys.size()));
+    for (const SplineKey& key : keys) {
+        uint16_t flags = 0;
+        for (int bit = 0; bit < 5; ++bit)
+            if (key.spline[bit] != 0) flags |= uint16_t(1u << bit);
+        chunk.u32(key.frame).u16(flags);
+        for (int bit = 0; bit < 5; ++bit)
+            if (key.spline[bit] != 0) chunk.f32(key.spline[bit]);
+        for (float v : key.value) chunk.f32(v);
+    }
+    return chunk;
 }
 
 TEST(Placement, WrittenScenesWithTurnedScaledMirroredAndParentedObjects) {
@@ -282,34 +369,189 @@ TEST(Placement, WrittenScenesWithTurnedScaledMirroredAndParentedObjects) {
                                            {"Child", 4},   {"MirrorKid", 5, true},             {"Held", 7},
                                            {"Tip", 8},     {"Wide", 9},   {"Crossed", 10},     {"Twin", 11},
                                            {"Still", 13},  {"Spun", 14}};
+    expectInPlace("written scene", sceneFile(nodes, meshes), nodes, meshes);
+}
 
-    Chunk3ds mdata(MDATA);
-    for (const SceneMesh& mesh : meshes) mdata.add(meshChunk(mesh, nodes));
-    Chunk3ds kfdata(KFDATA);
-    for (size_t i = 0; i < nodes.size(); ++i) kfdata.add(nodeChunk(nodes, int(i)));
-    Chunk3ds magic(M3DMAGIC);
-    magic.add(mdata).add(kfdata);
+TEST(Placement, ChildTurnedUnderUnevenlyScaledParent) {
+    // 15 degrees about -x inside (1.3, 1, 1.1): the child's axes are sheared.
+    std::vector<SceneNode> nodes(2);
+    nodes[0] = {"$$$DUMMY", "Mount", -1, {0, 0, 0}, {1, 2, 3}, {0, 0, 1}, 0.0f, {1.3f, 1, 1.1f}};
+    nodes[1] = {"Launcher", "", 0, {0.1f, 0.2f, 0.3f}, {2, 0.5f, -1}, {-1, 0, 0}, 15 * kPi / 180, {1, 1, 1}};
+    expectInPlace("sheared child", sceneFile(nodes, {{"Launcher", 1}}), nodes, {{"Launcher", 1}});
+}
 
-    // Expected: each instance of a mesh at its own node's placement.
-    std::vector<std::string> labels;
-    std::vector<Points> expected;
-    for (const SceneMesh& mesh : meshes)
-        for (size_t i = 0; i < nodes.size(); ++i)
-            if (nodes[i].name == mesh.name) {
-                labels.push_back(mesh.name + (nodes[i].instance.empty() ? "" : "." + nodes[i].instance));
-                expected.push_back(placed(meshToWorld(nodes, int(i), mesh.mirrored)));
-            }
+TEST(Placement, MirroredFramesWhoseKeysReflectAreMirroredOnce) {
+    // As 3ds Max writes a mirrored object: the reflection is in the mesh frame
+    // and in a scale key, of the object or of its parent.
+    std::vector<SceneNode> nodes(3);
+    nodes[0] = {"Wing", "", -1, {0.2f, 0, 0}, {3, -1, 2}, unit(0, 1, 1), 0.6f, {-1, 1, 1}};
+    nodes[1] = {"Body", "", -1, {0, 0, 0}, {-4, 0, 0}, {0, 0, 1}, 0.0f, {-1, 1, 1}};
+    nodes[2] = {"Door", "", 1, {0, 0.1f, 0}, {1, 0, 0.5f}, {0, 1, 0}, 0.3f, {1, 1, 1}};
+    const std::vector<SceneMesh> meshes = {{"Wing", 0}, {"Body", 1}, {"Door", 2}};
+    expectInPlace("reflecting keys", sceneFile(nodes, meshes), nodes, meshes);
+}
 
-    ConvertedScene scene = convertBytes(magic.bytes());
+TEST(Placement, ModelSavedAtFrameThreeShowsEveryNodeAtThatFrame) {
+    // 480 ticks is frame 3. The parent moves evenly from (2, 0, 1) at frame 0
+    // to (2, 0, 7) at frame 6: (2, 0, 4) at frame 3.
+    std::vector<SceneNode> nodes(2);
+    nodes[0] = {"Base", "", -1, {0, 0, 0}, {2, 0, 4}, {0, 1, 0}, 0.3f, {1, 1, 1}};
+    nodes[0].tracks = {splineTrack(POS_TRACK_TAG, {{0, {2, 0, 1}}, {6, {2, 0, 7}}}),
+                       track(ROT_TRACK_TAG, {{0.3f, 0, 1, 0}})};
+
+    // The child's keys at frames 0, 2 and 6; frame 3 lies a quarter into the
+    // second segment, u = 1/4.
+    // Position (0, 1, 0), (4, 1, 2), (10, -1, 2); the middle key has tension
+    // 0.5, continuity -0.5, bias 0.25 and ease from 0.5, the last tension 0.2
+    // and ease to 0.25. With g1 = (4, 0, 2) and g2 = (6, -2, 0):
+    //   leaving the middle (0.46875 g1 + 0.09375 g2) x 2 x 4 / 6 = (3.25, -0.25, 1.25)
+    //   arriving at the last 0.8 (1.5 g2 - 0.5 (3.25, -0.25, 1.25)) = (5.9, -2.3, -0.5)
+    //   eased time: k = 1 / (2 - 0.75) = 0.8, s = k u^2 / 0.5 = 0.1
+    //   h00 0.972, h10 0.081, h01 0.028, h11 -0.009: (4.37815, 0.94445, 2.10575)
+    // Rotation about (0, 0.6, 0.8) by 0.2, then 0.5 and 0.9 more: the totals
+    // 0.2, 0.7, 1.6 turn about one axis, so squad is the Hermite curve of half
+    // the angle. The middle key has tension -0.3, continuity 0.2, bias -0.4
+    // and ease from 0.3, the last ease to 0.6; g1 = 0.25, g2 = 0.45:
+    //   leaving the middle (0.312 g1 + 1.092 g2) x 4 / 3 = 0.7592
+    //   arriving at the last 1.5 g2 - 0.5 x 0.7592 = 0.2954
+    //   eased time: k = 1 / 1.1, s = k u^2 / 0.3 = 0.18939394
+    //   half angle 0.35 h00 + 0.7592 h10 + 0.8 h01 + 0.2954 h11 = 0.47820163
+    const SbVec3f axis(0, 0.6f, 0.8f);
+    nodes[1] = {"Arm", "", 0, {0.3f, 0, 0.1f}, {4.37815f, 0.94445f, 2.10575f}, axis, 0.95640326f, {1, 1, 1}};
+    SplineKey p1{2, {4, 1, 2}}, p2{6, {10, -1, 2}};
+    p1.spline[0] = 0.5f;
+    p1.spline[1] = -0.5f;
+    p1.spline[2] = 0.25f;
+    p1.spline[4] = 0.5f;
+    p2.spline[0] = 0.2f;
+    p2.spline[3] = 0.25f;
+    SplineKey r1{2, {0.5f, 0, 0.6f, 0.8f}}, r2{6, {0.9f, 0, 0.6f, 0.8f}};
+    r1.spline[0] = -0.3f;
+    r1.spline[1] = 0.2f;
+    r1.spline[2] = -0.4f;
+    r1.spline[4] = 0.3f;
+    r2.spline[3] = 0.6f;
+    nodes[1].tracks = {splineTrack(POS_TRACK_TAG, {{0, {0, 1, 0}}, p1, p2}),
+                       splineTrack(ROT_TRACK_TAG, {{0, {0.2f, 0, 0.6f, 0.8f}}, r1, r2})};
+
+    const std::vector<SceneMesh> meshes = {{"Base", 0}, {"Arm", 1}};
+    expectInPlace("saved at frame 3",
+                  sceneFile(nodes, meshes, {Chunk3ds(KFSEG).u32(0).u32(10), Chunk3ds(KFCURTIME).u32(480)}), nodes,
+                  meshes);
+}
+
+TEST(Placement, KeyOfMoreThanHalfATurnTurnsAboutItsOwnAxis) {
+    // Saved at frame 4 of 0 to 20, as a file that counts in frames: 0.3 about x,
+    // then 4 (more than pi) about z by frame 10, so 1.6 of it at frame 4.
+    SbMatrix first, second;
+    first.setRotate(SbRotation(SbVec3f(1, 0, 0), -0.3f));
+    second.setRotate(SbRotation(SbVec3f(0, 0, 1), -1.6f));
+    first.multRight(second);
+    std::vector<SceneNode> nodes(1);
+    nodes[0] = {"Rotor", "", -1, {0, 0, 0.5f}, {1, 1, 1}, {0, 0, 1}, 0.0f, {1, 1, 1}};
+    setTurn(nodes[0], first);
+    nodes[0].tracks = {track(POS_TRACK_TAG, {{1, 1, 1}}),
+                       splineTrack(ROT_TRACK_TAG, {{0, {0.3f, 1, 0, 0}}, {10, {4, 0, 0, 1}}})};
+    const Bytes file = sceneFile(nodes, {{"Rotor", 0}}, {Chunk3ds(KFSEG).u32(0).u32(20), Chunk3ds(KFCURTIME).u32(4)});
+    expectInPlace("long turn", file, nodes, {{"Rotor", 0}});
+}
+
+// ---- Winding -------------------------------------------------------------------
+
+// The signed volume of an instance's triangles in world space, positive when
+// they face outward counterclockwise, and the vertex ordering they are drawn with.
+struct Facing {
+    std::string object;
+    double volume = 0;
+    int clockwise = 0;
+    int counterclockwise = 0;
+};
+
+void addTriangle(void* data, SoCallbackAction* action, const SoPrimitiveVertex* a, const SoPrimitiveVertex* b,
+                 const SoPrimitiveVertex* c) {
+    auto& facings = *static_cast<std::vector<std::pair<SoNode*, Facing>>*>(data);
+    SoNode* object = action->getCurPath()->getNode(1);
+    if (facings.empty() || facings.back().first != object) facings.push_back({object, Facing()});
+    Facing& facing = facings.back().second;
+    SbVec3d p[3];
+    const SoPrimitiveVertex* corners[3] = {a, b, c};
+    for (int k = 0; k < 3; ++k) {
+        SbVec3f world;
+        action->getModelMatrix().multVecMatrix(corners[k]->getPoint(), world);
+        p[k].setValue(world[0], world[1], world[2]);
+    }
+    facing.volume += p[0].dot(p[1].cross(p[2])) / 6.0;
+    if (action->getVertexOrdering() == SoShapeHints::CLOCKWISE) ++facing.clockwise;
+    if (action->getVertexOrdering() == SoShapeHints::COUNTERCLOCKWISE) ++facing.counterclockwise;
+}
+
+// One per object separator, in scene order.
+std::vector<Facing> facings(SoSeparator* root) {
+    std::vector<std::pair<SoNode*, Facing>> found;
+    SoCallbackAction action;
+    action.addTriangleCallback(SoShape::getClassTypeId(), addTriangle, &found);
+    action.apply(root);
+    std::vector<Facing> out;
+    for (auto& entry : found) out.push_back(entry.second);
+    return out;
+}
+
+// Every triangle of the instance drawn with one ordering, and the side its
+// volume says faces outward drawn as the front.
+void expectFacesOutward(const Facing& facing, const std::string& label, double leastVolume) {
+    EXPECT_GT(std::fabs(facing.volume), leastVolume) << label;
+    EXPECT_TRUE(facing.clockwise == 0 || facing.counterclockwise == 0) << label;
+    EXPECT_EQ(facing.volume > 0, facing.counterclockwise > 0) << label << ": volume " << facing.volume << ", "
+                                                              << facing.clockwise << " triangles clockwise";
+}
+
+TEST(Winding, MirroredCopiesAndMirroredFramesFaceOutward) {
+    std::vector<SceneNode> nodes(4);
+    // A copy made by a second node of the same mesh that reflects it.
+    nodes[0] = {"Box", "a", -1, {0, 0, 0}, {-3, 0, 0}, {0, 1, 0}, 0.2f, {1, 1, 1}};
+    nodes[1] = {"Box", "b", -1, {0, 0, 0}, {3, 0, 0}, {0, 1, 0}, -0.2f, {-1, 1, 1}};
+    // A mirrored frame whose keys carry no reflection.
+    nodes[2] = {"Plate", "", -1, {0.1f, 0, 0}, {0, 5, 0}, unit(1, 0, 1), 0.5f, {1, 2, 1}};
+    // A mirrored frame whose scale key carries the reflection too.
+    nodes[3] = {"Flap", "", -1, {0, 0.2f, 0}, {0, -5, 0}, {0, 0, 1}, 0.8f, {-1, 1, 1.5f}};
+    const std::vector<SceneMesh> meshes = {{"Box", 0}, {"Plate", 2, true}, {"Flap", 3}};
+    const Bytes file = sceneFile(nodes, meshes);
+    expectInPlace("winding", file, nodes, meshes);
+
+    ConvertedScene scene = convertBytes(file);
     ASSERT_TRUE(scene.root);
-    const std::vector<std::vector<Points>> world = worldCoordinates(scene.root);
-    ASSERT_EQ(world.size(), expected.size());
-    const float size = diagonal(expected);
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const float off = deviation(world[i], expected[i]);
-        EXPECT_LE(off, 1e-5f * size) << labels[i];
-        std::printf("placement written scene %-10s deviation %.3g (relative %.3g)\n", labels[i].c_str(), off,
-                    off / size);
+    const std::vector<Facing> found = facings(scene.root);
+    ASSERT_EQ(found.size(), 4u);
+    const char* labels[] = {"original", "mirrored copy", "mirrored frame", "mirrored frame and key"};
+    for (int i = 0; i < 4; ++i) {
+        expectFacesOutward(found[i], labels[i], 1.0);
+        std::printf("winding %-24s volume %8.3f, %2d triangles clockwise, %2d counterclockwise\n", labels[i],
+                    found[i].volume, found[i].clockwise, found[i].counterclockwise);
+    }
+    // Only the copy reflects the stored triangles.
+    EXPECT_GT(found[1].clockwise, 0);
+    for (int i : {0, 2, 3}) EXPECT_GT(found[i].counterclockwise, 0) << labels[i];
+}
+
+TEST(Winding, EveryCorpusInstanceFacesOutward) {
+    // Every mesh of the corpus is closed, so its volume tells its outside.
+    const std::vector<std::filesystem::path> models = corpusModels();
+    if (models.empty()) GTEST_SKIP() << "KESTRAV_CORPUS names no folder with 3DS models";
+    for (const std::filesystem::path& model : models) {
+        const std::string fileName = model.filename().string();
+        const std::string copy = writeScratchFile(fileName, [&] {
+            const std::string text = readTextFile(model.string());
+            return Bytes(text.begin(), text.end());
+        }());
+        ConvertedScene scene = convertFile(copy);
+        ASSERT_TRUE(scene.root) << fileName;
+        const std::vector<Facing> found = facings(scene.root);
+        const std::vector<std::vector<Points>> world = worldCoordinates(scene.root);
+        ASSERT_EQ(found.size(), world.size()) << fileName;
+        for (size_t i = 0; i < found.size(); ++i) {
+            const double size = diagonal(world[i]);
+            expectFacesOutward(found[i], fileName + " instance " + std::to_string(i), 1e-3 * size * size * size);
+        }
     }
 }
 
