@@ -125,6 +125,43 @@ std::string wireModel() {
     return std::string(bytes.begin(), bytes.end());
 }
 
+// A cube whose +z side is red and the rest grey, stored where its first node
+// places it, at x = -2.5; the second node of the same mesh mirrors it to
+// x = +2.5. Facing the viewer's camera, both show the red side from outside.
+std::string mirroredCubes() {
+    const std::vector<float> corners = {-1, -1, -1, 1, -1, -1, -1, 1, -1, 1, 1, -1,
+                                        -1, -1, 1,  1, -1, 1,  -1, 1, 1,  1, 1, 1};
+    std::vector<float> stored;
+    for (size_t i = 0; i < corners.size(); ++i) stored.push_back(corners[i] + (i % 3 == 0 ? -2.5f : 0.0f));
+    const std::vector<Face> faces = {{0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
+                                     {2, 6, 7}, {2, 7, 3}, {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}};
+    const Chunk3ds groups[] = {materialGroup("Front", {2, 3}), materialGroup("Sides", {0, 1, 4, 5, 6, 7, 8, 9, 10, 11})};
+    const Chunk3ds cube = meshObject("Cube", {pointArray(stored), faceArray(faces, {groups[0], groups[1]}),
+                                              Chunk3ds(MESH_MATRIX).floats({1, 0, 0, 0, 1, 0, 0, 0, 1, -2.5f, 0, 0})});
+    const Bytes file = model3ds(
+        {material("Front", 2, {colour(MAT_DIFFUSE, 255, 0, 0)}), material("Sides", 2, {colour(MAT_DIFFUSE, 128, 128, 128)}),
+         cube},
+                 {objectNode(0, "Cube", kNoParent, {track(POS_TRACK_TAG, {{-2.5f, 0, 0}})}),
+                  objectNode(1, "Cube", kNoParent,
+                             {track(POS_TRACK_TAG, {{2.5f, 0, 0}}), track(SCL_TRACK_TAG, {{-1, 1, 1}})})});
+    const std::string path = freshDirectory("mirrored") + "/cubes.3ds";
+    writeFile(path, std::string(file.begin(), file.end()));
+    return path;
+}
+
+bool strongRed(const unsigned char* p) { return p[0] >= 96 && p[1] * 3 <= p[0] && p[2] * 3 <= p[0]; }
+
+// Strong red pixels in the left and right halves of the drawing area, outside
+// the axis feedback's corner.
+void countRed(const RgbImage& image, long& left, long& right) {
+    left = right = 0;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            if (x >= image.width - kFeedbackCorner && y >= image.height - kFeedbackCorner) continue;
+            if (strongRed(image.at(x, y))) ++(x < image.width / 2 ? left : right);
+        }
+}
+
 class ViewerE2e : public testing::Test {
 protected:
     static void SetUpTestSuite() { server = new XvfbServer; }
@@ -274,6 +311,37 @@ TEST_F(ViewerE2e, PlainConversionWithDisplayCreatesNoWindowAndMatchesNoDisplay) 
         EXPECT_EQ(with.out, without.out) << model;
         EXPECT_EQ(with.err, without.err) << model;
     }
+}
+
+TEST_F(ViewerE2e, MirroredCopyShowsItsOutsideWithBackFacesCulled) {
+    // Solid shapes are drawn with back faces culled: a copy drawn inside out
+    // would show the inside of its grey far side instead of its red near side.
+    ChildProcess process(withDisplay({"-v", mirroredCubes()}));
+    const TopLevelWindow window = waitForWindow(process);
+    ASSERT_NE(window.id, 0u) << "no window appeared";
+
+    long left = 0, right = 0;
+    int width = 0, height = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kFrameTimeout);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const RgbImage image = captureDrawingArea(server->displayName(), window.id);
+        width = image.width;
+        height = image.height;
+        if (!image.empty()) countRed(image, left, right);
+        if (left > long(width) * height / 50 && right > long(width) * height / 50) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    std::cout << "red pixels: original " << left << ", mirrored copy " << right << " of " << width << "x" << height
+              << "\n";
+    EXPECT_GT(left, long(width) * height / 50) << "the original's red side is missing";
+    EXPECT_GT(right, long(width) * height / 50) << "the mirrored copy's red side is missing";
+    EXPECT_GT(right, left / 2);
+    EXPECT_GT(left, right / 2);
+
+    server->requestClose(window.id);
+    const ProcessResult r = process.wait(kWindowTimeout);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitStatus, 0);
 }
 
 TEST_F(ViewerE2e, HelpAndBadLinesEndBeforeAnyWindow) {
