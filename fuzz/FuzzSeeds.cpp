@@ -112,6 +112,10 @@ int main(int argc, char** argv) {
         model3ds({mesh("Box", "Red"), mesh("Ball", "Red")}, {node(0, "Box", 77, ""), node(1, "Ball", 0xFFFE, "")}),
         // Frames that cannot be inverted, alone and as a parent.
         model3ds({flatMesh("Flat"), mesh("Box", "Red")}, {flatNode(0, "Flat", 0xFFFF), node(1, "Box", 0, "")}),
+        // Saved between keys, in ticks, so every track is evaluated between its keys.
+        model3ds({everyChunkMaterial("Red", "RED.PNG"), mesh("Box", "Red"), mesh("Ball", "Red")},
+                 {Chunk3ds(KFSEG).u32(0).u32(30), Chunk3ds(KFCURTIME).u32(15 * 160), node(0, "Box", 0xFFFF, ""),
+                  node(1, "Ball", 0, "")}),
     };
     int index = 0;
     for (const Bytes& seed : seeds) {
