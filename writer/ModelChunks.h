@@ -51,7 +51,7 @@ struct SplineKey {
     uint32_t frame;
     std::vector<float> value;
     uint16_t splineFlags = 0;
-    std::vector<float> spline;
+    std::vector<float> spline = {};
 };
 Chunk3ds splineTrack(uint16_t id, const std::vector<SplineKey>& keys);
 Chunk3ds objectNode(uint16_t id, const std::string& name, uint16_t parentId,

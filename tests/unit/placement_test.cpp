@@ -326,28 +326,6 @@ void setTurn(SceneNode& node, const SbMatrix& turn) {
     node.angle = -node.angle;
 }
 
-// A key with the file's spline values; only the nonzero ones are written.
-struct SplineKey {
-    uint32_t frame;
-    std::vector<float> value;
-    float spline[5] = {0, 0, 0, 0, 0};  // tension, continuity, bias, ease to, ease from
-};
-
-Chunk3ds splineTrack(uint16_t id, const std::vector<SplineKey>& keys) {
-    Chunk3ds chunk(id);
-    chunk.u16(0).u32(0).u32(0).u32(uint32_t(keys.size()));
-    for (const SplineKey& key : keys) {
-        uint16_t flags = 0;
-        for (int bit = 0; bit < 5; ++bit)
-            if (key.spline[bit] != 0) flags |= uint16_t(1u << bit);
-        chunk.u32(key.frame).u16(flags);
-        for (int bit = 0; bit < 5; ++bit)
-            if (key.spline[bit] != 0) chunk.f32(key.spline[bit]);
-        for (float v : key.value) chunk.f32(v);
-    }
-    return chunk;
-}
-
 TEST(Placement, WrittenScenesWithTurnedScaledMirroredAndParentedObjects) {
     std::vector<SceneNode> nodes(15);
     nodes[0] = {"Turned", "", -1, {0.5f, 0.25f, -1}, {5, -3, 2}, unit(1, 2, 3), 0.7f, {1, 1, 1}};
@@ -418,19 +396,10 @@ TEST(Placement, ModelSavedAtFrameThreeShowsEveryNodeAtThatFrame) {
     //   half angle 0.35 h00 + 0.7592 h10 + 0.8 h01 + 0.2954 h11 = 0.47820163
     const SbVec3f axis(0, 0.6f, 0.8f);
     nodes[1] = {"Arm", "", 0, {0.3f, 0, 0.1f}, {4.37815f, 0.94445f, 2.10575f}, axis, 0.95640326f, {1, 1, 1}};
-    SplineKey p1{2, {4, 1, 2}}, p2{6, {10, -1, 2}};
-    p1.spline[0] = 0.5f;
-    p1.spline[1] = -0.5f;
-    p1.spline[2] = 0.25f;
-    p1.spline[4] = 0.5f;
-    p2.spline[0] = 0.2f;
-    p2.spline[3] = 0.25f;
-    SplineKey r1{2, {0.5f, 0, 0.6f, 0.8f}}, r2{6, {0.9f, 0, 0.6f, 0.8f}};
-    r1.spline[0] = -0.3f;
-    r1.spline[1] = 0.2f;
-    r1.spline[2] = -0.4f;
-    r1.spline[4] = 0.3f;
-    r2.spline[3] = 0.6f;
+    // Flags: 0x01 tension, 0x02 continuity, 0x04 bias, 0x08 ease to, 0x10 ease from.
+    const SplineKey p1{2, {4, 1, 2}, 0x17, {0.5f, -0.5f, 0.25f, 0.5f}}, p2{6, {10, -1, 2}, 0x09, {0.2f, 0.25f}};
+    const SplineKey r1{2, {0.5f, 0, 0.6f, 0.8f}, 0x17, {-0.3f, 0.2f, -0.4f, 0.3f}};
+    const SplineKey r2{6, {0.9f, 0, 0.6f, 0.8f}, 0x08, {0.6f}};
     nodes[1].tracks = {splineTrack(POS_TRACK_TAG, {{0, {0, 1, 0}}, p1, p2}),
                        splineTrack(ROT_TRACK_TAG, {{0, {0.2f, 0, 0.6f, 0.8f}}, r1, r2})};
 

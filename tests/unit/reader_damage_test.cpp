@@ -214,7 +214,7 @@ TEST_F(ReaderDamage, FixedPayloadLongerThanItsChunkEndsTheWalk) {
 }
 
 TEST_F(ReaderDamage, SegmentChunkTooShortForItsTwoFramesEndsTheWalk) {
-    ASSERT_EQ(read(model3ds({}, {Chunk3ds(KFCURTIME).u32(7), Chunk3ds(KFSEG).u32(5), objectNode(0, "Lost", 0xFFFF)})),
+    ASSERT_EQ(readBytes(model3ds({}, {Chunk3ds(KFCURTIME).u32(7), Chunk3ds(KFSEG).u32(5), objectNode(0, "Lost", 0xFFFF)})),
               1);
     EXPECT_EQ(database.lastWalkEnd(), WalkEnd::BadChunkLength);
     EXPECT_EQ(keyframes->currentTime, 7u);

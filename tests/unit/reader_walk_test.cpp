@@ -437,7 +437,7 @@ TEST_F(ReaderWalk, TrackKeysConvertTheirSplineValues) {
 }
 
 TEST_F(ReaderWalk, KeyframerSegmentAndSavedTimeAreRead) {
-    read(model3ds({}, {objectNode({nodeHeader("A", 0xFFFF)})}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {Chunk3ds(OBJECT_NODE_TAG).add({nodeHeader("A", 0xFFFF)})})));
     EXPECT_EQ(keyframes->segmentStart, 0u);
     EXPECT_EQ(keyframes->segmentEnd, 0u);
     EXPECT_EQ(keyframes->currentTime, 0u);
@@ -446,8 +446,9 @@ TEST_F(ReaderWalk, KeyframerSegmentAndSavedTimeAreRead) {
     // The header chunk before them is skipped; the nodes after them are read.
     Chunk3ds header(0xB00A);
     header.u16(5).name("MAXSCENE").u32(300);
-    read(model3ds({}, {header, Chunk3ds(KFSEG).u32(10).u32(0x80000001u), Chunk3ds(KFCURTIME).u32(28800),
-                       objectNode({nodeHeader("B", 0xFFFF)})}));
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {header, Chunk3ds(KFSEG).u32(10).u32(0x80000001u),
+                                               Chunk3ds(KFCURTIME).u32(28800),
+                                               Chunk3ds(OBJECT_NODE_TAG).add({nodeHeader("B", 0xFFFF)})})));
     EXPECT_EQ(keyframes->segmentStart, 10u);
     EXPECT_EQ(keyframes->segmentEnd, 0x80000001u);
     EXPECT_EQ(keyframes->currentTime, 28800u);
