@@ -15,7 +15,7 @@ constexpr int64_t kLargestOffset = 0x7FFFFFFF;
 
 constexpr int kObjectNameSize = 20;
 constexpr int kMaterialNameSize = 17;
-constexpr int kMapNameSize = 13;
+constexpr int kMapNameSize = int(sizeof(MapRecord::fileName));
 constexpr int kNodeNameSize = 11;
 
 enum class Kind {

@@ -42,7 +42,9 @@ struct MeshList {
 };
 
 struct MapRecord {
-    char fileName[13];
+    // Exporters since DOS store long names too; 255 bytes hold any file name
+    // a file system allows. A longer name is cut.
+    char fileName[256];
     float percentage;
     int32_t tilingMode;
     uint8_t ignoreAlpha;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <string>
 
 #include "reader/ModelDatabase.h"
 #include "reader/ModelLists.h"
@@ -226,7 +227,9 @@ TEST_F(ReaderDamage, SegmentChunkTooShortForItsTwoFramesEndsTheWalk) {
 TEST_F(ReaderDamage, OverlongNamesAreCutAndTheirRestSkipped) {
     Chunk3ds material(MAT_ENTRY);
     material.add(Chunk3ds(MAT_NAME).name("AMaterialNameOfThirtyLetters"));
-    material.add(Chunk3ds(MAT_TEXMAP).add(Chunk3ds(MAT_MAPNAME).name("LONGFILENAME.JPEG")));
+    // Map names keep 255 bytes.
+    const std::string longMapName = std::string(250, 'm') + "_tail.jpeg";
+    material.add(Chunk3ds(MAT_TEXMAP).add(Chunk3ds(MAT_MAPNAME).name(longMapName)));
     material.add(Chunk3ds(MAT_WIRESIZE).f32(4));
     Chunk3ds group(FACE_ARRAY);
     group.u16(0).add(Chunk3ds(MSH_MAT_GROUP).name("AMaterialNameOfThirtyLetters").u16(1).u16(0));
@@ -240,7 +243,7 @@ TEST_F(ReaderDamage, OverlongNamesAreCutAndTheirRestSkipped) {
     EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
     ASSERT_EQ(materials->count, 1);
     EXPECT_STREQ(materials->names[0], "AMaterialNameOfT");
-    EXPECT_STREQ(materials->records[0].textureMap.fileName, "LONGFILENAME");
+    EXPECT_EQ(materials->records[0].textureMap.fileName, longMapName.substr(0, 255));
     EXPECT_EQ(materials->records[0].wireSize, 4.0f);
     ASSERT_EQ(meshes->count, 1);
     EXPECT_STREQ(meshes->names[0], "AnObjectNameOfMoreT");

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
 
 #include "reader/ModelDatabase.h"
 #include "reader/ModelLists.h"
@@ -315,6 +316,26 @@ TEST_F(ReaderWalk, MapChunksGoToTheTargetMapAndAreDroppedOtherwise) {
     EXPECT_EQ(m.bumpMap.vScale, 1.0f);
     EXPECT_EQ(m.bumpMap.tilingMode, 1);
     EXPECT_EQ(m.wireSize, 3.0f);
+}
+
+TEST_F(ReaderWalk, MapNamesLongerThanDosNamesAreKeptWhole) {
+    // Twelve characters was all DOS allowed; exporters since store more, with
+    // spaces, folders and bytes above 127.
+    const std::string names[] = {"caldarifighter_tex_d.dds", "C:\\3DS\\MAPS\\DOOR FRAME.JPG",
+                                 "caf\xe9 cr\xe8me.jpg", std::string(255, 'x')};
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        Chunk3ds texture(MAT_TEXMAP);
+        texture.add(Chunk3ds(MAT_MAPNAME).name(name));
+        Chunk3ds bump(MAT_BUMPMAP);
+        bump.add(Chunk3ds(MAT_MAPNAME).name(name + "_bump"));
+        ASSERT_NO_FATAL_FAILURE(read(model3ds({material("M", -1, {texture, bump, Chunk3ds(MAT_WIRESIZE).f32(3)})})));
+        const MaterialRecord& m = materials->records[0];
+        EXPECT_EQ(m.textureMap.fileName, name);
+        EXPECT_EQ(m.bumpMap.fileName, (name + "_bump").substr(0, 255));
+        EXPECT_EQ(m.wireSize, 3.0f);
+        database.releaseDatabase();
+    }
 }
 
 TEST_F(ReaderWalk, NodeIdsComeFromTheFileOrFromTheIndex) {
