@@ -1,0 +1,202 @@
+#include "appearance/TextureLookup.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "cli/ConverterOptions.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+const char* const kSearchPathVariable = "KESTRAV_TEXTURE_PATH";
+const char* const kMissingStart = "Cannot find texture file \"";
+const char* const kMissingEnd = "\".\n";
+const char* const kUsingStart = "Using \"";
+const char* const kUsingMiddle = "\" for texture file \"";
+const char* const kUsingEnd = "\".\n";
+
+bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Only ASCII letters: bytes above 127 belong to an unknown code page.
+std::string asciiLower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return text;
+}
+
+// The image is only referenced, so a file that opens is enough. The type is
+// checked first: opening a FIFO for reading would wait for a writer.
+bool isReadableFile(const fs::path& path) {
+    std::error_code error;
+    if (!fs::is_regular_file(fs::status(path, error))) return false;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    std::fclose(file);
+    return true;
+}
+
+struct StoredName {
+    std::string lastComponent;  // empty when there is nothing to look for
+    bool usableAsStored = false;
+};
+
+// Names come from DOS and Windows: \ separates folders and C: names a drive.
+// A name that climbs out of its folder is not followed; only its last
+// component is looked for.
+StoredName analyse(const std::string& stored) {
+    std::string path = stored;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    if (path.size() >= 2 && path[1] == ':' && isAsciiLetter(path[0])) path.erase(0, 2);
+    bool upward = false;
+    for (size_t start = 0; start <= path.size();) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        if (path.compare(start, end - start, "..") == 0) upward = true;
+        start = end + 1;
+    }
+    StoredName name;
+    name.lastComponent = path.substr(path.rfind('/') + 1);
+    if (name.lastComponent == "." || name.lastComponent == "..") name.lastComponent.clear();
+    name.usableAsStored = !upward && !name.lastComponent.empty();
+    return name;
+}
+}  // namespace
+
+TextureLookup::TextureLookup(const std::string& model, const std::string& sceneFolder, const char* search)
+    : modelPath(model), sceneFolderPath(sceneFolder), searchPath(search ? search : "") {}
+
+const char* TextureLookup::sceneName(const char* storedName) {
+    auto known = images.find(storedName);
+    if (known == images.end()) known = images.emplace(storedName, find(storedName)).first;
+    if (!known->second.found) {
+        // One write, so the lines of conversions sharing a stderr stay whole.
+        std::cerr << (kMissingStart + known->first + kMissingEnd);
+        return nullptr;
+    }
+    return known->second.sceneName.c_str();
+}
+
+TextureLookup::Image TextureLookup::find(const std::string& stored) {
+    resolveSceneFolder();
+    const StoredName name = analyse(stored);
+    Image image;
+    if (name.usableAsStored && isReadableFile(stored)) {
+        image.found = true;
+        // Scenes written where the images are keep the name as the model has it.
+        if (sceneIsCurrentDirectory || fs::path(stored).is_absolute())
+            image.sceneName = stored;
+        else
+            image.sceneName = sceneNameOf(currentDirectory / stored);
+        return image;
+    }
+    if (name.lastComponent.empty()) return image;
+    planSearch();
+    for (const Folder* folder : searchOrder) {
+        if (const std::string* entry = findIn(*folder, name.lastComponent)) {
+            image.found = true;
+            image.sceneName = sceneNameOf(folder->path / *entry);
+            std::cerr << (kUsingStart + image.sceneName + kUsingMiddle + stored + kUsingEnd);
+            break;
+        }
+    }
+    return image;
+}
+
+const std::string* TextureLookup::findIn(const Folder& folder, const std::string& name) const {
+    const auto exact = std::lower_bound(folder.names.begin(), folder.names.end(), name);
+    if (exact != folder.names.end() && *exact == name && isReadableFile(folder.path / name)) return &*exact;
+    // Listed by lower-case name, then by name: of several case variants the
+    // first in byte order wins, whatever order the directory gave them in.
+    const std::string lower = asciiLower(name);
+    auto candidate = std::lower_bound(folder.byLowerCase.begin(), folder.byLowerCase.end(),
+                                      std::make_pair(lower, std::string()));
+    for (; candidate != folder.byLowerCase.end() && candidate->first == lower; ++candidate)
+        if (candidate->second != name && isReadableFile(folder.path / candidate->second)) return &candidate->second;
+    return nullptr;
+}
+
+const TextureLookup::Folder& TextureLookup::folderAt(const fs::path& path) {
+    std::error_code error;
+    const fs::path resolved = fs::canonical(path, error);
+    // Every folder that cannot be reached shares the empty entry.
+    const std::string key = error ? std::string() : resolved.string();
+    const auto known = folders.find(key);
+    if (known != folders.end()) return known->second;
+    Folder& folder = folders[key];
+    if (error) return folder;
+    folder.path = resolved;
+    fs::directory_iterator entries(resolved, error);
+    for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
+        std::string name = entries->path().filename().string();
+        std::error_code typeError;
+        if (entries->is_directory(typeError)) folder.subfolders.push_back(name);
+        folder.byLowerCase.emplace_back(asciiLower(name), name);
+        folder.names.push_back(std::move(name));
+    }
+    std::sort(folder.names.begin(), folder.names.end());
+    std::sort(folder.byLowerCase.begin(), folder.byLowerCase.end());
+    std::sort(folder.subfolders.begin(), folder.subfolders.end());
+    return folder;
+}
+
+void TextureLookup::planSearch() {
+    if (searchPlanned) return;
+    searchPlanned = true;
+    auto add = [this](const Folder& folder) {
+        if (folder.path.empty()) return;
+        if (std::find(searchOrder.begin(), searchOrder.end(), &folder) == searchOrder.end())
+            searchOrder.push_back(&folder);
+    };
+    fs::path modelFolder = fs::path(modelPath).parent_path();
+    if (modelFolder.empty()) modelFolder = ".";
+    const Folder& beside = folderAt(modelFolder);
+    add(beside);
+    for (const std::string& subfolder : beside.subfolders) add(folderAt(beside.path / subfolder));
+    for (size_t start = 0; start <= searchPath.size();) {
+        size_t end = searchPath.find(':', start);
+        if (end == std::string::npos) end = searchPath.size();
+        if (end > start) add(folderAt(searchPath.substr(start, end - start)));
+        start = end + 1;
+    }
+}
+
+void TextureLookup::resolveSceneFolder() {
+    if (sceneResolved) return;
+    sceneResolved = true;
+    std::error_code error;
+    currentDirectory = fs::current_path(error);
+    if (sceneFolderPath.empty()) {
+        sceneBase = currentDirectory;
+        sceneIsCurrentDirectory = true;
+        return;
+    }
+    // Resolved like the image folders, so that "../" steps out of the real
+    // folder, as the system resolves it when the scene is read.
+    sceneBase = fs::weakly_canonical(currentDirectory / sceneFolderPath, error);
+    if (error) sceneBase = (currentDirectory / sceneFolderPath).lexically_normal();
+    if (sceneBase.has_relative_path() && sceneBase.filename().empty()) sceneBase = sceneBase.parent_path();
+    sceneIsCurrentDirectory = sceneBase == currentDirectory;
+}
+
+std::string TextureLookup::sceneNameOf(const fs::path& file) const {
+    const fs::path relative = file.lexically_relative(sceneBase);
+    return relative.empty() ? file.string() : relative.string();
+}
+
+std::string sceneFolderOf(const ConverterOptions& options) {
+    if (options.viewOnly || options.outputPath.empty()) return "";
+    std::error_code error;
+    const fs::file_status target = fs::status(options.outputPath, error);
+    if (fs::exists(target)) {
+        // Whoever reads a pipe or a device reads it from a folder unknown here.
+        if (!fs::is_regular_file(target)) return "";
+        // A link is written through: the scene lands where it points.
+        const fs::path real = fs::canonical(options.outputPath, error);
+        if (!error) return real.parent_path().string();
+    }
+    return fs::path(options.outputPath).parent_path().string();
+}
+
+const char* textureSearchPath() { return std::getenv(kSearchPathVariable); }

@@ -1,0 +1,77 @@
+#pragma once
+
+// A 3DS file names its images as the program that wrote it saw them, often an
+// upper-case DOS name or path (IMAGE1.JPG, MAPS\WOOD.JPG), while the files sit
+// beside the model, in a folder next to it, or in lower case. An image is
+// looked for, in this order:
+//   1. under the name as stored, relative to the current directory;
+//   2. under its last path component in the model's folder, then in each of
+//      that folder's direct subfolders by name, then in each folder of
+//      KESTRAV_TEXTURE_PATH; in each folder the exact name first, then a name
+//      that differs only in the case of ASCII letters (of several such, the
+//      first in byte order).
+// Only regular files that open for reading match. Each folder is listed at
+// most once, so one look-up serves one conversion.
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+struct ConverterOptions;
+
+class TextureLookup {
+public:
+    // sceneFolder is the folder the scene's image names must resolve from,
+    // empty for the current directory; searchPath is a colon-separated list of
+    // folders, or null.
+    TextureLookup(const std::string& modelPath, const std::string& sceneFolder, const char* searchPath);
+    TextureLookup(const TextureLookup&) = delete;
+    TextureLookup& operator=(const TextureLookup&) = delete;
+
+    // The name the scene gives the image stored as storedName, or null when no
+    // file is found. A missing image is reported every time it is asked for,
+    // one found under another name or folder the first time.
+    const char* sceneName(const char* storedName);
+
+    const std::string& sceneFolder() const { return sceneFolderPath; }
+
+private:
+    struct Folder {
+        std::filesystem::path path;  // resolved, so relative names can be computed
+        std::vector<std::string> names;                                // byte order
+        std::vector<std::pair<std::string, std::string>> byLowerCase;  // (ASCII lower case, name)
+        std::vector<std::string> subfolders;                           // byte order
+    };
+    struct Image {
+        bool found = false;
+        std::string sceneName;
+    };
+
+    Image find(const std::string& storedName);
+    const std::string* findIn(const Folder& folder, const std::string& name) const;
+    const Folder& folderAt(const std::filesystem::path& path);
+    void planSearch();
+    void resolveSceneFolder();
+    std::string sceneNameOf(const std::filesystem::path& file) const;
+
+    std::string modelPath;
+    std::string sceneFolderPath;
+    std::string searchPath;
+    std::map<std::string, Image> images;    // by stored name
+    std::map<std::string, Folder> folders;  // by resolved path
+    std::vector<const Folder*> searchOrder;
+    bool searchPlanned = false;
+    std::filesystem::path currentDirectory;
+    std::filesystem::path sceneBase;
+    bool sceneIsCurrentDirectory = false;
+    bool sceneResolved = false;
+};
+
+// The folder the scene's image names are relative to: the output file's, or
+// empty for the current directory (standard output, -v, or an output that is
+// not a regular file, such as a pipe).
+std::string sceneFolderOf(const ConverterOptions& options);
+
+// KESTRAV_TEXTURE_PATH, or null when it is not set.
+const char* textureSearchPath();
