@@ -8,29 +8,8 @@
 #include <Inventor/nodes/SoTextureCoordinate2.h>
 #include <Inventor/nodes/SoTextureCoordinateBinding.h>
 
-#include <cstdio>
-#include <iostream>
-#include <string>
-
 #include "appearance/TextureImages.h"
-
-namespace {
-const char* const kMissingTextureStart = "Cannot find texture file \"";
-const char* const kMissingTextureEnd = "\".\n";
-
-// The image is only referenced by name, so a file that opens is enough; one
-// that does not is reported and left out.
-bool checkImageFile(const char* name) {
-    FILE* file = std::fopen(name, "rb");
-    if (!file) {
-        // One write, so the lines of conversions sharing a stderr stay whole.
-        std::cerr << (std::string(kMissingTextureStart) + name + kMissingTextureEnd);
-        return false;
-    }
-    std::fclose(file);
-    return true;
-}
-}  // namespace
+#include "appearance/TextureLookup.h"
 
 TextureBuilder::TextureBuilder(SceneConverter* converter) {
     objectSeparator = converter->getObjectSeparator();
@@ -38,25 +17,31 @@ TextureBuilder::TextureBuilder(SceneConverter* converter) {
     materialSeparator = converter->getMaterialSeparator();
     currentMaterial = converter->getCurrentMaterial();
     textureOptions = converter->getOptions();
+    lookup = converter->getTextureLookup();
     buildTextureCoordinates();
 }
 
 void TextureBuilder::buildTextures() {
     buildTextureTransforms();
 
+    // A missing image is reported by the look-up and left out.
     const MapRecord& textureMap = currentMaterial->textureMap;
-    if (textureMap.fileName[0] != 0 && checkImageFile(textureMap.fileName)) {
-        SoTexture2* texture = new SoTexture2;
-        referenceTextureImage(texture->filename, textureMap.fileName);
-        texture->model.setValue(textureMap.blendMode ? SoTexture2::MODULATE : SoTexture2::DECAL);
-        materialSeparator->addChild(texture);
+    if (textureMap.fileName[0] != 0) {
+        if (const char* name = lookup->sceneName(textureMap.fileName)) {
+            SoTexture2* texture = new SoTexture2;
+            referenceTextureImage(texture->filename, name);
+            texture->model.setValue(textureMap.blendMode ? SoTexture2::MODULATE : SoTexture2::DECAL);
+            materialSeparator->addChild(texture);
+        }
     }
 
     const MapRecord& bumpMap = currentMaterial->bumpMap;
-    if (bumpMap.fileName[0] != 0 && textureOptions.bumpMaps && checkImageFile(bumpMap.fileName)) {
-        SoBumpMap* bump = new SoBumpMap;
-        referenceTextureImage(bump->filename, bumpMap.fileName);
-        materialSeparator->addChild(bump);
+    if (bumpMap.fileName[0] != 0 && textureOptions.bumpMaps) {
+        if (const char* name = lookup->sceneName(bumpMap.fileName)) {
+            SoBumpMap* bump = new SoBumpMap;
+            referenceTextureImage(bump->filename, name);
+            materialSeparator->addChild(bump);
+        }
     }
 }
 

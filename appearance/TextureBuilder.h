@@ -2,6 +2,8 @@
 
 #include "convert/SceneConverter.h"
 
+class TextureLookup;
+
 // Texture coordinates (added at construction), texture transforms, the texture
 // and, with -b, the bump map of one material group.
 class TextureBuilder : public SceneConverter {
@@ -15,4 +17,5 @@ private:
     void buildTextureTransforms();
 
     ConverterOptions textureOptions;
+    TextureLookup* lookup;  // the converter's
 };

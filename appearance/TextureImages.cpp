@@ -1,5 +1,6 @@
 #include "appearance/TextureImages.h"
 
+#include <Inventor/SoInput.h>
 #include <Inventor/SoPath.h>
 #include <Inventor/actions/SoSearchAction.h>
 #include <Inventor/fields/SoSFString.h>
@@ -31,7 +32,9 @@ void referenceTextureImage(SoSFString& filename, const char* name) {
     filename.enableNotify(notifying);
 }
 
-void loadTextureImages(SoNode* root) {
+void loadTextureImages(SoNode* root, const std::string& sceneFolder) {
+    if (!sceneFolder.empty()) SoInput::addDirectoryFirst(sceneFolder.c_str());
     touchFilenames<SoTexture2>(root);
     touchFilenames<SoBumpMap>(root);
+    if (!sceneFolder.empty()) SoInput::removeDirectory(sceneFolder.c_str());
 }

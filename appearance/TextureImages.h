@@ -4,11 +4,15 @@
 // Coin print its own warnings about files that are not valid images. The
 // images are loaded when the scene is about to be shown.
 
+#include <string>
+
 class SoNode;
 class SoSFString;
 
 // Sets an image file name without making Coin read the image.
 void referenceTextureImage(SoSFString& filename, const char* name);
 
-// Reads the images of every SoTexture2 and SoBumpMap under root.
-void loadTextureImages(SoNode* root);
+// Reads the images of every SoTexture2 and SoBumpMap under root. The scene
+// names them relative to sceneFolder (empty: the current directory), where
+// Coin looks first.
+void loadTextureImages(SoNode* root, const std::string& sceneFolder);

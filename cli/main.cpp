@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "appearance/TextureImages.h"
+#include "appearance/TextureLookup.h"
 #include "cli/CommandLine.h"
 #include "cli/ConverterOptions.h"
 #include "convert/SceneConverter.h"
@@ -80,8 +81,9 @@ int convertAndView(const ConverterOptions& options) {
     if (!converter->outputWritten()) return finish(converter, 1);
 
     viewer->setSceneGraph(root);
-    // The conversion only named the images; the viewer needs their pixels.
-    loadTextureImages(root);
+    // The conversion only named the images; the viewer needs their pixels,
+    // from wherever the current directory is.
+    loadTextureImages(root, converter->getTextureLookup()->sceneFolder());
     viewer->setFeedbackVisibility(TRUE);
     viewer->show();
     SoQt::show(mainWindow);

@@ -8,6 +8,7 @@
 
 #include "appearance/MaterialBuilder.h"
 #include "appearance/TextureBuilder.h"
+#include "appearance/TextureLookup.h"
 #include "convert/LineWidthQuery.h"
 #include "convert/SceneWriter.h"
 #include "geometry/MeshBuilder.h"
@@ -27,7 +28,8 @@ SceneConverter::SceneConverter()
       currentNode(nullptr),
       root(nullptr),
       objectSeparator(nullptr),
-      materialSeparator(nullptr) {}
+      materialSeparator(nullptr),
+      textureLookup(nullptr) {}
 
 SceneConverter::SceneConverter(ConverterOptions converterOptions) : SceneConverter() {
     options = converterOptions;
@@ -39,11 +41,12 @@ SceneConverter::SceneConverter(ConverterOptions converterOptions) : SceneConvert
     if (database.lastWalkEnd() != WalkEnd::Complete)
         std::cerr << (kDamagedPrefix + options.inputPath + kDamagedSuffix);
     database.getMeshList(meshList);
+    textureLookup = new TextureLookup(options.inputPath, sceneFolderOf(options), textureSearchPath());
     root = new SoSeparator;
     root->ref();
 }
 
-SceneConverter::~SceneConverter() = default;
+SceneConverter::~SceneConverter() { delete textureLookup; }
 
 SoSeparator* SceneConverter::build() {
     for (int i = 0; i < meshList->count; ++i) {

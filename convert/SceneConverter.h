@@ -6,6 +6,7 @@
 #include "reader/ModelDatabase.h"
 
 class SoSeparator;
+class TextureLookup;
 
 // Reads the model, builds the scene one mesh instance and material group at a
 // time, and writes it. The same class is the base of the four node builders,
@@ -17,6 +18,8 @@ public:
     // ends the process with status 1.
     explicit SceneConverter(ConverterOptions converterOptions);
     ~SceneConverter();
+    SceneConverter(const SceneConverter&) = delete;
+    SceneConverter& operator=(const SceneConverter&) = delete;
 
     // Builds the scene and, unless viewOnly is set, writes it. Returns the root.
     SoSeparator* build();
@@ -32,6 +35,8 @@ public:
     SoSeparator* getMaterialSeparator() const { return materialSeparator; }
     ConverterOptions getOptions() const { return options; }
     ModelDatabase* getDatabase() { return &database; }
+    // Finds the model's images; the converter's own, for the whole conversion.
+    TextureLookup* getTextureLookup() const { return textureLookup; }
 
     // Smallest and largest OpenGL line width. Asked of OpenGL only when a wire
     // material needs it, since setting up a context costs more than converting
@@ -52,6 +57,8 @@ protected:
     SoSeparator* materialSeparator;
     ConverterOptions options;
     ModelDatabase database;
+    // Owned: made by the converter form, none in the builder form.
+    TextureLookup* textureLookup;
 
 private:
     void convertInstance(const char* meshName, int pass, int instanceCount);

@@ -23,7 +23,8 @@ LaunchOptions kestrav(const std::vector<std::string>& arguments) {
     LaunchOptions launch;
     launch.argv.push_back(KESTRAV_BINARY);
     launch.argv.insert(launch.argv.end(), arguments.begin(), arguments.end());
-    launch.unsetVariables = {"DISPLAY", "WAYLAND_DISPLAY"};
+    // Image look-ups follow KESTRAV_TEXTURE_PATH; tests set their own.
+    launch.unsetVariables = {"DISPLAY", "WAYLAND_DISPLAY", "KESTRAV_TEXTURE_PATH"};
     return launch;
 }
 
@@ -41,7 +42,7 @@ LaunchOptions kestravUnprivileged(const std::vector<std::string>& arguments) {
 }
 
 LaunchOptions onDisplay(LaunchOptions launch, const std::string& display) {
-    launch.unsetVariables = {"WAYLAND_DISPLAY"};
+    launch.unsetVariables = {"WAYLAND_DISPLAY", "KESTRAV_TEXTURE_PATH"};
     // Qt complains on stderr when it has no runtime directory of its own.
     const std::string runtime = scratchDirectory() + "/runtime";
     mkdir(runtime.c_str(), 0700);

@@ -67,13 +67,19 @@ TEST(ConversionE2e, UnreadableInputIsReportedAndWritesNothing) {
 
 TEST(ConversionE2e, FileAndStandardOutputGetTheSameScene) {
     for (const std::string& model : {exampleModel(), corpusModel("test1.3ds")}) {
-        const std::string out = freshDirectory("same-scene") + "/scene.iv";
-        const ProcessResult toFile = runProcess(kestrav({model, out}));
-        const ProcessResult toStdout = runProcess(kestrav({model}));
+        // Image names resolve from the output's folder, or the current
+        // directory for standard output: here both are the same folder.
+        const std::string directory = freshDirectory("same-scene");
+        LaunchOptions toFileLaunch = kestrav({model, "scene.iv"});
+        LaunchOptions toStdoutLaunch = kestrav({model});
+        toFileLaunch.workingDirectory = toStdoutLaunch.workingDirectory = directory;
+        const std::string out = directory + "/scene.iv";
+        const ProcessResult toFile = runProcess(toFileLaunch);
+        const ProcessResult toStdout = runProcess(toStdoutLaunch);
         EXPECT_EQ(toFile.exitStatus, 0) << model;
         EXPECT_EQ(toStdout.exitStatus, 0) << model;
         EXPECT_EQ(toFile.out, "") << model;
-        // The corpus model names textures that are not beside the working directory.
+        // The corpus model's images are found beside it, under other names.
         EXPECT_EQ(toFile.err, toStdout.err) << model;
         EXPECT_EQ(readFile(out), toStdout.out) << model;
         EXPECT_EQ(toStdout.out.rfind("#Inventor V2.1 ascii\n\n", 0), 0u) << model;

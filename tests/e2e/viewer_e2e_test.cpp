@@ -107,13 +107,13 @@ std::ostream& operator<<(std::ostream& out, const ViewPixels& seen) {
 }
 
 // The textured corpus cube in a directory of its own, with its image beside it
-// under the name the model uses, or without it.
-std::string texturedCube(const std::string& name, bool withImage) {
+// under the given name (the model's is TEST.PNG), or without it.
+std::string texturedCube(const std::string& name, const std::string& imageName) {
     const std::string directory = freshDirectory(name);
     const auto overwrite = std::filesystem::copy_options::overwrite_existing;
     std::filesystem::copy_file(corpusModel("cube_with_diffuse_texture.3DS"),
                                directory + "/cube_with_diffuse_texture.3DS", overwrite);
-    if (withImage) std::filesystem::copy_file(corpusModel("test.png"), directory + "/TEST.PNG", overwrite);
+    if (!imageName.empty()) std::filesystem::copy_file(corpusModel("test.png"), directory + "/" + imageName, overwrite);
     return directory;
 }
 
@@ -254,7 +254,7 @@ TEST_F(ViewerE2e, ViewerShowsTheTexturedModelAndTheAxesWithoutUserAction) {
     const std::vector<bool> palette = saturatedColours(texture);
     for (const char* flags : {"-v", "-e"}) {
         LaunchOptions launch = withDisplay({flags, "cube_with_diffuse_texture.3DS", "scene.iv"});
-        launch.workingDirectory = texturedCube(std::string("textured") + flags, true);
+        launch.workingDirectory = texturedCube(std::string("textured") + flags, "TEST.PNG");
         ChildProcess process(launch);
         const TopLevelWindow window = waitForWindow(process);
         ASSERT_NE(window.id, 0u) << flags << ": no window appeared";
@@ -273,12 +273,43 @@ TEST_F(ViewerE2e, ViewerShowsTheTexturedModelAndTheAxesWithoutUserAction) {
     }
 }
 
+TEST_F(ViewerE2e, ViewerShowsTheImageFoundBesideTheModelFromAnotherFolder) {
+    const RgbImage texture = readImageFile(corpusModel("test.png"));
+    ASSERT_FALSE(texture.empty()) << "ImageMagick could not decode the texture image";
+    const std::vector<bool> palette = saturatedColours(texture);
+    const std::string model = texturedCube("lower-case-image", "test.png") + "/cube_with_diffuse_texture.3DS";
+    // -e names the image from the scene's folder, which is not the current
+    // directory's depth; -v from the current directory.
+    const std::string scene = freshDirectory("viewer-out/deeper") + "/scene.iv";
+    const std::pair<std::vector<std::string>, std::string> runs[] = {
+        {{"-v", model}, "../lower-case-image/test.png"}, {{"-e", model, scene}, "../../lower-case-image/test.png"}};
+    for (const auto& run : runs) {
+        const std::string& flags = run.first[0];
+        LaunchOptions launch = withDisplay(run.first);
+        launch.workingDirectory = freshDirectory("viewer-elsewhere");
+        ChildProcess process(launch);
+        const TopLevelWindow window = waitForWindow(process);
+        ASSERT_NE(window.id, 0u) << flags << ": no window appeared";
+
+        const ViewPixels seen = waitForModel(window, palette);
+        std::cout << flags << " from another folder: " << seen << "\n";
+        EXPECT_TRUE(modelAndAxesShown(seen)) << flags << ": " << seen;
+        EXPECT_GE(seen.textureColoured, seen.model / 2) << flags << ": the texture is missing; " << seen;
+
+        server->requestClose(window.id);
+        const ProcessResult r = process.wait(kWindowTimeout);
+        EXPECT_FALSE(r.timedOut) << flags;
+        EXPECT_EQ(r.exitStatus, 0) << flags;
+        EXPECT_EQ(r.err, "Using \"" + run.second + "\" for texture file \"TEST.PNG\".\n") << flags;
+    }
+}
+
 TEST_F(ViewerE2e, ViewerShowsTheModelUntexturedWhenItsImageIsMissing) {
     const RgbImage texture = readImageFile(corpusModel("test.png"));
     ASSERT_FALSE(texture.empty()) << "ImageMagick could not decode the texture image";
     const std::vector<bool> palette = saturatedColours(texture);
     LaunchOptions launch = withDisplay({"-v", "cube_with_diffuse_texture.3DS"});
-    launch.workingDirectory = texturedCube("untextured", false);
+    launch.workingDirectory = texturedCube("untextured", "");
     ChildProcess process(launch);
     const TopLevelWindow window = waitForWindow(process);
     ASSERT_NE(window.id, 0u) << "no window appeared";

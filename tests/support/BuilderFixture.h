@@ -5,6 +5,7 @@
 
 #include <Inventor/nodes/SoSeparator.h>
 
+#include "appearance/TextureLookup.h"
 #include "convert/SceneConverter.h"
 
 class BuilderFixture : public SceneConverter {
@@ -16,6 +17,7 @@ public:
         materialSeparator->ref();
         lineWidthRange[0] = 1.0f;
         lineWidthRange[1] = 10.0f;
+        setOptions(ConverterOptions());
     }
     ~BuilderFixture() {
         objectSeparator->unref();
@@ -27,7 +29,12 @@ public:
     void setMesh(MeshRecord* mesh) { currentMesh = mesh; }
     void setMaterial(MaterialRecord* material) { currentMaterial = material; }
     void setNode(KeyframeNode* node) { currentNode = node; }
-    void setOptions(const ConverterOptions& converterOptions) { options = converterOptions; }
+    // A fresh look-up too, for the model and output the options name.
+    void setOptions(const ConverterOptions& converterOptions) {
+        options = converterOptions;
+        delete textureLookup;
+        textureLookup = new TextureLookup(options.inputPath, sceneFolderOf(options), nullptr);
+    }
     SoSeparator* objects() const { return objectSeparator; }
     SoSeparator* materials() const { return materialSeparator; }
 };

@@ -96,8 +96,10 @@ protected:
         ASSERT_TRUE(corpusIsThere());
         fs::copy_file(corpusPath(name), as, fs::copy_options::overwrite_existing);
     }
-    // Converts and keeps what reached standard error while converting.
+    // Converts and keeps what reached standard error while converting. The
+    // scene is written here, so it names images found here as the model does.
     ConvertedScene convert(const Bytes& model, ConverterOptions options = ConverterOptions()) {
+        options.outputPath = (fs::current_path() / ("scene" + std::to_string(++conversions) + ".iv")).string();
         testing::internal::CaptureStderr();
         ConvertedScene scene = convertBytes(model, options);
         errors = testing::internal::GetCapturedStderr();
@@ -114,6 +116,7 @@ protected:
     }
 
     std::string errors;
+    int conversions = 0;
 
     fs::path previousDirectory;
 };
@@ -185,6 +188,32 @@ TEST_F(TexturedSceneTest, ConvertingDoesNotDecodeImages) {
     converter.release();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_NE(readTextFile(options.outputPath).find("filename \"TEST.PNG\""), std::string::npos);
+}
+
+TEST_F(TexturedSceneTest, LongImageNameFoundBesideTheModelOnceForTheWholeModel) {
+    fs::create_directories("models");
+    ASSERT_NO_FATAL_FAILURE(copyFromCorpus("test.png", "models/caldarifighter_tex_d.png"));
+    const std::string here = testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string model = writeScratchFile(
+        here + "/models/fighter.3ds", model3ds({texturedMaterial("Hull", "CALDARIFIGHTER_TEX_D.PNG"),
+                                               texturedMaterial("Deck", "CALDARIFIGHTER_TEX_D.PNG"),
+                                               texturedMesh({"Hull", "Deck", "Hull"})}));
+    ConverterOptions options;
+    options.outputPath = (fs::current_path() / "fighter.iv").string();
+    testing::internal::CaptureStderr();
+    ConvertedScene scene = convertFile(model, options);
+    errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errors, "Using \"models/caldarifighter_tex_d.png\" for texture file \"CALDARIFIGHTER_TEX_D.PNG\".\n");
+    ASSERT_TRUE(scene.root);
+    ASSERT_EQ(countOfType(scene.root, SoTexture2::getClassTypeId()), 3);
+    SoSeparator* group = separatorsOf(childAs<SoSeparator>(scene.root, 0)).at(0);
+    SoTexture2* texture = childAs<SoTexture2>(group, indexOf<SoTexture2>(group));
+    ASSERT_TRUE(texture);
+    EXPECT_EQ(texture->filename.getValue(), SbString("models/caldarifighter_tex_d.png"));
+    SbVec2s size;
+    int components = 0;
+    EXPECT_TRUE(texture->image.getValue(size, components));
+    EXPECT_EQ(size, SbVec2s(512, 512));
 }
 
 TEST_F(TexturedSceneTest, EachMaterialGroupAddsItsTextureCoordinatePair) {

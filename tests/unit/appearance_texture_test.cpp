@@ -215,6 +215,26 @@ TEST_F(TextureBuilderTest, MissingBumpMapWithOptionIsReported) {
     EXPECT_TRUE(childAs<SoBumpMapTransform>(fixture.materials(), 0));
 }
 
+TEST_F(TextureBuilderTest, ImagesFoundBesideTheModelAreNamedAsTheSceneReachesThem) {
+    std::filesystem::create_directories("beside-model");
+    writeFile("beside-model/plank.png");
+    ConverterOptions options;
+    options.bumpMaps = 1;
+    options.inputPath = "beside-model/model.3ds";
+    fixture.setOptions(options);
+    setCreatedMap(material.textureMap, "PLANK.PNG");
+    setCreatedMap(material.bumpMap, "PLANK.PNG");
+    EXPECT_EQ(buildTextures(), "Using \"beside-model/plank.png\" for texture file \"PLANK.PNG\".\n");
+    SoTexture2* texture = childAs<SoTexture2>(fixture.materials(), 2);
+    SoBumpMap* bump = childAs<SoBumpMap>(fixture.materials(), 3);
+    ASSERT_TRUE(texture && bump);
+    EXPECT_EQ(texture->filename.getValue(), SbString("beside-model/plank.png"));
+    EXPECT_EQ(bump->filename.getValue(), SbString("beside-model/plank.png"));
+    // The next group of the same conversion says it no more.
+    EXPECT_EQ(buildTextures(), "");
+    EXPECT_EQ(materialChildren(), 8);
+}
+
 TEST_F(TextureBuilderTest, LoadTextureImagesReadsReferencedImages) {
     ASSERT_TRUE(corpusIsThere());
     std::filesystem::copy_file(corpusPath("test.png"), "TEST.PNG",
@@ -229,7 +249,7 @@ TEST_F(TextureBuilderTest, LoadTextureImagesReadsReferencedImages) {
     EXPECT_FALSE(hasImage(texture->image));
     EXPECT_FALSE(hasImage(bump->image));
 
-    loadTextureImages(fixture.materials());
+    loadTextureImages(fixture.materials(), "");
     SbVec2s size;
     int components = 0;
     EXPECT_TRUE(texture->image.getValue(size, components));
