@@ -93,10 +93,11 @@ TextureLookup::Image TextureLookup::find(const std::string& stored) {
     }
     if (name.lastComponent.empty()) return image;
     planSearch();
-    for (const Folder* folder : searchOrder) {
-        if (const std::string* entry = findIn(*folder, name.lastComponent)) {
+    for (SearchFolder& folder : searchOrder) {
+        if (!folder.listing) folder.listing = &folderAt(folder.path);
+        if (const std::string* entry = findIn(*folder.listing, name.lastComponent)) {
             image.found = true;
-            image.sceneName = sceneNameOf(folder->path / *entry);
+            image.sceneName = sceneNameOf(folder.listing->path / *entry);
             std::cerr << (kUsingStart + image.sceneName + kUsingMiddle + stored + kUsingEnd);
             break;
         }
@@ -144,20 +145,16 @@ const TextureLookup::Folder& TextureLookup::folderAt(const fs::path& path) {
 void TextureLookup::planSearch() {
     if (searchPlanned) return;
     searchPlanned = true;
-    auto add = [this](const Folder& folder) {
-        if (folder.path.empty()) return;
-        if (std::find(searchOrder.begin(), searchOrder.end(), &folder) == searchOrder.end())
-            searchOrder.push_back(&folder);
-    };
     fs::path modelFolder = fs::path(modelPath).parent_path();
     if (modelFolder.empty()) modelFolder = ".";
+    // The subfolders are known only from the model folder's listing.
     const Folder& beside = folderAt(modelFolder);
-    add(beside);
-    for (const std::string& subfolder : beside.subfolders) add(folderAt(beside.path / subfolder));
+    searchOrder.push_back({beside.path, &beside});
+    for (const std::string& subfolder : beside.subfolders) searchOrder.push_back({beside.path / subfolder, nullptr});
     for (size_t start = 0; start <= searchPath.size();) {
         size_t end = searchPath.find(':', start);
         if (end == std::string::npos) end = searchPath.size();
-        if (end > start) add(folderAt(searchPath.substr(start, end - start)));
+        if (end > start) searchOrder.push_back({searchPath.substr(start, end - start), nullptr});
         start = end + 1;
     }
 }

@@ -43,6 +43,11 @@ private:
         std::vector<std::pair<std::string, std::string>> byLowerCase;  // (ASCII lower case, name)
         std::vector<std::string> subfolders;                           // byte order
     };
+    // A folder to search, listed when a name first gets that far.
+    struct SearchFolder {
+        std::filesystem::path path;
+        const Folder* listing;
+    };
     struct Image {
         bool found = false;
         std::string sceneName;
@@ -60,7 +65,7 @@ private:
     std::string searchPath;
     std::map<std::string, Image> images;    // by stored name
     std::map<std::string, Folder> folders;  // by resolved path
-    std::vector<const Folder*> searchOrder;
+    std::vector<SearchFolder> searchOrder;
     bool searchPlanned = false;
     std::filesystem::path currentDirectory;
     std::filesystem::path sceneBase;
