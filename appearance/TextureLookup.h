@@ -13,6 +13,7 @@
 // Only regular files that open for reading match. Each folder is listed at
 // most once, so one look-up serves one conversion.
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -38,10 +39,12 @@ public:
 
 private:
     struct Folder {
-        std::filesystem::path path;  // resolved, so relative names can be computed
-        std::vector<std::string> names;                                // byte order
-        std::vector<std::pair<std::string, std::string>> byLowerCase;  // (ASCII lower case, name)
-        std::vector<std::string> subfolders;                           // byte order
+        std::filesystem::path path;      // resolved, so relative names can be computed
+        std::vector<std::string> names;  // as the directory lists them
+        // (hash of the name in ASCII lower case, position in names), sorted:
+        // cheaper to build for a folder of thousands than sorted names.
+        std::vector<std::pair<uint64_t, uint32_t>> byFoldedName;
+        std::vector<std::string> subfolders;  // byte order
     };
     // A folder to search, listed when a name first gets that far.
     struct SearchFolder {
@@ -56,6 +59,7 @@ private:
     Image find(const std::string& storedName);
     const std::string* findIn(const Folder& folder, const std::string& name) const;
     const Folder& folderAt(const std::filesystem::path& path);
+    std::filesystem::path modelFolder() const;
     void planSearch();
     void resolveSceneFolder();
     std::string sceneNameOf(const std::filesystem::path& file) const;

@@ -108,7 +108,11 @@ TEST_F(TextureLookupTest, ModelFolderThenItsSubfoldersByNameThenTheSearchPath) {
     file("models/a/stone.jpg");
     file("models/a/deep/leaf.jpg");
     file("shared/leaf.jpg");
+    file("library/moss.jpg");
+    fs::create_directory_symlink("../library", root / "models/linked");
     EXPECT_EQ(lookUpFromOut("BARK.JPG").name, "../models/bark.jpg");
+    // A linked subfolder counts, named by where it leads.
+    EXPECT_EQ(lookUpFromOut("MOSS.JPG").name, "../library/moss.jpg");
     EXPECT_EQ(lookUpFromOut("WOOD.JPG").name, "../models/Textures/wood.jpg");
     // Folder by folder: a case variant in a/ comes before the exact name in b/.
     EXPECT_EQ(lookUpFromOut("STONE.JPG").name, "../models/a/stone.jpg");
