@@ -25,7 +25,8 @@ struct Outcome {
 class TextureLookupTest : public testing::Test {
 protected:
     void SetUp() override {
-        root = fs::path(scratchDirectory()) / ("lookup-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+        root = fs::path(scratchDirectory()) / ("lookup-" + test);
         for (const char* folder : {"work", "models", "out"}) fs::create_directories(root / folder);
         previousDirectory = fs::current_path();
         fs::current_path(root / "work");
