@@ -17,7 +17,17 @@
 namespace {
 const char* const kCannotReadMessage = "Cannon create database from this 3ds file.\n";
 const char* const kDamagedPrefix = "Warning: \"";
-const char* const kDamagedSuffix = "\" is damaged; only the part before the damage was converted.\n";
+const char* const kCutShortSuffix = "\" is damaged; only the part before the damage was converted.\n";
+const char* const kChunksSkippedSuffix = "\" is damaged; damaged chunks were skipped and the rest was converted.\n";
+
+// The one warning line for the way the walk ended, or null for a sound file.
+const char* damageSuffix(WalkEnd end) {
+    switch (end) {
+    case WalkEnd::Complete: return nullptr;
+    case WalkEnd::DamagedChunksSkipped: return kChunksSkippedSuffix;
+    default: return kCutShortSuffix;
+    }
+}
 }  // namespace
 
 SceneConverter::SceneConverter()
@@ -38,8 +48,8 @@ SceneConverter::SceneConverter(ConverterOptions converterOptions) : SceneConvert
         std::exit(1);
     }
     // One write per message, so the lines of conversions sharing a stderr stay whole.
-    if (database.lastWalkEnd() != WalkEnd::Complete)
-        std::cerr << (kDamagedPrefix + options.inputPath + kDamagedSuffix);
+    if (const char* suffix = damageSuffix(database.lastWalkEnd()))
+        std::cerr << (kDamagedPrefix + options.inputPath + suffix);
     database.getMeshList(meshList);
     textureLookup = new TextureLookup(options.inputPath, sceneFolderOf(options), textureSearchPath());
     root = new SoSeparator;

@@ -25,7 +25,10 @@ enum class Kind {
     Leaf,       // a payload is read, then the walk goes on at the chunk's end
 };
 
-enum class Outcome { GoOn, SkipChunk, Truncated, BadChunkLength, CountPastChunkEnd, OutOfMemory };
+// Damaged: the chunk is too short for its fields or its count, or holds a
+// number that is not finite where one must be. It is skipped whole, and the
+// record keeps what it had before it.
+enum class Outcome { GoOn, SkipChunk, Damaged, Truncated, BadChunkLength, OutOfMemory };
 
 Kind kindOf(uint16_t id) {
     switch (id) {
@@ -105,7 +108,13 @@ Kind kindOf(uint16_t id) {
 }
 
 Outcome failureOf(const ChunkCursor& in) {
-    return in.failure() == ChunkCursor::Failure::FileEnded ? Outcome::Truncated : Outcome::BadChunkLength;
+    return in.failure() == ChunkCursor::Failure::FileEnded ? Outcome::Truncated : Outcome::Damaged;
+}
+
+bool allFinite(const float* values, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        if (!std::isfinite(values[i])) return false;
+    return true;
 }
 
 // Allocates count elements of T, or null for a count of 0.
@@ -132,6 +141,8 @@ class ChunkWalk {
 public:
     ChunkWalk(FILE* input, int64_t size) : file(input), fileSize(size) {}
     Outcome run();
+    // True once a damaged chunk was skipped or a vertex is not finite.
+    bool metLocalDamage() const { return localDamage; }
 
 private:
     Outcome handle(uint16_t id, ChunkCursor& in);
@@ -163,6 +174,7 @@ private:
     FILE* file;
     int64_t fileSize;
     int64_t furthestEnd = 0;
+    bool localDamage = false;
     char currentName[kObjectNameSize] = {};
     // Bit k is set once a byte colour has set colour target k + 1 of the
     // current material; a float colour then leaves that colour alone.
@@ -231,6 +243,12 @@ Outcome ChunkWalk::run() {
         if (outcome == Outcome::GoOn && kind == Kind::Descended) {
             if (end > furthestEnd) furthestEnd = end;
             continue;
+        }
+        if (outcome == Outcome::Damaged) {
+            // Its length is sound, so the next chunk is where it says; a
+            // damaged face array takes its sub-chunks with it.
+            localDamage = true;
+            outcome = Outcome::SkipChunk;
         }
         if (outcome != Outcome::GoOn && outcome != Outcome::SkipChunk) return outcome;
         // Go on at the declared end, whatever the handler read, so a damaged
@@ -366,7 +384,7 @@ Outcome ChunkWalk::handle(uint16_t id, ChunkCursor& in) {
 Outcome ChunkWalk::readPoints(ChunkCursor& in, MeshRecord& mesh) {
     uint16_t n;
     if (!in.readU16(n)) return failureOf(in);
-    if (int64_t(n) * 12 > in.remaining()) return Outcome::CountPastChunkEnd;
+    if (int64_t(n) * 12 > in.remaining()) return Outcome::Damaged;
     float* vertices;
     if (!allocate(vertices, size_t(n) * 3)) return Outcome::OutOfMemory;
     in.readF32s(vertices, uint32_t(n) * 3);
@@ -374,6 +392,9 @@ Outcome ChunkWalk::readPoints(ChunkCursor& in, MeshRecord& mesh) {
         std::free(vertices);
         return failureOf(in);
     }
+    // Kept as read: the faces around such a vertex still count for the
+    // material groups and smoothing masks; the mesh builder leaves them out.
+    if (!allFinite(vertices, size_t(n) * 3)) localDamage = true;
     replace(mesh.vertices, vertices);
     mesh.vertexCount = n;
     return Outcome::GoOn;
@@ -384,7 +405,7 @@ Outcome ChunkWalk::readPoints(ChunkCursor& in, MeshRecord& mesh) {
 Outcome ChunkWalk::readPointFlags(ChunkCursor& in, MeshRecord& mesh) {
     uint16_t n;
     if (!in.readU16(n)) return failureOf(in);
-    if (int64_t(n) * 2 > in.remaining()) return Outcome::CountPastChunkEnd;
+    if (int64_t(n) * 2 > in.remaining()) return Outcome::Damaged;
     uint16_t* flags;
     if (!allocate(flags, n)) return Outcome::OutOfMemory;
     in.readU16s(flags, n);
@@ -401,7 +422,7 @@ Outcome ChunkWalk::readPointFlags(ChunkCursor& in, MeshRecord& mesh) {
 Outcome ChunkWalk::readFaces(ChunkCursor& in, MeshRecord& mesh) {
     uint16_t n;
     if (!in.readU16(n)) return failureOf(in);
-    if (int64_t(n) * 8 > in.remaining()) return Outcome::CountPastChunkEnd;
+    if (int64_t(n) * 8 > in.remaining()) return Outcome::Damaged;
     MeshFace* faces;
     if (!allocate(faces, n)) return Outcome::OutOfMemory;
     static_assert(sizeof(MeshFace) == 8, "a face is four 16-bit values, as in the file");
@@ -432,7 +453,7 @@ Outcome ChunkWalk::readMaterialGroup(ChunkCursor& in, MeshRecord& mesh) {
     char name[kMaterialNameSize];
     uint16_t n;
     if (!in.readName(name, kMaterialNameSize) || !in.readU16(n)) return failureOf(in);
-    if (int64_t(n) * 2 > in.remaining()) return Outcome::CountPastChunkEnd;
+    if (int64_t(n) * 2 > in.remaining()) return Outcome::Damaged;
     // The group count is 16 bits wide; a group beyond it cannot be stored.
     if (mesh.materialGroupCount == 0xFFFF) return Outcome::SkipChunk;
     uint16_t* faces;
@@ -461,7 +482,7 @@ Outcome ChunkWalk::readMaterialGroup(ChunkCursor& in, MeshRecord& mesh) {
 Outcome ChunkWalk::readTexCoords(ChunkCursor& in, MeshRecord& mesh) {
     uint16_t n;
     if (!in.readU16(n)) return failureOf(in);
-    if (int64_t(n) * 8 > in.remaining()) return Outcome::CountPastChunkEnd;
+    if (int64_t(n) * 8 > in.remaining()) return Outcome::Damaged;
     float* coords;
     if (!allocate(coords, size_t(n) * 2)) return Outcome::OutOfMemory;
     if (in.readF32s(coords, uint32_t(n) * 2)) {
@@ -481,7 +502,7 @@ Outcome ChunkWalk::readTexCoords(ChunkCursor& in, MeshRecord& mesh) {
 // 0x4150 SMOOTH_GROUP: one u32 per face; the count comes from the mesh, not the chunk.
 Outcome ChunkWalk::readSmoothing(ChunkCursor& in, MeshRecord& mesh) {
     const int n = mesh.faceCount;
-    if (int64_t(n) * 4 > in.remaining()) return Outcome::CountPastChunkEnd;
+    if (int64_t(n) * 4 > in.remaining()) return Outcome::Damaged;
     uint32_t* masks;
     if (!allocate(masks, size_t(n))) return Outcome::OutOfMemory;
     in.readU32s(masks, uint32_t(n));
@@ -493,7 +514,8 @@ Outcome ChunkWalk::readSmoothing(ChunkCursor& in, MeshRecord& mesh) {
     return Outcome::GoOn;
 }
 
-// 0x4160 MESH_MATRIX: 12 floats, X axis, Y axis, Z axis, origin.
+// 0x4160 MESH_MATRIX: 12 floats, X axis, Y axis, Z axis, origin; a frame with
+// a number that is not finite is damaged, and the mesh keeps the one it had.
 Outcome ChunkWalk::readMatrix(ChunkCursor& in, MeshRecord& mesh) { return readFloats(in, mesh.matrix, 12); }
 
 // 0x0011 COLOR_24 and 0x0012 LIN_COLOR_24: u8 red, green, blue.
@@ -564,6 +586,7 @@ Outcome ChunkWalk::readTiling(ChunkCursor& in) {
 Outcome ChunkWalk::readMapFloat(ChunkCursor& in, float MapRecord::*field) {
     float value;
     if (!in.readF32(value)) return failureOf(in);
+    if (!std::isfinite(value)) return Outcome::Damaged;
     if (MapRecord* map = targetMap()) map->*field = value;
     return Outcome::GoOn;
 }
@@ -573,9 +596,18 @@ Outcome ChunkWalk::readMapFloat(ChunkCursor& in, float MapRecord::*field) {
 Outcome ChunkWalk::readNodeHeader(ChunkCursor& in) {
     char name[kNodeNameSize];
     uint16_t flags1, flags2, parentId;
-    if (!in.readName(name, kNodeNameSize) || !in.readU16(flags1) || !in.readU16(flags2) || !in.readU16(parentId))
-        return failureOf(in);
+    const bool whole =
+        in.readName(name, kNodeNameSize) && in.readU16(flags1) && in.readU16(flags2) && in.readU16(parentId);
     KeyframeList* keyframes = currentKeyframeList();
+    if (!whole) {
+        if (in.failure() == ChunkCursor::Failure::FileEnded) return Outcome::Truncated;
+        // A damaged header still ends its node, nameless and without parent:
+        // the pivot and tracks after it must not land in the node before, and
+        // nodes numbered by their place in the list must keep their numbers.
+        if (!keyframes->nodeOpen && !appendNode(false, 0)) return Outcome::OutOfMemory;
+        keyframes->nodeOpen = 0;
+        return Outcome::Damaged;
+    }
     if (!keyframes->nodeOpen && !appendNode(false, 0)) return Outcome::OutOfMemory;
     KeyframeNode& node = keyframes->nodes[keyframes->count - 1];
     std::memcpy(node.name, name, sizeof name);
@@ -595,16 +627,21 @@ Outcome ChunkWalk::readNodeHeader(ChunkCursor& in) {
     return Outcome::GoOn;
 }
 
+// A fixed number of floats, all stored or, when one is missing or not finite,
+// none: no infinity or not-a-number reaches the scene.
 Outcome ChunkWalk::readFloats(ChunkCursor& in, float* out, int count) {
     float values[12];
     for (int i = 0; i < count; ++i) in.readF32(values[i]);
     if (in.failure() != ChunkCursor::Failure::None) return failureOf(in);
+    if (!allFinite(values, size_t(count))) return Outcome::Damaged;
     std::memcpy(out, values, sizeof(float) * size_t(count));
     return Outcome::GoOn;
 }
 
 // 0xB020 to 0xB022, the tracks: u16 flags, two u32, u32 key count, then per key
-// u32 frame, u16 spline flags, one float per flag bit, and the key value.
+// u32 frame, u16 spline flags, one float per flag bit, and the key value. A
+// track whose keys do not fit, or hold a number that is not finite, is damaged
+// and the node keeps the track it had.
 Outcome ChunkWalk::readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount, TrackKey*& keys,
                              float*& values) {
     uint16_t trackFlags;
@@ -614,7 +651,7 @@ Outcome ChunkWalk::readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount
     // The smallest key has no spline values; a count the chunk cannot hold
     // must not size an allocation.
     const int64_t smallestKey = 6 + 4 * valueCount;
-    if (int64_t(n) > in.remaining() / smallestKey) return Outcome::CountPastChunkEnd;
+    if (int64_t(n) > in.remaining() / smallestKey) return Outcome::Damaged;
     TrackKey* newKeys;
     float* newValues;
     if (!allocate(newKeys, n)) return Outcome::OutOfMemory;
@@ -622,26 +659,29 @@ Outcome ChunkWalk::readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount
         std::free(newKeys);
         return Outcome::OutOfMemory;
     }
-    for (uint32_t k = 0; k < n; ++k) {
+    bool finite = true;
+    for (uint32_t k = 0; k < n && finite; ++k) {
         TrackKey& key = newKeys[k];
         in.readU32(key.frame);
         in.readU16(key.splineFlags);
         float spline[5] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
         for (int bit = 0; bit < 5; ++bit)
             if (key.splineFlags & 1u << bit) in.readF32(spline[bit]);
-        for (int v = 0; v < valueCount; ++v) in.readF32(newValues[size_t(k) * size_t(valueCount) + size_t(v)]);
+        float* value = newValues + size_t(k) * size_t(valueCount);
+        for (int v = 0; v < valueCount; ++v) in.readF32(value[v]);
         if (in.failure() != ChunkCursor::Failure::None) break;
+        finite = allFinite(spline, 5) && allFinite(value, size_t(valueCount));
         key.tension = spline[0] * 25.0f + 25.0f;
         key.continuity = spline[1] * 25.0f + 25.0f;
         key.bias = spline[2] * 25.0f + 25.0f;
         key.easeTo = spline[3] * 50.0f;
         key.easeFrom = spline[4] * 50.0f;
     }
-    if (in.failure() != ChunkCursor::Failure::None) {
+    if (in.failure() != ChunkCursor::Failure::None || !finite) {
         std::free(newKeys);
         std::free(newValues);
-        // Spline values made the keys longer than the chunk can hold.
-        return in.failure() == ChunkCursor::Failure::FileEnded ? Outcome::Truncated : Outcome::CountPastChunkEnd;
+        // Spline values made the keys longer than the chunk, or a key is not finite.
+        return in.failure() == ChunkCursor::Failure::FileEnded ? Outcome::Truncated : Outcome::Damaged;
     }
     replace(keys, newKeys);
     replace(values, newValues);
@@ -652,12 +692,13 @@ Outcome ChunkWalk::readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount
 }  // namespace
 
 bool walkChunks(FILE* file, int64_t fileSize, WalkEnd& end) {
-    switch (ChunkWalk(file, fileSize).run()) {
+    ChunkWalk walk(file, fileSize);
+    // Damage to the framing says more than damage inside chunks before it.
+    switch (walk.run()) {
     case Outcome::OutOfMemory: return false;
     case Outcome::Truncated: end = WalkEnd::Truncated; break;
     case Outcome::BadChunkLength: end = WalkEnd::BadChunkLength; break;
-    case Outcome::CountPastChunkEnd: end = WalkEnd::CountPastChunkEnd; break;
-    default: end = WalkEnd::Complete; break;
+    default: end = walk.metLocalDamage() ? WalkEnd::DamagedChunksSkipped : WalkEnd::Complete; break;
     }
     return true;
 }

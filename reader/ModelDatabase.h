@@ -5,12 +5,17 @@
 #include "reader/ModelRecords.h"
 
 // How the last walk over a file ended. Anything but Complete means the file is
-// damaged and only the records read before the damage are in the lists.
+// damaged. Damage inside a chunk whose length is sound costs only that chunk;
+// damage to the chunk framing ends the walk, and only the records read before
+// it are in the lists.
 enum class WalkEnd {
     Complete,
-    Truncated,          // the file ends inside a chunk header or payload
-    BadChunkLength,     // a length below 6, or one that moves past 2^31 - 1
-    CountPastChunkEnd,  // a count whose data cannot fit in its chunk
+    // Read to the end, but a chunk too short for its fields or its count, or
+    // holding a number that is not finite where one must be, was left out (a
+    // vertex that is not finite is kept for the mesh builder to leave out).
+    DamagedChunksSkipped,
+    Truncated,       // the file ends inside a chunk header or payload
+    BadChunkLength,  // a length below 6, or one that moves past 2^31 - 1
 };
 
 // Access object over the process-wide mesh, material and keyframer lists. It

@@ -1,14 +1,18 @@
-// Damaged and hostile files: the walk ends or skips cleanly, keeps what it
-// read before the damage, never sizes an allocation by a count the file cannot
-// back, and frees everything. Run under the sanitizers to see overreads and leaks.
+// Damaged and hostile files: damage to the chunk framing ends the walk and
+// keeps what was read before it; damage inside a chunk whose length is sound
+// skips only that chunk. The walk never sizes an allocation by a count the
+// file cannot back, and frees everything. Run under the sanitizers to see
+// overreads and leaks.
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -161,30 +165,42 @@ TEST_F(ReaderDamage, SkippedChunkReachingPastTheFileIsTruncation) {
     EXPECT_EQ(meshes->count, 1);
 }
 
-TEST_F(ReaderDamage, CountsTheChunkCannotHoldEndTheWalk) {
-    const Chunk3ds cases[] = {
-        Chunk3ds(POINT_ARRAY).u16(40000).floats({1, 2, 3}),
-        Chunk3ds(POINT_FLAG_ARRAY).u16(3).u16(0).u16(0),
-        Chunk3ds(TEX_VERTS).u16(2).floats({0, 0, 1}),
-        Chunk3ds(FACE_ARRAY).u16(2).u16(0).u16(1).u16(2).u16(0),
-        Chunk3ds(FACE_ARRAY).u16(1).u16(0).u16(1).u16(2).u16(0).add(Chunk3ds(MSH_MAT_GROUP).name("M").u16(9).u16(0)),
-        // Two faces, one smoothing mask.
-        Chunk3ds(FACE_ARRAY).u16(2).u16(0).u16(1).u16(2).u16(0).u16(0).u16(1).u16(2).u16(0).add(
-            Chunk3ds(SMOOTH_GROUP).u32(1)),
+TEST_F(ReaderDamage, CountsTheChunkCannotHoldSkipOnlyThatChunk) {
+    struct Case {
+        Chunk3ds bad;
+        uint16_t faces;  // what the mesh keeps
     };
-    for (const Chunk3ds& bad : cases) {
-        ASSERT_EQ(readBytes(model3ds({meshObject("Kept", {points(1)}), meshObject("Bad", {bad}), meshObject("Lost", {})})), 1);
-        EXPECT_EQ(database.lastWalkEnd(), WalkEnd::CountPastChunkEnd);
-        ASSERT_EQ(meshes->count, 2);
+    const Case cases[] = {
+        {Chunk3ds(POINT_ARRAY).u16(40000).floats({1, 2, 3}), 0},
+        {Chunk3ds(POINT_FLAG_ARRAY).u16(3).u16(0).u16(0), 0},
+        {Chunk3ds(TEX_VERTS).u16(2).floats({0, 0, 1}), 0},
+        {Chunk3ds(FACE_ARRAY).u16(2).u16(0).u16(1).u16(2).u16(0), 0},
+        {Chunk3ds(FACE_ARRAY).u16(1).u16(0).u16(1).u16(2).u16(0).add(Chunk3ds(MSH_MAT_GROUP).name("M").u16(9).u16(0)),
+         1},
+        // Two faces, one smoothing mask.
+        {Chunk3ds(FACE_ARRAY).u16(2).u16(0).u16(1).u16(2).u16(0).u16(0).u16(1).u16(2).u16(0).add(
+             Chunk3ds(SMOOTH_GROUP).u32(1)),
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        ASSERT_EQ(readBytes(model3ds({meshObject("Kept", {points(1)}), meshObject("Bad", {c.bad}),
+                                      meshObject("After", {points(2)})})),
+                  1);
+        EXPECT_EQ(database.lastWalkEnd(), WalkEnd::DamagedChunksSkipped);
+        ASSERT_EQ(meshes->count, 3);
         EXPECT_EQ(meshes->records[0].vertexCount, 1);
         const MeshRecord& mesh = meshes->records[1];
         EXPECT_EQ(mesh.vertexCount + mesh.vertexFlagCount + mesh.texCoordCount + mesh.materialGroupCount, 0);
+        EXPECT_EQ(mesh.faceCount, c.faces);
         EXPECT_EQ(mesh.smoothingGroups, nullptr);
+        EXPECT_STREQ(meshes->names[2], "After");
+        EXPECT_EQ(meshes->records[2].vertexCount, 2);
         database.releaseDatabase();
     }
 }
 
-TEST_F(ReaderDamage, TrackKeyCountsTheChunkCannotHoldEndTheWalk) {
+TEST_F(ReaderDamage, TrackKeysTheChunkCannotHoldSkipOnlyThatTrack) {
     Chunk3ds huge(POS_TRACK_TAG);
     huge.u16(0).u32(0).u32(0).u32(0xFFFFFFFFu).u32(0).u16(0).floats({1, 2, 3});
     // Two keys of plain size fit, but their spline values do not.
@@ -193,25 +209,232 @@ TEST_F(ReaderDamage, TrackKeyCountsTheChunkCannotHoldEndTheWalk) {
     for (int k = 0; k < 2; ++k) splines.u32(0).u16(0x1F).floats({1, 1, 1, 1});
     for (const Chunk3ds& bad : {huge, splines}) {
         ASSERT_EQ(readBytes(model3ds({}, {objectNode(0, "Kept", 0xFFFF, {track(SCL_TRACK_TAG, 1, 3)}),
-                                     objectNode(1, "Bad", 0xFFFF, {bad}), objectNode(2, "Lost", 0xFFFF)})),
+                                     objectNode(1, "Bad", 0xFFFF, {bad, track(SCL_TRACK_TAG, 2, 3)}),
+                                     objectNode(2, "After", 0xFFFF)})),
                   1);
-        EXPECT_EQ(database.lastWalkEnd(), WalkEnd::CountPastChunkEnd);
-        ASSERT_EQ(keyframes->count, 2);
+        EXPECT_EQ(database.lastWalkEnd(), WalkEnd::DamagedChunksSkipped);
+        ASSERT_EQ(keyframes->count, 3);
         EXPECT_EQ(keyframes->nodes[0].scaleKeyCount, 1u);
         EXPECT_EQ(keyframes->nodes[1].positionKeyCount, 0u);
         EXPECT_EQ(keyframes->nodes[1].positionKeys, nullptr);
         EXPECT_EQ(keyframes->nodes[1].rotationKeyCount, 0u);
+        EXPECT_EQ(keyframes->nodes[1].rotationKeys, nullptr);
+        // The track after the damaged one is read into the same node.
+        EXPECT_EQ(keyframes->nodes[1].scaleKeyCount, 2u);
+        EXPECT_STREQ(keyframes->nodes[2].name, "After");
         database.releaseDatabase();
     }
 }
 
-TEST_F(ReaderDamage, FixedPayloadLongerThanItsChunkEndsTheWalk) {
+TEST_F(ReaderDamage, FixedPayloadLongerThanItsChunkIsSkipped) {
     Chunk3ds shortPivot(PIVOT);
     shortPivot.floats({1, 2});
-    ASSERT_EQ(readBytes(model3ds({}, {objectNode(0, "Box", 0xFFFF, {shortPivot}), objectNode(1, "Lost", 0xFFFF)})), 1);
-    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::BadChunkLength);
-    ASSERT_EQ(keyframes->count, 1);
+    ASSERT_EQ(readBytes(model3ds({}, {objectNode(0, "Box", 0xFFFF, {shortPivot, Chunk3ds(INSTANCE_NAME).name("I")}),
+                                      objectNode(1, "After", 0xFFFF)})),
+              1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::DamagedChunksSkipped);
+    ASSERT_EQ(keyframes->count, 2);
     EXPECT_EQ(keyframes->nodes[0].pivot[0], 0.0f);
+    EXPECT_STREQ(keyframes->nodes[0].instanceName, "I");
+    EXPECT_STREQ(keyframes->nodes[1].name, "After");
+}
+
+// Everything the lists hold, floats by their bits, so two reads can be compared.
+std::string dumpModel(const MeshList* meshes, const MaterialList* materials, const KeyframeList* keyframes) {
+    std::string out;
+    auto put = [&out](const void* data, size_t bytes) {
+        if (data) out.append(static_cast<const char*>(data), bytes);
+        out += '|';
+    };
+    for (int i = 0; i < meshes->count; ++i) {
+        const MeshRecord& m = meshes->records[i];
+        put(m.name, sizeof m.name);
+        put(m.vertices, 12 * size_t(m.vertexCount));
+        put(m.vertexFlags, 2 * size_t(m.vertexFlagCount));
+        put(m.texCoords, 8 * size_t(m.texCoordCount));
+        put(m.matrix, sizeof m.matrix);
+        put(m.faces, 8 * size_t(m.faceCount));
+        put(m.smoothingGroups, 4 * size_t(m.faceCount));
+        for (int g = 0; g < m.materialGroupCount; ++g) {
+            put(m.materialGroups[g].materialName, sizeof m.materialGroups[g].materialName);
+            put(m.materialGroups[g].faces, 2 * size_t(m.materialGroups[g].faceCount));
+        }
+    }
+    put(materials->records, sizeof(MaterialRecord) * size_t(materials->count));
+    put(&materials->colourTarget, sizeof materials->colourTarget);
+    put(&materials->propertyTarget, sizeof materials->propertyTarget);
+    for (int i = 0; i < keyframes->count; ++i) {
+        const KeyframeNode& n = keyframes->nodes[i];
+        put(&n.id, sizeof n.id);
+        put(n.name, sizeof n.name);
+        put(n.parentName, sizeof n.parentName);
+        put(&n.parentId, sizeof n.parentId);
+        put(n.pivot, sizeof n.pivot);
+        put(n.instanceName, sizeof n.instanceName);
+        put(n.boundingBox, sizeof n.boundingBox);
+        put(n.positionKeys, sizeof(TrackKey) * n.positionKeyCount);
+        put(n.positionValues, 12 * size_t(n.positionKeyCount));
+        put(n.rotationKeys, sizeof(TrackKey) * n.rotationKeyCount);
+        put(n.rotationValues, 16 * size_t(n.rotationKeyCount));
+        put(n.scaleKeys, sizeof(TrackKey) * n.scaleKeyCount);
+        put(n.scaleValues, 12 * size_t(n.scaleKeyCount));
+    }
+    return out;
+}
+
+// Where a damaged chunk goes in slotModel: after a sound chunk of its kind, so
+// what it would overwrite is there to be kept.
+enum class Slot { Mesh, FaceArray, Material, Diffuse, Shininess, TextureMap, Node };
+
+// A model with a sound chunk of every kind the reader handles, and extra, when
+// given, at the slot; a mesh, a material and a node follow the slot.
+Bytes slotModel(Slot slot, const Chunk3ds* extra) {
+    auto at = [&](Slot here, Chunk3ds& parent) {
+        if (extra && slot == here) parent.add(*extra);
+    };
+    Chunk3ds faces = faceArray({{0, 1, 2}, {0, 2, 3}}, {materialGroup("Red", {0, 1}), smoothGroup({1, 2})});
+    at(Slot::FaceArray, faces);
+    Chunk3ds tri(N_TRI_OBJECT);
+    tri.add({pointArray({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}), Chunk3ds(POINT_FLAG_ARRAY).u16(1).u16(3),
+             texVerts({0, 0, 1, 0, 1, 1, 0, 1}), meshMatrix({1, 0, 0, 0, 1, 0, 0, 0, 1, 5, 6, 7}), faces});
+    at(Slot::Mesh, tri);
+    Chunk3ds diffuse = colour(MAT_DIFFUSE, 10, 20, 30);
+    at(Slot::Diffuse, diffuse);
+    Chunk3ds shininess = percentage(MAT_SHININESS, 40);
+    at(Slot::Shininess, shininess);
+    Chunk3ds map = mapChunk(MAT_TEXMAP, "RED.PNG");
+    map.add({Chunk3ds(MAT_MAP_TILING).u16(0x10), Chunk3ds(MAT_MAP_USCALE).f32(2), Chunk3ds(MAT_MAP_VOFFSET).f32(0.5f)});
+    at(Slot::TextureMap, map);
+    Chunk3ds red = material("Red", 0, {diffuse, shininess, Chunk3ds(MAT_WIRESIZE).f32(3), map});
+    at(Slot::Material, red);
+    red.add(Chunk3ds(MAT_TWO_SIDE));
+    Chunk3ds node = objectNode(3, "Box", kNoParent,
+                               {Chunk3ds(PIVOT).floats({1, 2, 3}), Chunk3ds(BOUNDBOX).floats({0, 0, 0, 1, 1, 1}),
+                                track(POS_TRACK_TAG, {{4, 5, 6}}), track(ROT_TRACK_TAG, {{0.5f, 0, 0, 1}}),
+                                track(SCL_TRACK_TAG, {{2, 2, 2}})});
+    at(Slot::Node, node);
+    node.add(Chunk3ds(INSTANCE_NAME).name("A"));
+    return model3ds({red, material("Blue", 3, {colour(MAT_DIFFUSE, 0, 0, 90)}), namedObject("Box", {tri}),
+                     meshObject("After", {pointArray({0, 0, 0})})},
+                    {node, objectNode(4, "After", 3)});
+}
+
+TEST_F(ReaderDamage, ChunkDamagedInsideLeavesTheModelAsIfItWereAbsent) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    SplineKey overrun{0, {0.5f, 0, 0, 1}, 0x1F, {}};
+    SplineKey nanSpline{0, {1, 2, 3}, 0x01, {nan}};
+    struct Case {
+        const char* label;
+        Slot slot;
+        Chunk3ds chunk;
+    };
+    const Case cases[] = {
+        {"points past end", Slot::Mesh, Chunk3ds(POINT_ARRAY).u16(5).floats({9, 9, 9})},
+        {"points without count", Slot::Mesh, Chunk3ds(POINT_ARRAY)},
+        {"flags say 7 hold 4", Slot::Mesh, Chunk3ds(POINT_FLAG_ARRAY).u16(7).u16(1).u16(1).u16(1).u16(1)},
+        {"flags empty", Slot::Mesh, Chunk3ds(POINT_FLAG_ARRAY)},
+        {"texture coordinates past end", Slot::Mesh, Chunk3ds(TEX_VERTS).u16(9).floats({0.5f, 0.5f})},
+        {"frame of 11 floats", Slot::Mesh, Chunk3ds(MESH_MATRIX).floats({2, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0})},
+        {"frame with infinity", Slot::Mesh, meshMatrix({2, 0, 0, 0, 2, 0, 0, 0, 2, inf, 0, 0})},
+        {"frame with nan", Slot::Mesh, meshMatrix({nan, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0})},
+        {"faces past end with their groups", Slot::Mesh,
+         Chunk3ds(FACE_ARRAY).u16(200).u16(2).u16(1).u16(0).u16(0).add({materialGroup("Blue", {0}), smoothGroup({4})})},
+        {"material group past end", Slot::FaceArray, Chunk3ds(MSH_MAT_GROUP).name("Blue").u16(3).u16(0)},
+        {"material group without count", Slot::FaceArray, Chunk3ds(MSH_MAT_GROUP).name("Blue")},
+        {"smoothing shorter than the faces", Slot::FaceArray, smoothGroup({8})},
+        {"wire size short", Slot::Material, Chunk3ds(MAT_WIRESIZE).u16(0)},
+        {"wire size nan", Slot::Material, Chunk3ds(MAT_WIRESIZE).f32(nan)},
+        {"shading short", Slot::Material, Chunk3ds(MAT_SHADING).u8(2)},
+        {"byte colour short", Slot::Diffuse, Chunk3ds(COLOR_24).u8(1).u8(2)},
+        {"linear byte colour short", Slot::Diffuse, Chunk3ds(LIN_COLOR_24).u8(1)},
+        {"float colour short", Slot::Diffuse, Chunk3ds(COLOR_F).floats({1, 1})},
+        {"linear float colour short", Slot::Diffuse, Chunk3ds(LIN_COLOR_F).floats({1})},
+        {"percentage short", Slot::Shininess, Chunk3ds(INT_PERCENTAGE).u8(80)},
+        {"tiling short", Slot::TextureMap, Chunk3ds(MAT_MAP_TILING).u8(1)},
+        {"blur short", Slot::TextureMap, Chunk3ds(MAT_MAP_TEXBLUR).u16(1)},
+        {"u scale short", Slot::TextureMap, Chunk3ds(MAT_MAP_USCALE).u8(1).u8(2).u8(3)},
+        {"v scale infinite", Slot::TextureMap, Chunk3ds(MAT_MAP_VSCALE).f32(inf)},
+        {"u offset nan", Slot::TextureMap, Chunk3ds(MAT_MAP_UOFFSET).f32(nan)},
+        {"v offset minus infinity", Slot::TextureMap, Chunk3ds(MAT_MAP_VOFFSET).f32(-inf)},
+        {"angle nan", Slot::TextureMap, Chunk3ds(MAT_MAP_ANG).f32(nan)},
+        {"node id short", Slot::Node, Chunk3ds(NODE_ID).u8(7)},
+        {"pivot short", Slot::Node, Chunk3ds(PIVOT).floats({1, 2})},
+        {"pivot nan", Slot::Node, Chunk3ds(PIVOT).floats({9, nan, 9})},
+        {"bounding box short", Slot::Node, Chunk3ds(BOUNDBOX).floats({0, 0, 0, 1, 1})},
+        {"track header short", Slot::Node, Chunk3ds(POS_TRACK_TAG).u16(0).u32(0)},
+        {"track count past end", Slot::Node, trackHeader(POS_TRACK_TAG, 0xFFFFFFFFu).u32(0).u16(0).floats({1, 1, 1})},
+        {"rotation splines past end", Slot::Node, splineTrack(ROT_TRACK_TAG, {overrun})},
+        {"scale key infinite", Slot::Node, track(SCL_TRACK_TAG, {{1, 1, 1}, {inf, 1, 1}})},
+        {"position spline nan", Slot::Node, splineTrack(POS_TRACK_TAG, {nanSpline})},
+    };
+    ASSERT_EQ(readBytes(slotModel(Slot::Mesh, nullptr)), 1);
+    ASSERT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
+    ASSERT_EQ(meshes->count, 2);
+    ASSERT_EQ(materials->count, 2);
+    ASSERT_EQ(keyframes->count, 2);
+    const std::string sound = dumpModel(meshes, materials, keyframes);
+    database.releaseDatabase();
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ASSERT_EQ(readBytes(slotModel(c.slot, &c.chunk)), 1);
+        EXPECT_EQ(database.lastWalkEnd(), WalkEnd::DamagedChunksSkipped);
+        EXPECT_TRUE(dumpModel(meshes, materials, keyframes) == sound);
+        database.releaseDatabase();
+    }
+}
+
+TEST_F(ReaderDamage, DamagedNodeHeaderStillEndsItsNode) {
+    // Nodes without ids are numbered by their place; the damaged header's
+    // pivot stays with its own node, and the nodes after it keep their numbers.
+    auto tag = [](const Chunk3ds& header, std::initializer_list<Chunk3ds> more) {
+        return Chunk3ds(OBJECT_NODE_TAG).add(header).add(more);
+    };
+    const Bytes file = model3ds(
+        {}, {tag(Chunk3ds(NODE_HDR).name("A").u16(0).u16(0).u16(kNoParent), {}),
+             tag(Chunk3ds(NODE_HDR).name("B").u16(0), {Chunk3ds(PIVOT).floats({5, 5, 5})}),
+             tag(Chunk3ds(NODE_HDR).name("C").u16(0).u16(0).u16(kNoParent), {}),
+             tag(Chunk3ds(NODE_HDR).name("D").u16(0).u16(0).u16(2), {})});
+    ASSERT_EQ(readBytes(file), 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::DamagedChunksSkipped);
+    ASSERT_EQ(keyframes->count, 4);
+    EXPECT_STREQ(keyframes->nodes[0].name, "A");
+    EXPECT_EQ(keyframes->nodes[0].pivot[0], 0.0f);
+    EXPECT_STREQ(keyframes->nodes[1].name, "");
+    EXPECT_EQ(keyframes->nodes[1].parentId, kNoParent);
+    EXPECT_EQ(keyframes->nodes[1].pivot[0], 5.0f);
+    EXPECT_EQ(keyframes->nodes[2].id, 2);
+    EXPECT_STREQ(keyframes->nodes[2].name, "C");
+    EXPECT_STREQ(keyframes->nodes[3].parentName, "C");
+}
+
+TEST_F(ReaderDamage, NonFiniteVerticesAreKeptAndReported) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    ASSERT_EQ(readBytes(model3ds({meshObject("Spiky", {pointArray({0, 0, 0, nan, 1, 0, 0, 0, -HUGE_VALF})})})), 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::DamagedChunksSkipped);
+    ASSERT_EQ(meshes->records[0].vertexCount, 3);
+    EXPECT_TRUE(std::isnan(meshes->records[0].vertices[3]));
+    EXPECT_TRUE(std::isinf(meshes->records[0].vertices[8]));
+    database.releaseDatabase();
+
+    // Huge but finite coordinates are sound.
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({meshObject("Far", {pointArray({3e38f, -3e38f, 0})})})));
+}
+
+TEST_F(ReaderDamage, FramingDamageAfterLocalDamageEndsTheWalkAndSaysSo) {
+    const Bytes damaged = model3ds({meshObject("Box", {Chunk3ds(POINT_FLAG_ARRAY)})});
+    ASSERT_EQ(readBytes(concat(damaged, Chunk3ds(0x1234).length(3).bytes())), 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::BadChunkLength);
+    database.releaseDatabase();
+    ASSERT_EQ(readBytes(Bytes(damaged.begin(), damaged.end() - 1)), 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Truncated);
+    database.releaseDatabase();
+    // A chunk damaged inside whose own length runs past the file is framing damage.
+    ASSERT_EQ(readBytes(concat(model3ds({meshObject("Box", {})}),
+                               Chunk3ds(FACE_ARRAY).u16(500).u16(0).length(4000).bytes())),
+              1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Truncated);
 }
 
 TEST_F(ReaderDamage, SegmentChunkTooShortForItsTwoFramesEndsTheWalk) {
