@@ -124,6 +124,14 @@ void MeshBuilder::buildCoordinates() {
     coordinates->point.setNum(count);
     if (count != 0)
         coordinates->point.setValues(0, count, reinterpret_cast<const float(*)[3]>(currentMesh->vertices));
+    // Coin cannot read back an infinity or a not-a-number; no face uses these
+    // vertices, so the origin keeps the indices of the others.
+    if (vertexFaceTable->hasNonFiniteVertices()) {
+        SbVec3f* points = coordinates->point.startEditing();
+        for (int v = 0; v < count; ++v)
+            if (!vertexFaceTable->isFiniteVertex(v)) points[v].setValue(0.0f, 0.0f, 0.0f);
+        coordinates->point.finishEditing();
+    }
     coordinateParent->addChild(coordinates);
 }
 

@@ -2,6 +2,8 @@
 
 #include <Inventor/SbVec3f.h>
 
+#include <cmath>
+
 #include "geometry/VectorOps.h"
 #include "geometry/VertexFaceTable.h"
 
@@ -15,6 +17,16 @@ void normalizeUnlessZero(const float v[3], float out[3]) {
     out[1] = vector[1];
     out[2] = vector[2];
 }
+
+// The unit normal in double precision, for corners so far apart that the float
+// edges, cross product or length overflow; (0, 0, 0) when it has no direction.
+void wideFaceNormal(const float* p0, const float* p1, const float* p2, float out[3]) {
+    const double e1[3] = {double(p2[0]) - p1[0], double(p2[1]) - p1[1], double(p2[2]) - p1[2]};
+    const double e2[3] = {double(p0[0]) - p1[0], double(p0[1]) - p1[1], double(p0[2]) - p1[2]};
+    const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    for (int i = 0; i < 3; ++i) out[i] = length > 0.0 && std::isfinite(length) ? float(n[i] / length) : 0.0f;
+}
 }  // namespace
 
 NormalCalculator::NormalCalculator(const VertexFaceTable& vertexFaceTable, const float* normals)
@@ -25,7 +37,14 @@ void NormalCalculator::faceNormal(const float* p0, const float* p1, const float*
     subtract(p2, p1, e1);
     subtract(p0, p1, e2);
     cross(e1, e2, n);
-    normalizeUnlessZero(n, out);
+    // Float lengths of huge or tiny normals overflow or vanish; the float path
+    // stays for every other triangle, whose normals must keep their last bits.
+    const float squared = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
+    const bool zero = n[0] == 0.0f && n[1] == 0.0f && n[2] == 0.0f;
+    if (zero || (squared > 0.0f && std::isfinite(squared)))
+        normalizeUnlessZero(n, out);
+    else
+        wideFaceNormal(p0, p1, p2, out);
 }
 
 void NormalCalculator::vertexNormal(int vertex, uint32_t group, float out[3]) const {

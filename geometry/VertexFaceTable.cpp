@@ -2,6 +2,7 @@
 
 #include <Inventor/lists/SbIntList.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -31,14 +32,22 @@ bool VertexFaceList::append(uint32_t mask, int32_t face) {
     return true;
 }
 
-VertexFaceTable::VertexFaceTable(const MeshRecord* meshRecord) : mesh(meshRecord), groupList(nullptr), lists(nullptr) {
+VertexFaceTable::VertexFaceTable(const MeshRecord* meshRecord)
+    : mesh(meshRecord), groupList(nullptr), lists(nullptr), nonFinite(nullptr) {
     const int vertices = vertexCount();
     if (vertices != 0) lists = new VertexFaceList[vertices];
+    for (int v = 0; v < vertices; ++v) {
+        const float* p = mesh->vertices + 3 * v;
+        if (std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2])) continue;
+        if (!nonFinite) nonFinite = new bool[vertices]();
+        nonFinite[v] = true;
+    }
 }
 
 VertexFaceTable::~VertexFaceTable() {
     delete groupList;
     delete[] lists;
+    delete[] nonFinite;
 }
 
 int VertexFaceTable::vertexCount() const {
@@ -53,7 +62,8 @@ bool VertexFaceTable::isUsableFace(int face) const {
     if (face < 0 || face >= faceCount()) return false;
     const MeshFace& f = mesh->faces[face];
     const int vertices = vertexCount();
-    return f.a < vertices && f.b < vertices && f.c < vertices;
+    return f.a < vertices && f.b < vertices && f.c < vertices && isFiniteVertex(f.a) && isFiniteVertex(f.b) &&
+           isFiniteVertex(f.c);
 }
 
 uint32_t VertexFaceTable::smoothingMask(int face) const {

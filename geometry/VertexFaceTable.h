@@ -38,8 +38,9 @@ private:
 // For every vertex of a mesh the faces that use it, with smoothing masks merged
 // around the vertex; also answers which smoothing groups a face is in.
 //
-// A face that names a vertex the mesh does not have is unusable: it is never
-// entered here, and the mesh builder leaves it out of every face set.
+// A face that names a vertex the mesh does not have, or one with a coordinate
+// that is not a finite number, is unusable: it is never entered here, and the
+// mesh builder leaves it out of every face set.
 class VertexFaceTable {
 public:
     explicit VertexFaceTable(const MeshRecord* mesh);
@@ -60,6 +61,9 @@ public:
     int vertexCount() const;
     int faceCount() const;
     bool isUsableFace(int face) const;
+    // False for a vertex with an infinite or not-a-number coordinate.
+    bool isFiniteVertex(int vertex) const { return !nonFinite || !nonFinite[vertex]; }
+    bool hasNonFiniteVertices() const { return nonFinite != nullptr; }
 
     const VertexFaceList* getLists() const { return lists; }
 
@@ -67,4 +71,6 @@ private:
     const MeshRecord* mesh;
     SbIntList* groupList;
     VertexFaceList* lists;
+    // One flag per vertex, or null when every vertex is finite (the usual case).
+    bool* nonFinite;
 };

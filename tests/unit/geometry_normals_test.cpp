@@ -233,6 +233,22 @@ TEST(NormalCalculator, DegenerateTriangleGivesZeroUnnormalised) {
     EXPECT_FALSE(std::isnan(n[0]) || std::isnan(n[1]) || std::isnan(n[2]));
 }
 
+TEST(NormalCalculator, CornersTooFarApartOrTooCloseForFloatsStillGiveAUnitNormal) {
+    // Edges of 6e38 overflow a float; the squared length of the cross product of
+    // edges 1e-20 long vanishes.
+    const float farA[3] = {-3e38f, -3e38f, 0}, farB[3] = {3e38f, -3e38f, 0}, farC[3] = {0, 3e38f, 0};
+    const float nearA[3] = {0, 0, 0}, nearB[3] = {1e-20f, 0, 0}, nearC[3] = {0, 1e-20f, 0};
+    float n[3];
+    NormalCalculator::faceNormal(farA, farB, farC, n);
+    EXPECT_EQ(SbVec3f(n), SbVec3f(0, 0, 1));
+    NormalCalculator::faceNormal(nearA, nearC, nearB, n);
+    EXPECT_EQ(SbVec3f(n), SbVec3f(0, 0, -1));
+    // A corner that is not a number has no direction; the normal stays finite.
+    const float nan[3] = {std::numeric_limits<float>::quiet_NaN(), 0, 0};
+    NormalCalculator::faceNormal(nan, farB, farC, n);
+    EXPECT_EQ(SbVec3f(n), SbVec3f(0, 0, 0));
+}
+
 TEST(VectorOps, SubtractAndCross) {
     float a[3] = {1, 2, 3};
     const float b[3] = {4, 5, 6};
