@@ -6,6 +6,7 @@
 #include <Inventor/nodes/SoShapeHints.h>
 
 #include <cmath>
+#include <limits>
 
 MaterialBuilder::MaterialBuilder(SceneConverter* converter) {
     currentMesh = converter->getCurrentMesh();
@@ -44,7 +45,10 @@ void MaterialBuilder::buildMaterial(int mirrored) {
             if (maximum != 0.0f) {
                 // wireSize is a percentage of the widest line OpenGL can draw.
                 const float k = 100.0f / maximum;
-                const float w = m->wireSize / k;
+                float w = m->wireSize / k;
+                // A size whose width overflows a float is drawn as wide as
+                // OpenGL allows (one below its range as narrow, just after).
+                if (w > std::numeric_limits<float>::max()) w = maximum;
                 drawStyle->lineWidth.setValue(w < minimum ? minimum : w);
             }
         }
