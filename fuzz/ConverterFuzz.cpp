@@ -1,8 +1,9 @@
 // Converts each input as kestrav does, from reading the file to the finished
 // scene graph (which is not written out), so damaged models reach the mesh,
-// material, texture and transform builders too. The option flags come from the
-// input's length, so flat shading, two-sided materials, no textures and bump
-// maps are each taken by some inputs.
+// material, texture and transform builders too, and checks that no float field
+// of the graph holds an infinity or a not-a-number, which Coin could not read
+// back. The option flags come from the input's length, so flat shading,
+// two-sided materials, no textures and bump maps are each taken by some inputs.
 //
 // The converter's own messages (damaged file, missing texture) would flood the
 // fuzzer's log, so standard error goes to /dev/null while it runs. A crash
@@ -10,14 +11,20 @@
 // running the target on that file with KESTRAV_FUZZ_LOUD=1 shows the report.
 
 #include <Inventor/SoDB.h>
+#include <Inventor/SoType.h>
+#include <Inventor/fields/SoField.h>
+#include <Inventor/nodes/SoNode.h>
+#include <Inventor/nodes/SoSeparator.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "convert/FiniteFields.h"
 #include "convert/SceneConverter.h"
 
 namespace {
@@ -66,7 +73,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         SceneConverter converter(options);
         // A wire material would otherwise set up an OpenGL context.
         converter.setLineWidthRange(1.0f, 10.0f);
-        converter.build();
+        SoSeparator* root = converter.build();
+        SoNode* owner = nullptr;
+        if (const SoField* field = findNonFiniteField(root, &owner)) {
+            SbName name;
+            owner->getFieldName(field, name);
+            if (quiet) dup2(savedError, STDERR_FILENO);
+            std::fprintf(stderr, "not finite: %s.%s\n", owner->getTypeId().getName().getString(), name.getString());
+            __builtin_trap();
+        }
         converter.release();
     }
     if (quiet) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "writer/DamagedModels.h"
 #include "writer/ModelChunks.h"
 
 namespace {
@@ -118,11 +119,14 @@ int main(int argc, char** argv) {
                   node(1, "Ball", 0, "")}),
     };
     int index = 0;
-    for (const Bytes& seed : seeds) {
-        if (!write(folder + "/writer-" + std::to_string(++index) + ".3ds", seed)) {
-            std::fprintf(stderr, "cannot write into %s\n", folder.c_str());
-            return 1;
-        }
+    bool written = true;
+    for (const Bytes& seed : seeds) written = written && write(folder + "/writer-" + std::to_string(++index) + ".3ds", seed);
+    // Damage inside chunks, which the walk skips and goes on from.
+    for (const DamagedModel& model : locallyDamagedModels())
+        written = written && write(folder + "/damaged-" + model.name, model.write(true));
+    if (!written) {
+        std::fprintf(stderr, "cannot write into %s\n", folder.c_str());
+        return 1;
     }
     return 0;
 }

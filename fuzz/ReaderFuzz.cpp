@@ -1,8 +1,10 @@
 // Feeds each input through the walk of readDatabase, touches every element of
 // every array the model claims to hold (so AddressSanitizer sees a count that
-// does not match its array), runs the converter's queries over the result, and
-// releases the model; then reads it again with memory running out.
+// does not match its array), checks that every float the reader must keep
+// finite is, runs the converter's queries over the result, and releases the
+// model; then reads it again with memory running out.
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 
@@ -18,6 +20,16 @@ uint32_t touch(const void* data, size_t bytes) {
     uint32_t sum = 0;
     for (size_t i = 0; i < bytes; ++i) sum += p[i];
     return sum;
+}
+
+void requireFinite(const float* values, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        if (!std::isfinite(values[i])) __builtin_trap();
+}
+
+void requireFiniteMap(const MapRecord& map) {
+    const float values[] = {map.blur, map.uScale, map.vScale, map.uOffset, map.vOffset, map.rotation};
+    requireFinite(values, 6);
 }
 
 uint32_t touchModel(ModelDatabase& database) {
@@ -37,6 +49,8 @@ uint32_t touchModel(ModelDatabase& database) {
         sum += touch(mesh->vertexFlags, sizeof(uint16_t) * mesh->vertexFlagCount);
         sum += touch(mesh->texCoords, sizeof(float) * 2 * mesh->texCoordCount);
         sum += touch(mesh->faces, sizeof(MeshFace) * mesh->faceCount);
+        requireFinite(mesh->matrix, 12);
+        requireFinite(mesh->texCoords, 2 * size_t(mesh->texCoordCount));
         if (mesh->smoothingGroups) sum += touch(mesh->smoothingGroups, sizeof(uint32_t) * mesh->faceCount);
         for (int g = 0; g < mesh->materialGroupCount; ++g) {
             const MaterialGroup& group = mesh->materialGroups[g];
@@ -60,11 +74,25 @@ uint32_t touchModel(ModelDatabase& database) {
         sum += touch(node.rotationValues, sizeof(float) * 4 * node.rotationKeyCount);
         sum += touch(node.scaleKeys, sizeof(TrackKey) * node.scaleKeyCount);
         sum += touch(node.scaleValues, sizeof(float) * 3 * node.scaleKeyCount);
+        requireFinite(node.pivot, 3);
+        requireFinite(node.boundingBox, 6);
+        requireFinite(node.positionValues, 3 * size_t(node.positionKeyCount));
+        requireFinite(node.rotationValues, 4 * size_t(node.rotationKeyCount));
+        requireFinite(node.scaleValues, 3 * size_t(node.scaleKeyCount));
         KeyframeNode* parent;
         database.lookupNode(node.parentName, parent);
         if (parent) sum += parent->id;
     }
     sum += touch(materials->records, sizeof(MaterialRecord) * size_t(materials->count));
+    for (int i = 0; i < materials->count; ++i) {
+        const MaterialRecord& material = materials->records[i];
+        requireFinite(material.ambient, 3);
+        requireFinite(material.diffuse, 3);
+        requireFinite(material.specular, 3);
+        requireFinite(&material.wireSize, 1);
+        requireFiniteMap(material.textureMap);
+        requireFiniteMap(material.bumpMap);
+    }
     return sum;
 }
 
