@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
@@ -231,6 +232,26 @@ TEST(DamagedScene, HugeFiniteValuesStillGiveAReadableScene) {
         EXPECT_EQ(styles[0]->lineWidth.getValue(), 255.0f);
         EXPECT_EQ(facesUnder(scene.root).size(), 4u);
     }
+}
+
+// Inputs the fuzzers found, each named after what it broke, through the whole
+// converter: each gives a scene Coin reads back.
+TEST(DamagedScene, FuzzRegressionsConvertToScenesCoinReads) {
+    const std::filesystem::path folder = std::filesystem::path(__FILE__).parent_path().parent_path() / "regressions";
+    ASSERT_TRUE(std::filesystem::is_directory(folder)) << folder;
+    int converted = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".3ds") continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        ConverterOptions options;
+        options.outputPath = scratchDirectory() + "/" + entry.path().filename().string() + ".iv";
+        testing::internal::CaptureStderr();
+        const ConvertedScene scene = convertFile(entry.path().string(), options);
+        testing::internal::GetCapturedStderr();
+        EXPECT_NE(scene.root, nullptr);
+        ++converted;
+    }
+    EXPECT_GT(converted, 0);
 }
 
 TEST(FiniteFields, EveryKindOfFloatFieldIsChecked) {
