@@ -6,10 +6,15 @@
 //
 // An address-space cap of 0 leaves it unset (sanitizer builds reserve terabytes
 // of address space). A run still going after SECONDS is killed. The outcome is
-// status-N, signal-N, timeout, or sanitizer when the run's messages hold a
-// sanitizer report; the messages are kept in FILE.err for every outcome but
-// status 0 and 1.
+// status-N, signal-N, timeout, sanitizer when the run's messages hold a
+// sanitizer report, or unreadable when the run ended with status 0 but Coin
+// cannot read the scene it wrote; the messages (with Coin's, for an unreadable
+// scene) are kept in FILE.err for every outcome but status 0 and 1.
 
+#include <Inventor/SoDB.h>
+#include <Inventor/SoInput.h>
+#include <Inventor/errors/SoReadError.h>
+#include <Inventor/nodes/SoSeparator.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <fcntl.h>
@@ -25,6 +30,26 @@
 #include <thread>
 
 namespace {
+
+void keepReadError(const SoError* error, void* messages) {
+    *static_cast<std::string*>(messages) += error->getDebugString().getString() + std::string("\n");
+}
+
+// True when Coin reads the scene file; otherwise its complaints go to messages.
+bool readsBack(const std::string& scene, const std::string& messages) {
+    std::string errors;
+    SoReadError::setHandlerCallback(keepReadError, &errors);
+    SoInput input;
+    SoSeparator* root = input.openFile(scene.c_str(), TRUE) ? SoDB::readAll(&input) : nullptr;
+    SoReadError::setHandlerCallback(nullptr, nullptr);
+    if (root) {
+        root->ref();
+        root->unref();
+        return true;
+    }
+    std::ofstream(messages, std::ios::app) << "the written scene does not read back: " << scene << "\n" << errors;
+    return false;
+}
 
 std::string runOne(const char* binary, rlim_t addressSpace, double limitSeconds, const std::string& input,
                    double& seconds, long& peakKb) {
@@ -60,6 +85,9 @@ std::string runOne(const char* binary, rlim_t addressSpace, double limitSeconds,
     }
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     peakKb = usage.ru_maxrss;
+    // Status 0 means the scene was written, and it must be one Coin can read.
+    const bool converted = !killed && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const bool unreadable = converted && !readsBack(output, messages);
     unlink(output.c_str());
 
     std::ifstream in(messages);
@@ -71,6 +99,8 @@ std::string runOne(const char* binary, rlim_t addressSpace, double limitSeconds,
         outcome = "sanitizer";
     else if (WIFSIGNALED(status))
         outcome = "signal-" + std::to_string(WTERMSIG(status));
+    else if (unreadable)
+        outcome = "unreadable";
     else
         outcome = "status-" + std::to_string(WEXITSTATUS(status));
     if (outcome == "status-0" || outcome == "status-1") unlink(messages.c_str());
@@ -84,6 +114,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s BINARY ADDRESS_SPACE_BYTES SECONDS FILE...\n", argv[0]);
         return 2;
     }
+    SoDB::init();
     const rlim_t addressSpace = std::strtoull(argv[2], nullptr, 10);
     const double limitSeconds = std::atof(argv[3]);
     for (int i = 4; i < argc; ++i) {

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Converts N damaged copies of the corpus models (default 10000) with the real
 # binary and checks each run: exit status 0 or 1, no signal, no sanitizer
-# report, at most 5 seconds, at most 1 GB of memory. Prints the counts by
-# outcome, the slowest case and the largest peak RSS; exits non-zero on any
-# violation, whose inputs are kept in the work folder's failures/.
+# report, at most 5 seconds, at most 1 GB of memory, and after status 0 a
+# written scene that Coin reads back. Prints the counts by outcome, the slowest
+# case and the largest peak RSS; exits non-zero on any violation, whose inputs
+# are kept in the work folder's failures/.
 #
 #   sweep/mutate.sh [N] [FIRST_SEED]
 #
@@ -26,13 +27,8 @@ if [ -z "$binary" ]; then
   ninja -C "$root/build-sweep" -j2 kestrav >/dev/null
   binary=$root/build-sweep/kestrav
 fi
-tools=$root/build-sweep-tools
-mkdir -p "$tools"
-for tool in Mutator:sweep_mutate Runner:sweep_run; do
-  if [ ! "$tools/${tool#*:}" -nt "$root/sweep/${tool%:*}.cpp" ]; then
-    c++ -std=c++17 -O2 -Wall -Wextra -Wshadow -I "$root" "$root/sweep/${tool%:*}.cpp" -o "$tools/${tool#*:}"
-  fi
-done
+# shellcheck source=sweep/tools.sh
+. "$root/sweep/tools.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrav-mutate-XXXXXX")
 mkdir -p "$work/cases" "$work/failures"

@@ -10,8 +10,9 @@
 #    checked when the test program ends; each prefix must take under 5 s.
 # 2. the real binary on every STRIDE-th prefix (default 40) of each corpus
 #    model and of the bundled example, and on each whole model: exit status 0
-#    or 1, no sanitizer report, at most 5 s each. A started binary costs about 0.3 s of CPU under
-#    the sanitizers, so STRIDE=1 (every prefix, about 45,000 runs) takes hours.
+#    or 1, no sanitizer report, at most 5 s each, and after status 0 a scene
+#    that Coin reads back. A started binary costs about 0.3 s of CPU under the
+#    sanitizers, so STRIDE=1 (every prefix, about 45,000 runs) takes hours.
 set -euo pipefail
 
 stride=${1:-40}
@@ -20,6 +21,8 @@ models=${KESTRAV_CORPUS:-$root/tests/data/corpus}
 build=$root/build-sweep-asan
 cmake -S "$root" -B "$build" -G Ninja -DKESTRAV_SANITIZE=ON -DKESTRAV_TESTS=ON >/dev/null
 ninja -C "$build" -j2 kestrav prefix_test >/dev/null
+# shellcheck source=sweep/tools.sh
+. "$root/sweep/tools.sh"
 
 export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
 export ASAN_OPTIONS="exitcode=86:symbolize=0"
@@ -44,24 +47,21 @@ violations=0
 slowest=0
 slowest_case=
 check() {
-  local file=$1 size=$2 cut=$work/cut.3ds status seconds
+  local file=$1 size=$2 cut=$work/cut.3ds outcome seconds rest
   head -c "$size" "$file" >"$cut"
-  set +e
-  /usr/bin/time -f "%e" -o "$work/time" timeout -s KILL 5 env -u DISPLAY "$build/kestrav" "$cut" "$work/cut.iv" \
-    >/dev/null 2>"$work/err"
-  status=$?
-  set -e
-  seconds=$(tail -n 1 "$work/time")
+  # The runner gives the outcome (status-N, signal-N, timeout, sanitizer or
+  # unreadable) and keeps the messages of a bad one in cut.3ds.err.
+  read -r outcome seconds rest < <("$tools/sweep_run" "$build/kestrav" 0 5 "$cut")
   runs=$((runs + 1))
   if awk -v s="$seconds" -v m="$slowest" 'BEGIN { exit !(s > m) }'; then
     slowest=$seconds
     slowest_case="$(basename "$file") cut at $size"
   fi
-  if [ "$status" -gt 1 ] || grep -qE 'Sanitizer|runtime error' "$work/err"; then
+  if [[ ! $outcome =~ ^status-[01]$ ]]; then
     violations=$((violations + 1))
     cp "$cut" "$work/failures/$(basename "$file").$size"
-    cp "$work/err" "$work/failures/$(basename "$file").$size.err"
-    echo "VIOLATION: $(basename "$file") cut at $size: status $status"
+    cp "$cut.err" "$work/failures/$(basename "$file").$size.err" 2>/dev/null || true
+    echo "VIOLATION: $(basename "$file") cut at $size: $outcome"
   fi
 }
 
