@@ -69,9 +69,9 @@ struct WarnedScene {
     std::string messages;
 };
 
-WarnedScene convertCapturing(const Bytes& file, float lineMax = 10.0f) {
+WarnedScene convertCapturing(const Bytes& file) {
     testing::internal::CaptureStderr();
-    WarnedScene out{convertBytes(file, ConverterOptions(), 1.0f, lineMax), ""};
+    WarnedScene out{convertBytes(file), ""};
     out.messages = testing::internal::GetCapturedStderr();
     return out;
 }
@@ -109,14 +109,6 @@ TEST(DamagedScene, EightMeshesWithSevenPointFlagsKeepTheirFacesAndTextureCoordin
         EXPECT_EQ(uv[0]->point.getNum(), 4);
         EXPECT_EQ(facesUnder(object), (std::vector<std::vector<int>>{{0, 1, 2}, {0, 2, 3}}));
     }
-}
-
-TEST(DamagedScene, EmptyPointFlagsLoseNothing) {
-    const ConvertedScene scene = convertBytes(emptyPointFlagsModel());
-    ASSERT_NE(scene.root, nullptr);
-    ASSERT_EQ(scene.root->getNumChildren(), 2);
-    EXPECT_EQ(facesUnder(childAs<SoSeparator>(scene.root, 0)).size(), 4u);
-    EXPECT_EQ(facesUnder(childAs<SoSeparator>(scene.root, 1)).size(), 2u);
 }
 
 TEST(DamagedScene, VerticesPastTheirChunkLeaveTheMeshWithoutVerticesOrFaces) {
