@@ -116,28 +116,6 @@ bool holdsOnlyFiniteValues(const SoField& field) {
     return true;
 }
 
-int resetNonFiniteFields(SoNode* node) {
-    SoFieldList fields;
-    const int count = node->getFields(fields);
-    SoNode* fresh = nullptr;
-    int reset = 0;
-    for (int i = 0; i < count; ++i) {
-        SoField* field = fields[i];
-        if (holdsOnlyFiniteValues(*field)) continue;
-        if (!fresh) {
-            fresh = static_cast<SoNode*>(node->getTypeId().createInstance());
-            fresh->ref();
-        }
-        SbName name;
-        node->getFieldName(field, name);
-        field->copyFrom(*fresh->getField(name));
-        field->setDefault(TRUE);
-        ++reset;
-    }
-    if (fresh) fresh->unref();
-    return reset;
-}
-
 const SoField* findNonFiniteField(SoNode* root, SoNode** owner) {
     if (!root) return nullptr;
     SoFieldList fields;

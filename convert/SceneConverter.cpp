@@ -9,7 +9,6 @@
 #include "appearance/MaterialBuilder.h"
 #include "appearance/TextureBuilder.h"
 #include "appearance/TextureLookup.h"
-#include "convert/FiniteFields.h"
 #include "convert/LineWidthQuery.h"
 #include "convert/SceneWriter.h"
 #include "geometry/MeshBuilder.h"
@@ -85,10 +84,6 @@ void SceneConverter::convertInstance(const char* meshName, int pass, int instanc
         currentNode = nullptr;
 
     TransformBuilder(this).buildTransforms(mirrored);
-    // Finite but huge keys, pivots and frames can overflow as they are
-    // composed; a placement value that did keeps its default, since Coin could
-    // not read the scene back with it.
-    for (int i = 0; i < objectSeparator->getNumChildren(); ++i) resetNonFiniteFields(objectSeparator->getChild(i));
 
     MeshBuilder meshBuilder(this);
     if (currentMesh->materialGroupCount != 0) {

@@ -437,14 +437,15 @@ TEST_F(ReaderDamage, FramingDamageAfterLocalDamageEndsTheWalkAndSaysSo) {
     EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Truncated);
 }
 
-TEST_F(ReaderDamage, SegmentChunkTooShortForItsTwoFramesEndsTheWalk) {
-    ASSERT_EQ(readBytes(model3ds({}, {Chunk3ds(KFCURTIME).u32(7), Chunk3ds(KFSEG).u32(5), objectNode(0, "Lost", 0xFFFF)})),
+TEST_F(ReaderDamage, SegmentChunkTooShortForItsTwoFramesIsSkippedAlone) {
+    ASSERT_EQ(readBytes(model3ds({}, {Chunk3ds(KFCURTIME).u32(7), Chunk3ds(KFSEG).u32(5), objectNode(0, "Kept", 0xFFFF)})),
               1);
-    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::BadChunkLength);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::DamagedChunksSkipped);
     EXPECT_EQ(keyframes->currentTime, 7u);
     EXPECT_EQ(keyframes->segmentStart, 0u);
     EXPECT_EQ(keyframes->segmentEnd, 0u);
-    EXPECT_EQ(keyframes->count, 0);
+    ASSERT_EQ(keyframes->count, 1);
+    EXPECT_STREQ(keyframes->nodes[0].name, "Kept");
 }
 
 TEST_F(ReaderDamage, OverlongNamesAreCutAndTheirRestSkipped) {
