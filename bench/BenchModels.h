@@ -6,8 +6,8 @@
 
 #include "writer/HeightField.h"
 
-// Image files the textured materials name; they must exist in the directory the
-// conversion runs in, or the texture nodes are left out.
+// Image files the textured materials name; the benchmark puts them in the
+// folder each conversion runs in and writes to.
 extern const char* const kLimitImageName;
 extern const char* const kSceneImageName;
 

@@ -88,13 +88,15 @@ std::string outputDirectory(const Settings& settings, SceneText text) {
     return settings.scratch + (text == SceneText::Kestrav ? "/out" : "/out-coin");
 }
 
-// One child process converting the inputs in-process.
+// One child process converting the inputs in-process. Every conversion runs in
+// the folder it writes to, beside the images, so the scenes name them as the
+// models do whether they are built to be written or only shown.
 Figures inProcessRun(const Settings& settings, const std::vector<std::string>& inputs,
                      SceneText text = SceneText::Kestrav) {
-    std::vector<std::string> argv{settings.self, text == SceneText::Kestrav ? "--convert" : "--convert-coin",
-                                  outputDirectory(settings, text)};
+    const std::string folder = outputDirectory(settings, text);
+    std::vector<std::string> argv{settings.self, text == SceneText::Kestrav ? "--convert" : "--convert-coin", folder};
     argv.insert(argv.end(), inputs.begin(), inputs.end());
-    const ProcessFigures run = runProcess(argv, settings.scratch, "", true);
+    const ProcessFigures run = runProcess(argv, folder, "", true);
     if (!run.started || run.exitStatus != 0) fail("the in-process conversion of " + inputs.front() + " failed");
     Figures figures = parseFigures(run.out);
     figures["processPeakBytes"] = run.peakBytes;
@@ -125,7 +127,8 @@ bool sameContents(const std::string& first, const std::string& second) {
 // The real binary on one file, as a batch script runs it.
 Figures kestravRun(const Settings& settings, const std::string& input, const std::string& display) {
     const std::string output = kestravOutput(settings);
-    const ProcessFigures run = runProcess({settings.kestrav, input, output}, settings.scratch, display, false);
+    const ProcessFigures run =
+        runProcess({settings.kestrav, input, output}, outputDirectory(settings, SceneText::Kestrav), display, false);
     if (!run.started || run.exitStatus != 0) fail("kestrav failed on " + input);
     return Figures{{"wallSeconds", run.wallSeconds}, {"cpuSeconds", run.cpuSeconds}, {"peakBytes", run.peakBytes}};
 }
@@ -337,12 +340,15 @@ std::string smallModelPath(const std::string& scratch, int index) {
 }
 
 int makeModelsCommand(const std::string& scratch, int smallFiles) {
-    mkdir((scratch + "/out").c_str(), 0755);
     mkdir((scratch + "/small").c_str(), 0755);
     const Bytes image = checkerImagePng();
-    bool written = writeBytes(scratch + "/" + kLimitImageName, image) &&
-                   writeBytes(scratch + "/" + kSceneImageName, image) &&
-                   writeBytes(scratch + "/limit.3ds", limitMeshModel(kLimitImageName)) &&
+    bool written = true;
+    for (const char* folder : {"/out", "/out-coin"}) {
+        mkdir((scratch + folder).c_str(), 0755);
+        written = written && writeBytes(scratch + folder + "/" + kLimitImageName, image) &&
+                  writeBytes(scratch + folder + "/" + kSceneImageName, image);
+    }
+    written = written && writeBytes(scratch + "/limit.3ds", limitMeshModel(kLimitImageName)) &&
                    writeBytes(scratch + "/big.3ds", bigSceneModel());
     for (int i = 0; written && i < smallFiles; ++i) written = writeBytes(smallModelPath(scratch, i), smallModel(i));
     return written ? 0 : 1;
