@@ -33,7 +33,9 @@ Chunk3ds benchNode(uint16_t id, const std::string& name, uint16_t parent, const 
                     track(ROT_TRACK_TAG, {{angle, 0, 0, 1}}), track(SCL_TRACK_TAG, {{1, 1, 1}})});
 }
 
-Chunk3ds frameAt(const float origin[3]) { return meshMatrix({1, 0, 0, 0, 1, 0, 0, 0, 1, origin[0], origin[1], origin[2]}); }
+Chunk3ds frameAt(const float origin[3]) {
+    return meshMatrix({1, 0, 0, 0, 1, 0, 0, 0, 1, origin[0], origin[1], origin[2]});
+}
 
 Bytes model(const Chunk3ds& mdata, const Chunk3ds& kfdata) {
     return Chunk3ds(M3DMAGIC).add(Chunk3ds(M3D_VERSION).u32(3)).add(mdata).add(kfdata).bytes();
@@ -74,7 +76,8 @@ Bytes bigSceneModel() {
         Chunk3ds faces = faceArray(grid.faces, {}, 7);
         const uint32_t faceCount = uint32_t(grid.faces.size());
         for (int band = 0; band < bands; ++band)
-            faces.add(materialGroup(materials[band], faceRange(faceCount * band / bands, faceCount * (band + 1) / bands)));
+            faces.add(
+                materialGroup(materials[band], faceRange(faceCount * band / bands, faceCount * (band + 1) / bands)));
         Chunk3ds smoothing(SMOOTH_GROUP);
         for (uint32_t f = 0; f < faceCount; ++f) smoothing.u32(smoothingMask(random));
         faces.add(smoothing);

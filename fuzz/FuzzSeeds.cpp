@@ -120,7 +120,8 @@ int main(int argc, char** argv) {
     };
     int index = 0;
     bool written = true;
-    for (const Bytes& seed : seeds) written = written && write(folder + "/writer-" + std::to_string(++index) + ".3ds", seed);
+    for (const Bytes& seed : seeds)
+        written = written && write(folder + "/writer-" + std::to_string(++index) + ".3ds", seed);
     // Damage inside chunks, which the walk skips and goes on from.
     for (const DamagedModel& model : locallyDamagedModels())
         written = written && write(folder + "/damaged-" + model.name, model.write(true));

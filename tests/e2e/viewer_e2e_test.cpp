@@ -135,12 +135,13 @@ std::string mirroredCubes() {
     for (size_t i = 0; i < corners.size(); ++i) stored.push_back(corners[i] + (i % 3 == 0 ? -2.5f : 0.0f));
     const std::vector<Face> faces = {{0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
                                      {2, 6, 7}, {2, 7, 3}, {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}};
-    const Chunk3ds groups[] = {materialGroup("Front", {2, 3}), materialGroup("Sides", {0, 1, 4, 5, 6, 7, 8, 9, 10, 11})};
+    const Chunk3ds groups[] = {materialGroup("Front", {2, 3}),
+                               materialGroup("Sides", {0, 1, 4, 5, 6, 7, 8, 9, 10, 11})};
     const Chunk3ds cube = meshObject("Cube", {pointArray(stored), faceArray(faces, {groups[0], groups[1]}),
                                               Chunk3ds(MESH_MATRIX).floats({1, 0, 0, 0, 1, 0, 0, 0, 1, -2.5f, 0, 0})});
     const Bytes file = model3ds(
-        {material("Front", 2, {colour(MAT_DIFFUSE, 255, 0, 0)}), material("Sides", 2, {colour(MAT_DIFFUSE, 128, 128, 128)}),
-         cube},
+        {material("Front", 2, {colour(MAT_DIFFUSE, 255, 0, 0)}),
+         material("Sides", 2, {colour(MAT_DIFFUSE, 128, 128, 128)}), cube},
                  {objectNode(0, "Cube", kNoParent, {track(POS_TRACK_TAG, {{-2.5f, 0, 0}})}),
                   objectNode(1, "Cube", kNoParent,
                              {track(POS_TRACK_TAG, {{2.5f, 0, 0}}), track(SCL_TRACK_TAG, {{-1, 1, 1}})})});
