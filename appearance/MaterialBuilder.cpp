@@ -8,6 +8,8 @@
 #include <cmath>
 #include <limits>
 
+namespace kestrav {
+
 MaterialBuilder::MaterialBuilder(SceneConverter* converter) {
     currentMesh = converter->getCurrentMesh();
     currentMaterial = converter->getCurrentMaterial();
@@ -72,3 +74,5 @@ void MaterialBuilder::buildShapeHints(int materialPresent, int mirrored) {
     hints->creaseAngle.setValue(0.0f);
     materialSeparator->addChild(hints);
 }
+
+}  // namespace kestrav

@@ -2,6 +2,8 @@
 
 #include "convert/SceneConverter.h"
 
+namespace kestrav {
+
 // Shape hints, draw style and material of one material group; the grey default
 // for a mesh without material groups or whose material is missing.
 class MaterialBuilder : public SceneConverter {
@@ -13,3 +15,5 @@ public:
 private:
     void buildShapeHints(int materialPresent, int mirrored);
 };
+
+}  // namespace kestrav

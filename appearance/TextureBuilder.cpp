@@ -11,6 +11,8 @@
 #include "appearance/TextureImages.h"
 #include "appearance/TextureLookup.h"
 
+namespace kestrav {
+
 TextureBuilder::TextureBuilder(SceneConverter* converter) {
     objectSeparator = converter->getObjectSeparator();
     currentMesh = converter->getCurrentMesh();
@@ -80,3 +82,5 @@ void TextureBuilder::buildTextureTransforms() {
         materialSeparator->addChild(transform);
     }
 }
+
+}  // namespace kestrav

@@ -2,6 +2,8 @@
 
 #include "convert/SceneConverter.h"
 
+namespace kestrav {
+
 class TextureLookup;
 
 // Texture coordinates (added at construction), texture transforms, the texture
@@ -19,3 +21,5 @@ private:
     ConverterOptions textureOptions;
     TextureLookup* lookup;  // the converter's
 };
+
+}  // namespace kestrav

@@ -8,6 +8,8 @@
 #include <Inventor/nodes/SoBumpMap.h>
 #include <Inventor/nodes/SoTexture2.h>
 
+namespace kestrav {
+
 namespace {
 // Both nodes read their image from a sensor on the filename field, which
 // fires on every notification of that field.
@@ -38,3 +40,5 @@ void loadTextureImages(SoNode* root, const std::string& sceneFolder) {
     touchFilenames<SoBumpMap>(root);
     if (!sceneFolder.empty()) SoInput::removeDirectory(sceneFolder.c_str());
 }
+
+}  // namespace kestrav

@@ -9,6 +9,8 @@
 class SoNode;
 class SoSFString;
 
+namespace kestrav {
+
 // Sets an image file name without making Coin read the image.
 void referenceTextureImage(SoSFString& filename, const char* name);
 
@@ -16,3 +18,5 @@ void referenceTextureImage(SoSFString& filename, const char* name);
 // names them relative to sceneFolder (empty: the current directory), where
 // Coin looks first.
 void loadTextureImages(SoNode* root, const std::string& sceneFolder);
+
+}  // namespace kestrav

@@ -9,6 +9,8 @@
 
 #include "cli/ConverterOptions.h"
 
+namespace kestrav {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -230,3 +232,5 @@ std::string sceneFolderOf(const ConverterOptions& options) {
 }
 
 const char* textureSearchPath() { return std::getenv(kSearchPathVariable); }
+
+}  // namespace kestrav

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+namespace kestrav {
+
 struct ConverterOptions;
 
 class TextureLookup {
@@ -84,3 +86,5 @@ std::string sceneFolderOf(const ConverterOptions& options);
 
 // KESTRAV_TEXTURE_PATH, or null when it is not set.
 const char* textureSearchPath();
+
+}  // namespace kestrav

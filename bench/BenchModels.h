@@ -6,6 +6,8 @@
 
 #include "writer/HeightField.h"
 
+using namespace kestrav;
+
 // Image files the textured materials name; the benchmark puts them in the
 // folder each conversion runs in and writes to.
 extern const char* const kLimitImageName;

@@ -18,6 +18,8 @@
 #include "convert/SceneConverter.h"
 #include "convert/SceneWriter.h"
 
+using namespace kestrav;
+
 namespace {
 
 double now() {

@@ -10,6 +10,8 @@
 
 #include "reader/ModelDatabase.h"
 
+using namespace kestrav;
+
 namespace {
 
 // The value types the converter's nodes use; any other multiple-value field

@@ -4,6 +4,8 @@
 #include <iostream>
 #include <string>
 
+namespace kestrav {
+
 namespace {
 const int kMalformedStatus = 2;
 
@@ -74,3 +76,5 @@ void parseCommandLine(int argc, char** argv, ConverterOptions& options) {
     std::cout.flush();
     std::exit(verdict == CommandLineVerdict::Help ? 0 : kMalformedStatus);
 }
+
+}  // namespace kestrav

@@ -2,6 +2,8 @@
 
 #include "cli/ConverterOptions.h"
 
+namespace kestrav {
+
 // What a command line asks for: a run, the help text, or nothing sensible.
 enum class CommandLineVerdict { Ok, Help, Malformed };
 
@@ -13,3 +15,5 @@ void printUsage();
 // Fills options from argv[1..]. Prints the usage text and ends the process for
 // -h (status 0) and for a malformed command line (status 2).
 void parseCommandLine(int argc, char** argv, ConverterOptions& options);
+
+}  // namespace kestrav

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace kestrav {
+
 // Everything the command line says. Flags are 0 or 1; once set, never cleared.
 struct ConverterOptions {
     int flatShading;
@@ -18,3 +20,5 @@ struct ConverterOptions {
     ConverterOptions(const ConverterOptions& other);
     ConverterOptions& operator=(const ConverterOptions& other);
 };
+
+}  // namespace kestrav

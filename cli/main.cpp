@@ -12,6 +12,8 @@
 #include "cli/ConverterOptions.h"
 #include "convert/SceneConverter.h"
 
+using namespace kestrav;
+
 namespace {
 const char* const kApplicationName = "Graduation Thesis: 3ds -> Open Inventor";
 const char* const kNoDisplayMessage =

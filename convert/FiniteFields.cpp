@@ -14,6 +14,8 @@
 #include <cmath>
 #include <vector>
 
+namespace kestrav {
+
 namespace {
 
 template <class T>
@@ -131,3 +133,5 @@ const SoField* findNonFiniteField(SoNode* root, SoNode** owner) {
         if (const SoField* found = findNonFiniteField(group->getChild(i), owner)) return found;
     return nullptr;
 }
+
+}  // namespace kestrav

@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+namespace kestrav {
+
 namespace {
 
 bool xErrorSeen = false;
@@ -104,3 +106,5 @@ void queryLineWidthRange(float range[2]) {
     range[0] = found ? queried[0] : 0.0f;
     range[1] = found ? queried[1] : 0.0f;
 }
+
+}  // namespace kestrav

@@ -14,6 +14,8 @@
 #include "geometry/MeshBuilder.h"
 #include "transform/TransformBuilder.h"
 
+namespace kestrav {
+
 namespace {
 const char* const kCannotReadMessage = "Cannon create database from this 3ds file.\n";
 const char* const kDamagedPrefix = "Warning: \"";
@@ -136,3 +138,5 @@ void SceneConverter::release() {
     }
     database.releaseDatabase();
 }
+
+}  // namespace kestrav

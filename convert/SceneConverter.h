@@ -6,6 +6,8 @@
 #include "reader/ModelDatabase.h"
 
 class SoSeparator;
+
+namespace kestrav {
 class TextureLookup;
 
 // Reads the model, builds the scene one mesh instance and material group at a
@@ -68,3 +70,5 @@ private:
     bool writeSucceeded = true;
     bool lineWidthRangeKnown = false;
 };
+
+}  // namespace kestrav

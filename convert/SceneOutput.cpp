@@ -13,6 +13,8 @@
 #include <cstring>
 #include <limits>
 
+namespace kestrav {
+
 namespace {
 
 // The text goes out in blocks of this size: few system calls, and a buffer
@@ -271,3 +273,5 @@ bool writeAll(int fd, const void* data, size_t size) {
     }
     return true;
 }
+
+}  // namespace kestrav

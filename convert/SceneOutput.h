@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+namespace kestrav {
+
 // An SoOutput for SoWriteAction that formats numbers itself and writes the
 // ASCII scene to a descriptor in large blocks, producing the same bytes as
 // Coin's own SoOutput with its default header and precision. Coin still
@@ -50,3 +52,5 @@ private:
 // Writes all of data to fd, going on after partial writes and interruptions.
 // False, with errno set, when a write fails.
 bool writeAll(int fd, const void* data, size_t size);
+
+}  // namespace kestrav

@@ -15,6 +15,8 @@
 
 #include "convert/SceneOutput.h"
 
+namespace kestrav {
+
 namespace {
 
 // Writes the whole scene text to a descriptor: false, with errno set, when a
@@ -151,3 +153,5 @@ bool writeSceneWithCoinOutput(SoNode* root, const std::string& outputPath, std::
     renderWithCoinOutput(root, text);
     return writeTo(outputPath, [&text](int fd) { return writeAll(fd, text.data, text.size); }, failure);
 }
+
+}  // namespace kestrav

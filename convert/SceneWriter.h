@@ -4,6 +4,8 @@
 
 class SoNode;
 
+namespace kestrav {
+
 // Writes the scene as Open Inventor ASCII to outputPath, or to standard output
 // when it is empty. A regular file is replaced only after a complete, checked
 // write of a temporary file beside it. Returns false and sets failure to one
@@ -12,3 +14,5 @@ bool writeScene(SoNode* root, const std::string& outputPath, std::string& failur
 // The same, with the text formatted by Coin's own SoOutput: slower, and kept so
 // tests can check that both write the same bytes.
 bool writeSceneWithCoinOutput(SoNode* root, const std::string& outputPath, std::string& failure);
+
+}  // namespace kestrav

@@ -6,6 +6,8 @@
 
 #include "writer/ModelChunks.h"
 
+using namespace kestrav;
+
 namespace {
 
 // Chunks the reader skips, written so the file looks like one from a modeller.

@@ -27,6 +27,8 @@
 #include "convert/FiniteFields.h"
 #include "convert/SceneConverter.h"
 
+using namespace kestrav;
+
 namespace {
 
 int modelFile = -1;

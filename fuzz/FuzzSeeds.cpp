@@ -8,6 +8,8 @@
 #include "writer/DamagedModels.h"
 #include "writer/ModelChunks.h"
 
+using namespace kestrav;
+
 namespace {
 
 // Keys with every mix of spline values.

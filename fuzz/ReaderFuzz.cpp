@@ -11,6 +11,8 @@
 #include "reader/ModelDatabase.h"
 #include "reader/ModelLists.h"
 
+using namespace kestrav;
+
 namespace {
 
 volatile uint32_t sink;

@@ -14,6 +14,8 @@
 #include "geometry/NormalCalculator.h"
 #include "geometry/VertexFaceTable.h"
 
+namespace kestrav {
+
 namespace {
 // Group 0 holds the faces without smoothing group; 1..32 are the mask bits.
 constexpr int kGroupCount = 33;
@@ -182,3 +184,5 @@ void MeshBuilder::buildFaceSet(const int32_t* list, SoSeparator* groupSeparator,
     groupSeparator->addChild(faceSet);
     faceSetParent->addChild(groupSeparator);
 }
+
+}  // namespace kestrav

@@ -5,6 +5,8 @@
 
 #include "convert/SceneConverter.h"
 
+namespace kestrav {
+
 class NormalCalculator;
 class VertexFaceTable;
 
@@ -37,3 +39,5 @@ private:
     SoSeparator* coordinateParent;
     SoSeparator* faceSetParent;
 };
+
+}  // namespace kestrav

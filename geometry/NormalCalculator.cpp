@@ -7,6 +7,8 @@
 #include "geometry/VectorOps.h"
 #include "geometry/VertexFaceTable.h"
 
+namespace kestrav {
+
 namespace {
 // A degenerate triangle's (0, 0, 0) is written as it is; normalize would
 // complain about it.
@@ -74,3 +76,5 @@ void NormalCalculator::vertexNormal(int vertex, uint32_t group, float out[3]) co
     }
     normalizeUnlessZero(sum, out);
 }
+
+}  // namespace kestrav

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace kestrav {
+
 struct VertexFaceList;
 class VertexFaceTable;
 
@@ -24,3 +26,5 @@ private:
     const VertexFaceList* lists;
     const float* faceNormals;
 };
+
+}  // namespace kestrav

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace kestrav {
+
 void subtract(const float a[3], const float b[3], float out[3]) {
     out[0] = a[0] - b[0];
     out[1] = a[1] - b[1];
@@ -30,3 +32,5 @@ void dotTruncated(const float a[3], const float b[3], int& out) {
     else
         out = int(dot);
 }
+
+}  // namespace kestrav

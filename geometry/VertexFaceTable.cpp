@@ -9,6 +9,8 @@
 
 #include "reader/ModelRecords.h"
 
+namespace kestrav {
+
 VertexFaceList::VertexFaceList() : capacity(4), count(0), entries(inlineEntries), inlineEntries() {}
 
 VertexFaceList::~VertexFaceList() {
@@ -108,3 +110,5 @@ void VertexFaceTable::mergeMasks(VertexFaceList& list, int32_t n) {
         }
     }
 }
+
+}  // namespace kestrav

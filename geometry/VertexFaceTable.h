@@ -2,8 +2,11 @@
 
 #include <cstdint>
 
-struct MeshRecord;
 class SbIntList;
+
+namespace kestrav {
+
+struct MeshRecord;
 
 // One face at one vertex, with the face's smoothing mask as widened by the
 // faces entered at that vertex before and after it.
@@ -74,3 +77,5 @@ private:
     // One flag per vertex, or null when every vertex is finite (the usual case).
     bool* nonFinite;
 };
+
+}  // namespace kestrav

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace kestrav {
+
 ChunkCursor::ChunkCursor(FILE* input, int64_t start, int64_t chunkEnd) : file(input), position(start), end(chunkEnd) {}
 
 bool ChunkCursor::read(void* out, uint32_t count) {
@@ -89,3 +91,5 @@ bool ChunkCursor::readName(char* out, int size) {
     std::memset(out + n, 0, size_t(size - n));
     return failed == Failure::None;
 }
+
+}  // namespace kestrav

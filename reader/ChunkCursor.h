@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace kestrav {
+
 // Reads the payload of one chunk from the file. It knows where its chunk ends
 // and never reads past it; a failed read is sticky, so a handler can read
 // several fields and check once.
@@ -40,3 +42,5 @@ private:
     int64_t end;
     Failure failed = Failure::None;
 };
+
+}  // namespace kestrav

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace kestrav {
+
 // Chunk ids under their customary names, so the code can be grepped against the
 // format's documentation.
 enum ChunkId : uint16_t {
@@ -77,3 +79,5 @@ enum ChunkId : uint16_t {
     SCL_TRACK_TAG = 0xB022,
     NODE_ID = 0xB030,
 };
+
+}  // namespace kestrav

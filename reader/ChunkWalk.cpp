@@ -8,6 +8,8 @@
 #include "reader/ChunkId.h"
 #include "reader/ModelLists.h"
 
+namespace kestrav {
+
 namespace {
 
 constexpr int64_t kChunkHeaderSize = 6;
@@ -702,3 +704,5 @@ bool walkChunks(FILE* file, int64_t fileSize, WalkEnd& end) {
     }
     return true;
 }
+
+}  // namespace kestrav

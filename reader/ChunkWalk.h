@@ -5,8 +5,12 @@
 
 #include "reader/ModelDatabase.h"
 
+namespace kestrav {
+
 // Walks the chunks of file from offset 0 up to fileSize into the current lists,
 // which createLists must have made. The walk is flat: containers are descended
 // into and every other chunk is handled or skipped by its length. Returns false
 // when memory ran out; otherwise end says how far the walk got.
 bool walkChunks(FILE* file, int64_t fileSize, WalkEnd& end);
+
+}  // namespace kestrav

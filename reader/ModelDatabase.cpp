@@ -5,6 +5,8 @@
 #include "reader/ChunkWalk.h"
 #include "reader/ModelLists.h"
 
+namespace kestrav {
+
 namespace {
 
 WalkEnd lastEnd = WalkEnd::Complete;
@@ -128,3 +130,5 @@ int ModelDatabase::countNodes(const char* name) const {
 }
 
 void ModelDatabase::releaseDatabase() { releaseLists(); }
+
+}  // namespace kestrav

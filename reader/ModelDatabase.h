@@ -4,6 +4,8 @@
 
 #include "reader/ModelRecords.h"
 
+namespace kestrav {
+
 // How the last walk over a file ended. Anything but Complete means the file is
 // damaged. Damage inside a chunk whose length is sound costs only that chunk;
 // damage to the chunk framing ends the walk, and only the records read before
@@ -41,3 +43,5 @@ public:
 
     void releaseDatabase();
 };
+
+}  // namespace kestrav

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace kestrav {
+
 namespace {
 
 MeshList* meshes = nullptr;
@@ -193,3 +195,5 @@ void* modelGrow(void* block, size_t elementSize, int32_t count) {
 }
 
 void failAllocationsAfter(long count) { allocationsLeft = count < 0 ? -1 : count; }
+
+}  // namespace kestrav

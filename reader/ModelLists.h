@@ -9,6 +9,8 @@
 
 #include "reader/ModelRecords.h"
 
+namespace kestrav {
+
 // Longest full name of a node: name, '.', instance name and the zero byte.
 constexpr int kFullNameSize = 23;
 
@@ -49,3 +51,5 @@ void* modelGrow(void* block, size_t elementSize, int32_t count);
 // For tests: the allocation after the next `count` succeeds fails, and so does
 // every later one; a negative count turns failures off.
 void failAllocationsAfter(long count);
+
+}  // namespace kestrav

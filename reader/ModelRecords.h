@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace kestrav {
+
 struct MeshFace {
     uint16_t a, b, c;
     uint16_t flags;
@@ -152,3 +154,5 @@ struct KeyframeList {
     uint32_t segmentEnd;
     uint32_t currentTime;
 };
+
+}  // namespace kestrav

@@ -21,6 +21,8 @@
 
 #include "reader/ChunkId.h"
 
+using namespace kestrav;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

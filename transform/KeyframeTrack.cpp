@@ -3,6 +3,8 @@
 #include <cfloat>
 #include <cmath>
 
+namespace kestrav {
+
 namespace {
 
 // 3ds Max counts the saved time in ticks; 3D Studio counted it in frames.
@@ -251,3 +253,5 @@ bool rotationTrackAt(const TrackKey* keys, const float* values, uint32_t count, 
     for (int c = 0; c < 4; ++c) out[c] = values[c];
     return true;
 }
+
+}  // namespace kestrav

@@ -10,6 +10,8 @@
 
 #include "reader/ModelRecords.h"
 
+namespace kestrav {
+
 // The frame the stored vertices show: the saved time when it lies in the
 // active segment, else the saved time in ticks of 1/160 frame when that lands
 // in the segment, else 0.
@@ -23,3 +25,5 @@ bool vectorTrackAt(const TrackKey* keys, const float* values, uint32_t count, ui
 // key. Each key turns relative to the one before, so the result is the
 // accumulated turn; false for a track without keys (out is then untouched).
 bool rotationTrackAt(const TrackKey* keys, const float* values, uint32_t count, uint32_t frame, float out[4]);
+
+}  // namespace kestrav

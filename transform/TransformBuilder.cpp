@@ -18,6 +18,8 @@
 #include "geometry/VectorOps.h"
 #include "transform/KeyframeTrack.h"
 
+namespace kestrav {
+
 namespace {
 
 // How closely the separate translation, rotation and scale nodes must make the
@@ -362,3 +364,5 @@ bool TransformBuilder::instanceMatrix(const SbDPMatrix& world, bool mirror, SbDP
             if (!(std::fabs(out[row][col]) <= double(FLT_MAX))) return false;
     return true;
 }
+
+}  // namespace kestrav

@@ -10,6 +10,8 @@ class SbVec3f;
 class SbVec4f;
 class SoTransform;
 
+namespace kestrav {
+
 // Places one mesh instance by its keyframer node and its parents at the frame
 // the file was saved at, and takes the stored vertices back into the mesh's
 // local frame: with separate translation, rotation, mirror and scale nodes
@@ -46,3 +48,5 @@ private:
     const KeyframeNode* lineage[kMaxLineage];
     int lineageDepth;
 };
+
+}  // namespace kestrav

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace kestrav {
+
 Chunk3ds& Chunk3ds::f32(float v) {
     uint32_t bits;
     std::memcpy(&bits, &v, 4);
@@ -58,3 +60,5 @@ Bytes model3ds(std::initializer_list<Chunk3ds> data, std::initializer_list<Chunk
     if (keyframer.size() != 0) magic.add(Chunk3ds(KFDATA).add(keyframer));
     return magic.bytes();
 }
+
+}  // namespace kestrav

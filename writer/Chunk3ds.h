@@ -12,6 +12,8 @@
 
 #include "reader/ChunkId.h"
 
+namespace kestrav {
+
 using Bytes = std::vector<uint8_t>;
 
 class Chunk3ds {
@@ -49,3 +51,5 @@ private:
 // A 3DS file: M3DMAGIC around MDATA around the given chunks, then a KFDATA
 // section with the given node chunks when there are any.
 Bytes model3ds(std::initializer_list<Chunk3ds> data, std::initializer_list<Chunk3ds> keyframer = {});
+
+}  // namespace kestrav

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+namespace kestrav {
+
 namespace {
 
 // A unit square at x, in two faces, with texture coordinates.
@@ -128,3 +130,5 @@ std::vector<DamagedModel> locallyDamagedModels() {
             {"rotation-splines-past-chunk-end.3ds", rotationSplinesPastChunkModel},
             {"non-finite-vertex-frame-and-pivot.3ds", nonFiniteModel}};
 }
+
+}  // namespace kestrav

@@ -13,6 +13,8 @@
 
 #include "writer/ModelChunks.h"
 
+namespace kestrav {
+
 // Eight quads "Part1" to "Part8", each with texture coordinates, a material
 // group and a node; every 0x4111 says 7 flags and holds 4.
 Bytes sevenPointFlagsModel(bool damaged = true);
@@ -43,3 +45,5 @@ struct DamagedModel {
 };
 // Every model above under its file name.
 std::vector<DamagedModel> locallyDamagedModels();
+
+}  // namespace kestrav

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace kestrav {
+
 HeightField heightField(int columns, int rows, const float origin[3], int trianglesPerCell) {
     HeightField grid;
     grid.columns = columns;
@@ -41,3 +43,5 @@ Bytes limitMeshModel(const std::string& imageName) {
                                 {Chunk3ds(PIVOT).floats({0, 0, 0}), track(POS_TRACK_TAG, {{0, 0, 0}}),
                                  track(ROT_TRACK_TAG, {{0, 0, 0, 1}}), track(SCL_TRACK_TAG, {{1, 1, 1}})})});
 }
+
+}  // namespace kestrav

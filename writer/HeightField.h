@@ -8,6 +8,8 @@
 
 #include "writer/ModelChunks.h"
 
+namespace kestrav {
+
 struct HeightField {
     int columns = 0;
     int rows = 0;
@@ -25,3 +27,5 @@ HeightField heightField(int columns, int rows, const float origin[3], int triang
 // texture coordinates, a keyframer node and one material, textured with
 // imageName unless it is empty.
 Bytes limitMeshModel(const std::string& imageName = "");
+
+}  // namespace kestrav

@@ -1,5 +1,7 @@
 #include "writer/ModelChunks.h"
 
+namespace kestrav {
+
 Chunk3ds pointArray(const std::vector<float>& xyz) {
     Chunk3ds chunk(POINT_ARRAY);
     chunk.u16(uint16_t(xyz.size() / 3));
@@ -92,3 +94,5 @@ Chunk3ds objectNode(uint16_t id, const std::string& name, uint16_t parentId, std
     node.add(Chunk3ds(NODE_HDR).name(name).u16(0).u16(0).u16(parentId));
     return node.add(more);
 }
+
+}  // namespace kestrav

@@ -10,6 +10,8 @@
 
 #include "writer/Chunk3ds.h"
 
+namespace kestrav {
+
 using Face = std::array<uint16_t, 3>;
 
 constexpr uint16_t kNoParent = 0xFFFF;
@@ -56,3 +58,5 @@ struct SplineKey {
 Chunk3ds splineTrack(uint16_t id, const std::vector<SplineKey>& keys);
 Chunk3ds objectNode(uint16_t id, const std::string& name, uint16_t parentId,
                     std::initializer_list<Chunk3ds> more = {});
+
+}  // namespace kestrav

@@ -19,7 +19,7 @@ const char* const kCannotReadText = "Cannon create database from this 3ds file.\
 const char* const kNoDisplayText = "The examine viewer needs a display, and none could be opened (is DISPLAY set?).\n";
 const char* const kEmptySceneText = "#Inventor V2.1 ascii\n\n\nSeparator {\n\n}\n";
 
-LaunchOptions kestrav(const std::vector<std::string>& arguments) {
+LaunchOptions kestravCommand(const std::vector<std::string>& arguments) {
     LaunchOptions launch;
     launch.argv.push_back(KESTRAV_BINARY);
     launch.argv.insert(launch.argv.end(), arguments.begin(), arguments.end());
@@ -35,7 +35,7 @@ LaunchOptions kestravUnprivileged(const std::vector<std::string>& arguments) {
         std::filesystem::copy_file(KESTRAV_BINARY, copy);
         chmod(copy.c_str(), 0755);
     }
-    LaunchOptions launch = kestrav(arguments);
+    LaunchOptions launch = kestravCommand(arguments);
     launch.argv[0] = copy;
     launch.dropRoot = true;
     return launch;

@@ -14,7 +14,7 @@ extern const char* const kNoDisplayText;
 extern const char* const kEmptySceneText;
 
 // kestrav with these arguments and no display, unless the test gives one.
-LaunchOptions kestrav(const std::vector<std::string>& arguments);
+LaunchOptions kestravCommand(const std::vector<std::string>& arguments);
 // The same, run from a copy of the binary that the unprivileged user can reach.
 LaunchOptions kestravUnprivileged(const std::vector<std::string>& arguments);
 LaunchOptions onDisplay(LaunchOptions launch, const std::string& display);

@@ -28,7 +28,7 @@ TEST(CommandLineE2e, UsageTextAndExitStatus) {
     for (const Case& c : cases) {
         std::string shown;
         for (const std::string& a : c.arguments) shown += " [" + a + "]";
-        const ProcessResult r = runProcess(kestrav(c.arguments));
+        const ProcessResult r = runProcess(kestravCommand(c.arguments));
         ASSERT_FALSE(r.timedOut) << shown;
         EXPECT_EQ(r.exitStatus, c.status) << shown;
         EXPECT_EQ(r.out, kUsageText) << shown;
@@ -37,7 +37,7 @@ TEST(CommandLineE2e, UsageTextAndExitStatus) {
 }
 
 TEST(ConversionE2e, ModelWithoutMeshesGivesTheEmptyRoot) {
-    const ProcessResult r = runProcess(kestrav({emptyModel()}));
+    const ProcessResult r = runProcess(kestravCommand({emptyModel()}));
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, kEmptySceneText);
     EXPECT_EQ(r.err, "");
@@ -50,10 +50,10 @@ TEST(ConversionE2e, UnreadableInputIsReportedAndWritesNothing) {
     const std::string out = freshDirectory("unreadable-out") + "/out.iv";
 
     const std::vector<LaunchOptions> runs = {
-        kestrav({"/nonexistent/model.3ds"}),
-        kestrav({"/nonexistent/model.3ds", out}),
-        kestrav({""}),
-        kestrav({"-e", "/nonexistent/model.3ds", out}),
+        kestravCommand({"/nonexistent/model.3ds"}),
+        kestravCommand({"/nonexistent/model.3ds", out}),
+        kestravCommand({""}),
+        kestravCommand({"-e", "/nonexistent/model.3ds", out}),
         kestravUnprivileged({unreadable, out}),
     };
     for (const LaunchOptions& launch : runs) {
@@ -70,8 +70,8 @@ TEST(ConversionE2e, FileAndStandardOutputGetTheSameScene) {
         // Image names resolve from the output's folder, or the current
         // directory for standard output: here both are the same folder.
         const std::string directory = freshDirectory("same-scene");
-        LaunchOptions toFileLaunch = kestrav({model, "scene.iv"});
-        LaunchOptions toStdoutLaunch = kestrav({model});
+        LaunchOptions toFileLaunch = kestravCommand({model, "scene.iv"});
+        LaunchOptions toStdoutLaunch = kestravCommand({model});
         toFileLaunch.workingDirectory = toStdoutLaunch.workingDirectory = directory;
         const std::string out = directory + "/scene.iv";
         const ProcessResult toFile = runProcess(toFileLaunch);
@@ -89,28 +89,28 @@ TEST(ConversionE2e, FileAndStandardOutputGetTheSameScene) {
 TEST(ConversionE2e, ViewerWithoutDisplayWritesWhatExamineWritesThenFails) {
     const std::string model = exampleModel();
     const std::string dir = freshDirectory("no-display");
-    const std::string scene = runProcess(kestrav({model})).out;
+    const std::string scene = runProcess(kestravCommand({model})).out;
     ASSERT_NE(scene, "");
 
     // -v writes nothing, also together with -e.
     for (const char* flags : {"-v", "-ev", "-ve"}) {
         const std::string out = dir + "/view" + flags + ".iv";
-        const ProcessResult toFile = runProcess(kestrav({flags, model, out}));
+        const ProcessResult toFile = runProcess(kestravCommand({flags, model, out}));
         EXPECT_EQ(toFile.exitStatus, 1) << flags;
         EXPECT_EQ(toFile.err, kNoDisplayText) << flags;
         EXPECT_EQ(toFile.out, "") << flags;
         EXPECT_FALSE(fileExists(out)) << flags;
-        const ProcessResult toStdout = runProcess(kestrav({flags, model}));
+        const ProcessResult toStdout = runProcess(kestravCommand({flags, model}));
         EXPECT_EQ(toStdout.exitStatus, 1) << flags;
         EXPECT_EQ(toStdout.out, "") << flags;
     }
 
     const std::string out = dir + "/examine.iv";
-    const ProcessResult toFile = runProcess(kestrav({"-e", model, out}));
+    const ProcessResult toFile = runProcess(kestravCommand({"-e", model, out}));
     EXPECT_EQ(toFile.exitStatus, 1);
     EXPECT_EQ(toFile.err, kNoDisplayText);
     EXPECT_EQ(readFile(out), scene);
-    const ProcessResult toStdout = runProcess(kestrav({"-e", model}));
+    const ProcessResult toStdout = runProcess(kestravCommand({"-e", model}));
     EXPECT_EQ(toStdout.exitStatus, 1);
     EXPECT_EQ(toStdout.out, scene);
     EXPECT_EQ(toStdout.err, kNoDisplayText);
@@ -120,14 +120,14 @@ TEST(ConversionE2e, DisplayThatCannotBeOpenedIsLikeNoDisplay) {
     // No server listens on this display number.
     const std::string unreachable = ":64999";
     for (const std::string& model : {exampleModel(), corpusModel("test1.3ds"), emptyModel()}) {
-        const ProcessResult without = runProcess(kestrav({model}));
-        const ProcessResult unopened = runProcess(onDisplay(kestrav({model}), unreachable));
+        const ProcessResult without = runProcess(kestravCommand({model}));
+        const ProcessResult unopened = runProcess(onDisplay(kestravCommand({model}), unreachable));
         EXPECT_EQ(without.exitStatus, 0) << model;
         EXPECT_EQ(unopened.exitStatus, 0) << model;
         EXPECT_EQ(unopened.err, without.err) << model;
         EXPECT_EQ(unopened.out, without.out) << model;
     }
-    const ProcessResult viewer = runProcess(onDisplay(kestrav({"-v", exampleModel()}), unreachable));
+    const ProcessResult viewer = runProcess(onDisplay(kestravCommand({"-v", exampleModel()}), unreachable));
     EXPECT_EQ(viewer.exitStatus, 1);
     EXPECT_EQ(viewer.err, kNoDisplayText);
 }

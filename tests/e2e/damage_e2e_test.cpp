@@ -12,6 +12,8 @@
 #include "tests/e2e/KestravRun.h"
 #include "writer/DamagedModels.h"
 
+using namespace kestrav;
+
 namespace {
 
 std::string skippedLine(const std::string& path) {
@@ -44,7 +46,7 @@ TEST(DamageE2e, DamageInsideChunksIsSkippedAndTheRestConvertedWithOneWarning) {
         const std::string in = dir + "/" + model.name;
         const std::string out = in + ".iv";
         writeFile(in, text(model.write(true)));
-        const ProcessResult r = runProcess(kestrav({in, out}));
+        const ProcessResult r = runProcess(kestravCommand({in, out}));
         EXPECT_EQ(r.exitStatus, 0);
         EXPECT_EQ(r.err, skippedLine(in));
         EXPECT_EQ(r.out, "");
@@ -54,7 +56,7 @@ TEST(DamageE2e, DamageInsideChunksIsSkippedAndTheRestConvertedWithOneWarning) {
         // The same model without its damage: the same scene and no message.
         const std::string soundIn = in + ".sound.3ds";
         writeFile(soundIn, text(model.write(false)));
-        const ProcessResult sound = runProcess(kestrav({soundIn}));
+        const ProcessResult sound = runProcess(kestravCommand({soundIn}));
         EXPECT_EQ(sound.exitStatus, 0);
         EXPECT_EQ(sound.err, "");
         EXPECT_EQ(sound.out, readFile(out));
@@ -77,7 +79,7 @@ TEST(DamageE2e, FramingDamageKeepsItsOwnWarningAlone) {
         const std::string in = dir + "/" + name;
         const std::string out = in + ".iv";
         writeFile(in, bytes);
-        const ProcessResult r = runProcess(kestrav({in, out}));
+        const ProcessResult r = runProcess(kestravCommand({in, out}));
         EXPECT_EQ(r.exitStatus, 0);
         EXPECT_EQ(r.err, cutShortLine(in));
         EXPECT_GE(objectsReadBack(out), 1);

@@ -18,7 +18,7 @@ TEST(ExampleE2e, CommittedModelIsWhatTheGeneratorMakes) {
 }
 
 TEST(ExampleE2e, ExampleConvertsToACubeScene) {
-    const ProcessResult r = runProcess(kestrav({exampleModel()}));
+    const ProcessResult r = runProcess(kestravCommand({exampleModel()}));
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.err, "");
     for (const char* node : {"Coordinate3", "IndexedFaceSet", "Material"})

@@ -21,6 +21,8 @@
 #include "tests/e2e/KestravRun.h"
 #include "writer/ModelChunks.h"
 
+using namespace kestrav;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -297,7 +299,7 @@ protected:
             std::vector<std::string> arguments = options;
             arguments.push_back(model);
             arguments.push_back(out);
-            const ProcessResult r = runProcess(kestrav(arguments));
+            const ProcessResult r = runProcess(kestravCommand(arguments));
             EXPECT_EQ(r.exitStatus, 0) << label << "\n" << r.err;
             for (const std::string& line : linesOf(r.err)) {
                 const std::string prefix = "Cannot find texture file \"";
@@ -384,7 +386,7 @@ TEST_F(OtherReadersE2e, IvcatDoesNotKnowTheBumpMapNodes) {
     copyImages(kWrittenImages);
     const Bytes model = bumpMapped();
     writeFile("bump.3ds", std::string(model.begin(), model.end()));
-    ASSERT_EQ(runProcess(kestrav({"-b", "bump.3ds", "bump.iv"})).exitStatus, 0);
+    ASSERT_EQ(runProcess(kestravCommand({"-b", "bump.3ds", "bump.iv"})).exitStatus, 0);
     const std::string text = readFile("bump.iv");
     ASSERT_NE(text.find("BumpMap {"), std::string::npos);
     ASSERT_NE(text.find("BumpMapTransform {"), std::string::npos);

@@ -32,7 +32,7 @@ int entryCount(const std::string& directory) {
 
 TEST(OutputFailureE2e, MissingDirectoryIsReportedAndNothingGoesToStdout) {
     const std::string out = scratchDirectory() + "/no/such/directory/out.iv";
-    const ProcessResult r = runProcess(kestrav({exampleModel(), out}));
+    const ProcessResult r = runProcess(kestravCommand({exampleModel(), out}));
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.err, failureText(quoted(out), "No such file or directory"));
     EXPECT_EQ(r.out, "");
@@ -59,7 +59,7 @@ TEST(OutputFailureE2e, DirectoryWithoutWritePermission) {
 }
 
 TEST(OutputFailureE2e, FullDeviceAsTargetOrAsStandardOutput) {
-    const ProcessResult target = runProcess(kestrav({emptyModel(), "/dev/full"}));
+    const ProcessResult target = runProcess(kestravCommand({emptyModel(), "/dev/full"}));
     EXPECT_EQ(target.exitStatus, 1);
     EXPECT_EQ(target.err, failureText("\"/dev/full\"", "No space left on device"));
     EXPECT_EQ(target.out, "");
@@ -67,7 +67,7 @@ TEST(OutputFailureE2e, FullDeviceAsTargetOrAsStandardOutput) {
     ASSERT_EQ(stat("/dev/full", &status), 0);
     EXPECT_TRUE(S_ISCHR(status.st_mode)) << "/dev/full was replaced";
 
-    LaunchOptions toStdout = kestrav({emptyModel()});
+    LaunchOptions toStdout = kestravCommand({emptyModel()});
     toStdout.stdoutPath = "/dev/full";
     const ProcessResult r = runProcess(toStdout);
     EXPECT_EQ(r.exitStatus, 1);
@@ -82,9 +82,9 @@ TEST(OutputFailureE2e, FailedWriteLeavesTheExistingFileWhole) {
     chmod(out.c_str(), 0640);
 
     // Every write past 1 KiB fails, as on a full disk; the message still fits.
-    LaunchOptions launch = kestrav({exampleModel(), out});
+    LaunchOptions launch = kestravCommand({exampleModel(), out});
     launch.fileSizeLimit = 1024;
-    ASSERT_GT(runProcess(kestrav({exampleModel()})).out.size(), 1024u);
+    ASSERT_GT(runProcess(kestravCommand({exampleModel()})).out.size(), 1024u);
     const ProcessResult r = runProcess(launch);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.err, failureText(quoted(out), "File too large"));
@@ -99,7 +99,7 @@ TEST(OutputE2e, ReplacedFileKeepsItsPermissionsAndLosesItsOldTail) {
         const std::string out = dir + "/scene" + std::to_string(mode) + ".iv";
         writeFile(out, std::string(4096, 'x'));
         chmod(out.c_str(), mode);
-        const ProcessResult r = runProcess(kestrav({emptyModel(), out}));
+        const ProcessResult r = runProcess(kestravCommand({emptyModel(), out}));
         EXPECT_EQ(r.exitStatus, 0);
         EXPECT_EQ(readFile(out), kEmptySceneText);
         EXPECT_EQ(modeOf(out), mode);
@@ -111,7 +111,7 @@ TEST(OutputE2e, NewFileFollowsTheUmask) {
     const std::string dir = freshDirectory("umask");
     for (mode_t mask : {022, 027, 0}) {
         const std::string out = dir + "/scene" + std::to_string(mask) + ".iv";
-        LaunchOptions launch = kestrav({emptyModel(), out});
+        LaunchOptions launch = kestravCommand({emptyModel(), out});
         launch.umask = mask;
         EXPECT_EQ(runProcess(launch).exitStatus, 0);
         EXPECT_EQ(modeOf(out), 0666u & ~mask);
@@ -125,7 +125,7 @@ TEST(OutputE2e, SymbolicLinkKeepsPointingAtTheReplacedFile) {
     const std::string link = dir + "/link.iv";
     writeFile(real, "old\n");
     ASSERT_EQ(symlink("real.iv", link.c_str()), 0);
-    EXPECT_EQ(runProcess(kestrav({emptyModel(), link})).exitStatus, 0);
+    EXPECT_EQ(runProcess(kestravCommand({emptyModel(), link})).exitStatus, 0);
     struct stat status;
     ASSERT_EQ(lstat(link.c_str(), &status), 0);
     EXPECT_TRUE(S_ISLNK(status.st_mode));
@@ -134,7 +134,7 @@ TEST(OutputE2e, SymbolicLinkKeepsPointingAtTheReplacedFile) {
 
 TEST(OutputE2e, DevStdoutIsWrittenThroughNotReplaced) {
     const std::string captured = freshDirectory("dev-stdout") + "/captured.txt";
-    LaunchOptions launch = kestrav({emptyModel(), "/dev/stdout"});
+    LaunchOptions launch = kestravCommand({emptyModel(), "/dev/stdout"});
     launch.stdoutPath = captured;
     struct stat before;
     writeFile(captured, "");
@@ -158,7 +158,7 @@ TEST(OutputE2e, NamedPipeIsWrittenInPlace) {
     // far smaller than the pipe's buffer.
     const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    const ProcessResult r = runProcess(kestrav({emptyModel(), fifo}));
+    const ProcessResult r = runProcess(kestravCommand({emptyModel(), fifo}));
     std::string received;
     char buffer[4096];
     for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) received.append(buffer, size_t(n));

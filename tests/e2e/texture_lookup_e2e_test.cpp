@@ -66,7 +66,7 @@ TEST(TextureLookupE2e, CubeFromAnotherFolderWithItsSceneInAThird) {
     fs::copy_file(corpusModel("test.png"), models + "/test.png", fs::copy_options::overwrite_existing);
     const std::string work = freshDirectory("lookup-work");
     const std::string out = freshDirectory("lookup-out");
-    LaunchOptions launch = kestrav({"../lookup-models/" + std::string(kCube), out + "/scene.iv"});
+    LaunchOptions launch = kestravCommand({"../lookup-models/" + std::string(kCube), out + "/scene.iv"});
     launch.workingDirectory = work;
     const ProcessResult r = runProcess(launch);
     EXPECT_EQ(r.exitStatus, 0);
@@ -87,7 +87,7 @@ TEST(TextureLookupE2e, CubeFromAnotherFolderWithItsSceneInAThird) {
     const std::string beside = freshDirectory("lookup-old-way");
     fs::copy_file(corpusModel(kCube), beside + "/" + kCube, fs::copy_options::overwrite_existing);
     fs::copy_file(corpusModel("test.png"), beside + "/TEST.PNG", fs::copy_options::overwrite_existing);
-    LaunchOptions oldWay = kestrav({kCube, "scene.iv"});
+    LaunchOptions oldWay = kestravCommand({kCube, "scene.iv"});
     oldWay.workingDirectory = beside;
     const ProcessResult old = runProcess(oldWay);
     EXPECT_EQ(old.exitStatus, 0);
@@ -95,7 +95,7 @@ TEST(TextureLookupE2e, CubeFromAnotherFolderWithItsSceneInAThird) {
     const std::string oldScene = readFile(beside + "/scene.iv");
     EXPECT_NE(oldScene.find("filename \"TEST.PNG\""), std::string::npos);
     EXPECT_EQ(oldScene, replaced(readFile(out + "/scene.iv"), "\"../lookup-models/test.png\"", "\"TEST.PNG\""));
-    LaunchOptions toStdout = kestrav({kCube});
+    LaunchOptions toStdout = kestravCommand({kCube});
     toStdout.workingDirectory = beside;
     EXPECT_EQ(runProcess(toStdout).out, oldScene);
     EXPECT_EQ(readTextures(beside + "/scene.iv", work).size, SbVec2s(512, 512));
@@ -109,7 +109,7 @@ TEST(TextureLookupE2e, SearchPathAndStandardOutput) {
     const std::string images = freshDirectory("path-images");
     fs::copy_file(corpusModel("test.png"), images + "/Test.Png", fs::copy_options::overwrite_existing);
     const std::string work = freshDirectory("path-work");
-    LaunchOptions launch = kestrav({models + "/" + kCube});
+    LaunchOptions launch = kestravCommand({models + "/" + kCube});
     launch.workingDirectory = work;
     launch.setVariables = {{"KESTRAV_TEXTURE_PATH", scratchDirectory() + "/nowhere:" + images}};
     const ProcessResult r = runProcess(launch);

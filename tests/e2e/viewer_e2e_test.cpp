@@ -14,6 +14,8 @@
 #include "tests/e2e/XvfbServer.h"
 #include "writer/ModelChunks.h"
 
+using namespace kestrav;
+
 namespace {
 
 const double kWindowTimeout = 60;
@@ -173,7 +175,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(server->running()) << "Xvfb could not be started"; }
 
     LaunchOptions withDisplay(const std::vector<std::string>& arguments) {
-        return onDisplay(kestrav(arguments), server->displayName());
+        return onDisplay(kestravCommand(arguments), server->displayName());
     }
 
     // Polls until the process shows its window, ends, or the time is up.
@@ -233,7 +235,7 @@ TEST_F(ViewerE2e, ViewOnlyShowsTheViewerWritesNothingAndEndsWhenClosed) {
 }
 
 TEST_F(ViewerE2e, ExamineWritesTheSceneBeforeTheWindowAppears) {
-    const std::string scene = runProcess(kestrav({exampleModel()})).out;
+    const std::string scene = runProcess(kestravCommand({exampleModel()})).out;
     ASSERT_NE(scene, "");
     const std::string out = freshDirectory("examine") + "/scene.iv";
     ChildProcess process(withDisplay({"-e", exampleModel(), out}));
@@ -333,7 +335,7 @@ TEST_F(ViewerE2e, PlainConversionWithDisplayCreatesNoWindowAndMatchesNoDisplay) 
     const std::string wire = freshDirectory("wire") + "/wire.3ds";
     writeFile(wire, wireModel());
     for (const std::string& model : {exampleModel(), corpusModel("test1.3ds"), emptyModel(), wire}) {
-        const ProcessResult without = runProcess(kestrav({model}));
+        const ProcessResult without = runProcess(kestravCommand({model}));
         server->watchWindowCreation();
         const ProcessResult with = runProcess(withDisplay({model}), kWindowTimeout);
         EXPECT_EQ(server->windowsCreated(), 0) << model;

@@ -8,6 +8,8 @@
 #include "appearance/TextureLookup.h"
 #include "convert/SceneConverter.h"
 
+using namespace kestrav;
+
 class BuilderFixture : public SceneConverter {
 public:
     BuilderFixture() {

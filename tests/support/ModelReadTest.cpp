@@ -8,6 +8,8 @@
 
 #include "reader/ModelLists.h"
 
+using namespace kestrav;
+
 void ModelReadTest::TearDown() {
     failAllocationsAfter(-1);
     database.releaseDatabase();

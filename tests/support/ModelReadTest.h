@@ -10,6 +10,8 @@
 #include "reader/ModelDatabase.h"
 #include "writer/Chunk3ds.h"
 
+using namespace kestrav;
+
 class ModelReadTest : public testing::Test {
 protected:
     void TearDown() override;

@@ -13,6 +13,8 @@
 
 #include "convert/SceneConverter.h"
 
+using namespace kestrav;
+
 namespace {
 struct ScratchDirectory {
     std::string path;

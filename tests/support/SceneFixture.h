@@ -8,6 +8,8 @@
 #include "cli/ConverterOptions.h"
 #include "writer/Chunk3ds.h"
 
+using namespace kestrav;
+
 class SoNode;
 class SoSeparator;
 class SoType;

@@ -9,6 +9,8 @@
 #include "tests/support/BuilderFixture.h"
 #include "tests/support/SceneFixture.h"
 
+using namespace kestrav;
+
 namespace {
 
 // A material as the reader creates it, before any property chunk.

@@ -11,6 +11,8 @@
 #include "cli/ConverterOptions.h"
 #include "tests/support/SceneFixture.h"
 
+using namespace kestrav;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -18,6 +18,8 @@
 #include "tests/support/BuilderFixture.h"
 #include "tests/support/SceneFixture.h"
 
+using namespace kestrav;
+
 namespace {
 
 // A map as the reader creates it; the reader sets blendMode 1 for every map.

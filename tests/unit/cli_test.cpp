@@ -5,6 +5,8 @@
 
 #include "cli/CommandLine.h"
 
+using namespace kestrav;
+
 namespace {
 
 struct Parsed {

@@ -15,6 +15,8 @@
 #include "tests/support/SceneFixture.h"
 #include "writer/ModelChunks.h"
 
+using namespace kestrav;
+
 namespace {
 
 const std::vector<float> kTriangle = {0, 0, 0, 1, 0, 0, 0, 1, 0};

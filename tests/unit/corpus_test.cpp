@@ -15,6 +15,8 @@
 #include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
 
+using namespace kestrav;
+
 namespace {
 
 struct CorpusModel {

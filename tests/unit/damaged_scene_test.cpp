@@ -26,6 +26,8 @@
 #include "tests/support/SceneFixture.h"
 #include "writer/DamagedModels.h"
 
+using namespace kestrav;
+
 namespace {
 
 const float kNan = std::numeric_limits<float>::quiet_NaN();

@@ -19,6 +19,8 @@
 #include "tests/support/BuilderFixture.h"
 #include "tests/support/SceneFixture.h"
 
+using namespace kestrav;
+
 void PrintTo(const SbVec3f& v, std::ostream* os) { *os << '(' << v[0] << ", " << v[1] << ", " << v[2] << ')'; }
 
 namespace {

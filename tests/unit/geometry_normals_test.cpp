@@ -16,6 +16,8 @@
 #include "geometry/VertexFaceTable.h"
 #include "tests/support/BuilderFixture.h"
 
+using namespace kestrav;
+
 void PrintTo(const SbVec3f& v, std::ostream* os) { *os << '(' << v[0] << ", " << v[1] << ", " << v[2] << ')'; }
 
 namespace {

@@ -20,6 +20,8 @@
 #include "tests/support/SceneFixture.h"
 #include "writer/ModelChunks.h"
 
+using namespace kestrav;
+
 namespace {
 
 // Four corners of a unit square and a point above its middle.

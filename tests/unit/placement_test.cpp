@@ -33,6 +33,8 @@
 #include "tests/support/SceneFixture.h"
 #include "writer/ModelChunks.h"
 
+using namespace kestrav;
+
 namespace {
 
 using Points = std::vector<SbVec3f>;

@@ -24,6 +24,8 @@
 #include "tests/support/SceneFixture.h"
 #include "writer/ModelChunks.h"
 
+using namespace kestrav;
+
 namespace {
 
 // About 3 ms a prefix under the sanitizers: the four smallest corpus models.

@@ -22,6 +22,8 @@
 #include "tests/support/SceneFixture.h"
 #include "writer/ModelChunks.h"
 
+using namespace kestrav;
+
 namespace {
 
 using ReaderDamage = ModelReadTest;

@@ -10,6 +10,8 @@
 #include "tests/support/ModelReadTest.h"
 #include "writer/ModelChunks.h"
 
+using namespace kestrav;
+
 namespace {
 
 using ReaderQuery = ModelReadTest;

@@ -15,6 +15,8 @@
 #include "tests/support/ModelReadTest.h"
 #include "writer/ModelChunks.h"
 
+using namespace kestrav;
+
 namespace {
 
 using ReaderWalk = ModelReadTest;

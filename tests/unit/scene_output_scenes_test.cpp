@@ -22,6 +22,8 @@
 #include "writer/HeightField.h"
 #include "writer/ModelChunks.h"
 
+using namespace kestrav;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -22,6 +22,8 @@
 
 #include "convert/SceneOutput.h"
 
+using namespace kestrav;
+
 namespace {
 
 std::string readBack(std::FILE* file) {

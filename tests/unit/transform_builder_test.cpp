@@ -21,6 +21,8 @@
 #include "transform/TransformBuilder.h"
 #include "writer/ModelChunks.h"
 
+using namespace kestrav;
+
 namespace {
 
 const float kHalfPi = 1.5707963f;

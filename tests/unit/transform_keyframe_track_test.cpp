@@ -11,6 +11,8 @@
 
 #include "transform/KeyframeTrack.h"
 
+using namespace kestrav;
+
 namespace {
 
 const float kPi = 3.14159265f;
