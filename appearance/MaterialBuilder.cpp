@@ -10,16 +10,11 @@
 
 namespace kestrav {
 
-MaterialBuilder::MaterialBuilder(SceneConverter* converter) {
-    currentMesh = converter->getCurrentMesh();
-    currentMaterial = converter->getCurrentMaterial();
-    materialSeparator = converter->getMaterialSeparator();
-    lineWidthRange[0] = converter->lineWidthRange[0];
-    lineWidthRange[1] = converter->lineWidthRange[1];
-    options = converter->getOptions();
-}
+MaterialBuilder::MaterialBuilder(const MeshRecord* mesh, const MaterialRecord* material, bool twoSided,
+                                 const float range[2])
+    : currentMesh(mesh), currentMaterial(material), forceTwoSided(twoSided), lineWidthRange(range) {}
 
-void MaterialBuilder::buildMaterial(int mirrored) {
+void MaterialBuilder::buildMaterial(SoSeparator* materialSeparator, int mirrored) {
     SoMaterial* material = new SoMaterial;
     // A group whose material the file does not hold is drawn like a mesh
     // without materials.
@@ -33,7 +28,7 @@ void MaterialBuilder::buildMaterial(int mirrored) {
                                          m->diffuse[2] * m->selfIllumination);
         material->transparency.setValue(std::fabs(m->transparency));
 
-        buildShapeHints(1, mirrored);
+        buildShapeHints(materialSeparator, 1, mirrored);
 
         SoDrawStyle* drawStyle = new SoDrawStyle;
         if (m->shading != 0) {
@@ -61,15 +56,15 @@ void MaterialBuilder::buildMaterial(int mirrored) {
         material->specularColor.setValue(1.0f, 1.0f, 1.0f);
         material->shininess.setValue(0.5f);
         material->transparency.setValue(0.0f);
-        buildShapeHints(0, mirrored);
+        buildShapeHints(materialSeparator, 0, mirrored);
     }
     materialSeparator->addChild(material);
 }
 
-void MaterialBuilder::buildShapeHints(int materialPresent, int mirrored) {
+void MaterialBuilder::buildShapeHints(SoSeparator* materialSeparator, int materialPresent, int mirrored) {
     SoShapeHints* hints = new SoShapeHints;
     hints->vertexOrdering.setValue(mirrored ? SoShapeHints::CLOCKWISE : SoShapeHints::COUNTERCLOCKWISE);
-    const bool twoSided = options.twoSided || (materialPresent && currentMaterial->twoSided);
+    const bool twoSided = forceTwoSided || (materialPresent && currentMaterial->twoSided);
     hints->shapeType.setValue(twoSided ? SoShapeHints::UNKNOWN_SHAPE_TYPE : SoShapeHints::SOLID);
     hints->creaseAngle.setValue(0.0f);
     materialSeparator->addChild(hints);

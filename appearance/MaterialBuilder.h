@@ -1,19 +1,29 @@
 #pragma once
 
-#include "convert/SceneConverter.h"
+#include "reader/ModelRecords.h"
+
+class SoSeparator;
 
 namespace kestrav {
 
 // Shape hints, draw style and material of one material group; the grey default
-// for a mesh without material groups or whose material is missing.
-class MaterialBuilder : public SceneConverter {
+// for a mesh without material groups or whose material is missing (null).
+class MaterialBuilder {
 public:
-    explicit MaterialBuilder(SceneConverter* converter);
+    // lineWidthRange is OpenGL's smallest and largest line width, (0, 0) when
+    // unknown; it must outlive the builder.
+    MaterialBuilder(const MeshRecord* mesh, const MaterialRecord* material, bool twoSided,
+                    const float lineWidthRange[2]);
 
-    void buildMaterial(int mirrored);
+    void buildMaterial(SoSeparator* materialSeparator, int mirrored);
 
 private:
-    void buildShapeHints(int materialPresent, int mirrored);
+    void buildShapeHints(SoSeparator* materialSeparator, int materialPresent, int mirrored);
+
+    const MeshRecord* currentMesh;
+    const MaterialRecord* currentMaterial;
+    bool forceTwoSided;
+    const float* lineWidthRange;
 };
 
 }  // namespace kestrav

@@ -13,23 +13,18 @@
 
 namespace kestrav {
 
-TextureBuilder::TextureBuilder(SceneConverter* converter) {
-    objectSeparator = converter->getObjectSeparator();
-    currentMesh = converter->getCurrentMesh();
-    materialSeparator = converter->getMaterialSeparator();
-    currentMaterial = converter->getCurrentMaterial();
-    textureOptions = converter->getOptions();
-    lookup = converter->getTextureLookup();
-    buildTextureCoordinates();
-}
+TextureBuilder::TextureBuilder(const MeshRecord* mesh, const MaterialRecord* material, bool bumpMaps,
+                               TextureLookup& textureLookup)
+    : currentMesh(mesh), currentMaterial(material), withBumpMaps(bumpMaps), lookup(textureLookup) {}
 
-void TextureBuilder::buildTextures() {
-    buildTextureTransforms();
+void TextureBuilder::buildTextures(SoSeparator* objectSeparator, SoSeparator* materialSeparator) {
+    buildTextureCoordinates(objectSeparator);
+    buildTextureTransforms(materialSeparator);
 
     // A missing image is reported by the look-up and left out.
     const MapRecord& textureMap = currentMaterial->textureMap;
     if (textureMap.fileName[0] != 0) {
-        if (const char* name = lookup->sceneName(textureMap.fileName)) {
+        if (const char* name = lookup.sceneName(textureMap.fileName)) {
             SoTexture2* texture = new SoTexture2;
             referenceTextureImage(texture->filename, name);
             texture->model.setValue(textureMap.blendMode ? SoTexture2::MODULATE : SoTexture2::DECAL);
@@ -38,8 +33,8 @@ void TextureBuilder::buildTextures() {
     }
 
     const MapRecord& bumpMap = currentMaterial->bumpMap;
-    if (bumpMap.fileName[0] != 0 && textureOptions.bumpMaps) {
-        if (const char* name = lookup->sceneName(bumpMap.fileName)) {
+    if (bumpMap.fileName[0] != 0 && withBumpMaps) {
+        if (const char* name = lookup.sceneName(bumpMap.fileName)) {
             SoBumpMap* bump = new SoBumpMap;
             referenceTextureImage(bump->filename, name);
             materialSeparator->addChild(bump);
@@ -47,7 +42,7 @@ void TextureBuilder::buildTextures() {
     }
 }
 
-void TextureBuilder::buildTextureCoordinates() {
+void TextureBuilder::buildTextureCoordinates(SoSeparator* objectSeparator) {
     if (!currentMesh->texCoords) return;
     SoTextureCoordinate2* coordinates = new SoTextureCoordinate2;
     coordinates->point.setNum(currentMesh->texCoordCount);
@@ -64,7 +59,7 @@ void TextureBuilder::buildTextureCoordinates() {
     objectSeparator->addChild(binding);
 }
 
-void TextureBuilder::buildTextureTransforms() {
+void TextureBuilder::buildTextureTransforms(SoSeparator* materialSeparator) {
     const MapRecord& textureMap = currentMaterial->textureMap;
     if (textureMap.fileName[0] != 0) {
         SoTexture2Transform* transform = new SoTexture2Transform;
@@ -75,7 +70,7 @@ void TextureBuilder::buildTextureTransforms() {
     // The bump-map nodes are Coin's own; without -b none is written, so other
     // Inventor readers can load the scene.
     const MapRecord& bumpMap = currentMaterial->bumpMap;
-    if (bumpMap.fileName[0] != 0 && textureOptions.bumpMaps) {
+    if (bumpMap.fileName[0] != 0 && withBumpMaps) {
         SoBumpMapTransform* transform = new SoBumpMapTransform;
         transform->translation.setValue(bumpMap.uOffset, bumpMap.vOffset);
         transform->scaleFactor.setValue(bumpMap.uScale, bumpMap.vScale);

@@ -1,25 +1,32 @@
 #pragma once
 
-#include "convert/SceneConverter.h"
+#include "reader/ModelRecords.h"
+
+class SoSeparator;
 
 namespace kestrav {
 
 class TextureLookup;
 
-// Texture coordinates (added at construction), texture transforms, the texture
-// and, with -b, the bump map of one material group.
-class TextureBuilder : public SceneConverter {
+// Texture coordinates, texture transforms, the texture and, when asked, the
+// bump map of one material group.
+class TextureBuilder {
 public:
-    explicit TextureBuilder(SceneConverter* converter);
+    // lookup finds the images and must outlive the builder.
+    TextureBuilder(const MeshRecord* mesh, const MaterialRecord* material, bool bumpMaps, TextureLookup& lookup);
 
-    void buildTextures();
+    // The texture coordinates go to the object separator, the rest to the
+    // material separator.
+    void buildTextures(SoSeparator* objectSeparator, SoSeparator* materialSeparator);
 
 private:
-    void buildTextureCoordinates();
-    void buildTextureTransforms();
+    void buildTextureCoordinates(SoSeparator* objectSeparator);
+    void buildTextureTransforms(SoSeparator* materialSeparator);
 
-    ConverterOptions textureOptions;
-    TextureLookup* lookup;  // the converter's
+    const MeshRecord* currentMesh;
+    const MaterialRecord* currentMaterial;
+    bool withBumpMaps;
+    TextureLookup& lookup;
 };
 
 }  // namespace kestrav

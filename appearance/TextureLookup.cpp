@@ -5,9 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
-
-#include "cli/ConverterOptions.h"
 
 namespace kestrav {
 
@@ -16,10 +13,10 @@ namespace fs = std::filesystem;
 namespace {
 const char* const kSearchPathVariable = "KESTRAV_TEXTURE_PATH";
 const char* const kMissingStart = "Cannot find texture file \"";
-const char* const kMissingEnd = "\".\n";
+const char* const kMissingEnd = "\".";
 const char* const kUsingStart = "Using \"";
 const char* const kUsingMiddle = "\" for texture file \"";
-const char* const kUsingEnd = "\".\n";
+const char* const kUsingEnd = "\".";
 
 bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -76,15 +73,16 @@ StoredName analyse(const std::string& stored) {
 }
 }  // namespace
 
-TextureLookup::TextureLookup(const std::string& model, const std::string& sceneFolder, const char* search)
-    : modelPath(model), sceneFolderPath(sceneFolder), searchPath(search ? search : "") {}
+TextureLookup::TextureLookup(const std::string& model, const std::string& sceneFolder, const char* search,
+                             std::vector<std::string>& lines)
+    : messages(lines),
+      modelPath(model), sceneFolderPath(sceneFolder), searchPath(search ? search : "") {}
 
 const char* TextureLookup::sceneName(const char* storedName) {
     auto known = images.find(storedName);
     if (known == images.end()) known = images.emplace(storedName, find(storedName)).first;
     if (!known->second.found) {
-        // One write, so the lines of conversions sharing a stderr stay whole.
-        std::cerr << (kMissingStart + known->first + kMissingEnd);
+        messages.push_back(kMissingStart + known->first + kMissingEnd);
         return nullptr;
     }
     return known->second.sceneName.c_str();
@@ -123,7 +121,7 @@ TextureLookup::Image TextureLookup::find(const std::string& stored) {
     if (file.empty()) return image;
     image.found = true;
     image.sceneName = sceneNameOf(file);
-    std::cerr << (kUsingStart + image.sceneName + kUsingMiddle + stored + kUsingEnd);
+    messages.push_back(kUsingStart + image.sceneName + kUsingMiddle + stored + kUsingEnd);
     return image;
 }
 
@@ -217,18 +215,18 @@ std::string TextureLookup::sceneNameOf(const fs::path& file) const {
     return relative.empty() ? file.string() : relative.string();
 }
 
-std::string sceneFolderOf(const ConverterOptions& options) {
-    if (options.viewOnly || options.outputPath.empty()) return "";
+std::string sceneFolderOf(const std::string& outputPath) {
+    if (outputPath.empty()) return "";
     std::error_code error;
-    const fs::file_status target = fs::status(options.outputPath, error);
+    const fs::file_status target = fs::status(outputPath, error);
     if (fs::exists(target)) {
         // Whoever reads a pipe or a device reads it from a folder unknown here.
         if (!fs::is_regular_file(target)) return "";
         // A link is written through: the scene lands where it points.
-        const fs::path real = fs::canonical(options.outputPath, error);
+        const fs::path real = fs::canonical(outputPath, error);
         if (!error) return real.parent_path().string();
     }
-    return fs::path(options.outputPath).parent_path().string();
+    return fs::path(outputPath).parent_path().string();
 }
 
 const char* textureSearchPath() { return std::getenv(kSearchPathVariable); }

@@ -21,14 +21,14 @@
 
 namespace kestrav {
 
-struct ConverterOptions;
-
 class TextureLookup {
 public:
     // sceneFolder is the folder the scene's image names must resolve from,
     // empty for the current directory; searchPath is a colon-separated list of
-    // folders, or null.
-    TextureLookup(const std::string& modelPath, const std::string& sceneFolder, const char* searchPath);
+    // folders, or null. The lines for the user are appended to messages,
+    // which must outlive the look-up.
+    TextureLookup(const std::string& modelPath, const std::string& sceneFolder, const char* searchPath,
+                  std::vector<std::string>& messages);
     TextureLookup(const TextureLookup&) = delete;
     TextureLookup& operator=(const TextureLookup&) = delete;
 
@@ -66,6 +66,7 @@ private:
     void resolveSceneFolder();
     std::string sceneNameOf(const std::filesystem::path& file) const;
 
+    std::vector<std::string>& messages;
     std::string modelPath;
     std::string sceneFolderPath;
     std::string searchPath;
@@ -80,9 +81,9 @@ private:
 };
 
 // The folder the scene's image names are relative to: the output file's, or
-// empty for the current directory (standard output, -v, or an output that is
-// not a regular file, such as a pipe).
-std::string sceneFolderOf(const ConverterOptions& options);
+// empty for the current directory (an empty output path for standard output or
+// no output at all, or an output that is not a regular file, such as a pipe).
+std::string sceneFolderOf(const std::string& outputPath);
 
 // KESTRAV_TEXTURE_PATH, or null when it is not set.
 const char* textureSearchPath();

@@ -70,19 +70,14 @@ bool convertInProcess(const std::vector<std::string>& inputs, const std::string&
     figures["residentStartBytes"] = residentNow();
 
     for (const std::string& input : inputs) {
-        ConverterOptions options;
-        options.programPath = "kestrav";
-        options.inputPath = input;
-        options.outputPath = outputDirectory + "/" + baseName(input) + ".iv";
-        // The build alone: the scene is written below, through the same call.
-        options.viewOnly = 1;
-
+        const std::string output = outputDirectory + "/" + baseName(input) + ".iv";
         double heap = heapInUse();
         start = now();
-        SceneConverter* converter = new SceneConverter(options);
+        SceneConverter* converter = new SceneConverter(Options(), output);
+        converter->read(input);
         figures["readSeconds"] += now() - start;
         keepLargest(figures, "readHeapBytes", heapInUse() - heap);
-        keepLargest(figures, "modelBytes", double(modelDatabaseBytes(*converter->getDatabase())));
+        keepLargest(figures, "modelBytes", double(modelDatabaseBytes(converter->model())));
 
         heap = heapInUse();
         start = now();
@@ -97,21 +92,20 @@ bool convertInProcess(const std::vector<std::string>& inputs, const std::string&
 
         std::string failure;
         start = now();
-        const bool written = write(root, options.outputPath, failure);
+        const bool written = write(root, output, failure);
         figures["writeSeconds"] += now() - start;
         // The same text again to a device: what the write costs before any file
         // system work (temporary file, fsync, rename).
         start = now();
         write(root, "/dev/null", failure);
         figures["formatSeconds"] += now() - start;
-        converter->release();
         delete converter;
         if (!written) {
             std::cerr << failure << '\n';
             return false;
         }
         figures["inputBytes"] += fileSize(input);
-        figures["outputBytes"] += fileSize(options.outputPath);
+        figures["outputBytes"] += fileSize(output);
         figures["files"] += 1;
     }
     figures["peakBytes"] = peakResident();

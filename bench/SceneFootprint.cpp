@@ -51,7 +51,7 @@ size_t trackBytes(uint32_t keyCount, int valuesPerKey) {
 
 }  // namespace
 
-size_t modelDatabaseBytes(ModelDatabase& database) {
+size_t modelDatabaseBytes(const ModelDatabase& database) {
     size_t bytes = 0;
     MeshList* meshes = nullptr;
     database.getMeshList(meshes);

@@ -5,11 +5,13 @@
 
 #include <cstddef>
 
-class ModelDatabase;
 class SoNode;
+namespace kestrav {
+class ModelDatabase;
+}
 
 // Bytes of the records and arrays the model database holds after a read.
-size_t modelDatabaseBytes(ModelDatabase& database);
+size_t modelDatabaseBytes(const kestrav::ModelDatabase& database);
 
 struct SceneCount {
     size_t nodes = 0;

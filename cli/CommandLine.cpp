@@ -24,12 +24,12 @@ const char* const kUsageLines[] = {
 // Applies one option letter; false for a letter that ends the parse.
 bool applyLetter(char letter, ConverterOptions& options) {
     switch (letter) {
-        case 'b': options.bumpMaps = 1; return true;
-        case 'e': options.examineViewer = 1; return true;
-        case 'f': options.flatShading = 1; return true;
-        case 's': options.twoSided = 1; return true;
-        case 't': options.noTextures = 1; return true;
-        case 'v': options.viewOnly = 1; return true;
+        case 'b': options.bumpMaps = true; return true;
+        case 'e': options.examineViewer = true; return true;
+        case 'f': options.flatShading = true; return true;
+        case 's': options.twoSided = true; return true;
+        case 't': options.noTextures = true; return true;
+        case 'v': options.viewOnly = true; return true;
         default: return false;
     }
 }

@@ -2,23 +2,18 @@
 
 #include <string>
 
+#include "kestrav/kestrav.h"
+
 namespace kestrav {
 
-// Everything the command line says. Flags are 0 or 1; once set, never cleared.
-struct ConverterOptions {
-    int flatShading;
-    int noTextures;
-    int examineViewer;
-    int twoSided;
-    int viewOnly;
-    int bumpMaps;
+// Everything the command line says: the conversion's options, what to show and
+// which files. Once set, a flag is never cleared.
+struct ConverterOptions : Options {
+    bool examineViewer = false;
+    bool viewOnly = false;
     std::string inputPath;
     std::string outputPath;  // empty: standard output
     std::string programPath;
-
-    ConverterOptions();
-    ConverterOptions(const ConverterOptions& other);
-    ConverterOptions& operator=(const ConverterOptions& other);
 };
 
 }  // namespace kestrav

@@ -5,12 +5,14 @@
 #include <X11/Xlib.h>
 
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "appearance/TextureImages.h"
 #include "appearance/TextureLookup.h"
 #include "cli/CommandLine.h"
 #include "cli/ConverterOptions.h"
-#include "convert/SceneConverter.h"
+#include "kestrav/kestrav.h"
 
 using namespace kestrav;
 
@@ -54,43 +56,61 @@ private:
     bool firstFrame = true;
 };
 
-int finish(SceneConverter* converter, int status) {
-    converter->release();
-    delete converter;
-    return status;
+// Each line in one write, so the lines of programs sharing a stderr stay whole.
+void printMessages(const std::vector<std::string>& messages) {
+    for (const std::string& line : messages) std::cerr << (line + '\n');
+}
+
+// Converts and, unless only viewing, writes: prints the conversion's lines and
+// returns the scene, or null (with the exit status) when there is nothing to show.
+SoSeparator* convertAndWrite(const ConverterOptions& options, int& status) {
+    Conversion conversion = convert(options.inputPath, options, options.viewOnly ? "" : options.outputPath);
+    printMessages(conversion.messages);
+    status = conversion.root ? 0 : 1;
+    if (!conversion.root || options.viewOnly) return conversion.root;
+    std::string failure;
+    if (!write(conversion.root, options.outputPath, &failure)) {
+        std::cerr << (failure + '\n');
+        status = 1;
+        conversion.root->unref();
+        return nullptr;
+    }
+    return conversion.root;
 }
 
 // Converts with Coin alone: a plain conversion never starts the GUI toolkit,
 // display or not.
 int convertOnly(const ConverterOptions& options) {
     SoDB::init();
-    SceneConverter* converter = new SceneConverter(options);
-    converter->build();
-    if (!converter->outputWritten()) return finish(converter, 1);
+    int status = 0;
+    SoSeparator* root = convertAndWrite(options, status);
+    if (!root) return status;
+    root->unref();
     // The viewer was asked for, but no display can show it; -e still wrote the scene.
     if (options.examineViewer || options.viewOnly) {
         std::cerr << kNoDisplayMessage;
-        return finish(converter, 1);
+        return 1;
     }
-    return finish(converter, 0);
+    return 0;
 }
 
 int convertAndView(const ConverterOptions& options) {
     QWidget* mainWindow = SoQt::init(kApplicationName, "SoQt");
     SoQtExaminerViewer* viewer = new KestravViewer(mainWindow);
-    SceneConverter* converter = new SceneConverter(options);
-    SoSeparator* root = converter->build();
-    if (!converter->outputWritten()) return finish(converter, 1);
+    int status = 0;
+    SoSeparator* root = convertAndWrite(options, status);
+    if (!root) return status;
 
     viewer->setSceneGraph(root);
     // The conversion only named the images; the viewer needs their pixels,
     // from wherever the current directory is.
-    loadTextureImages(root, converter->getTextureLookup()->sceneFolder());
+    loadTextureImages(root, sceneFolderOf(options.viewOnly ? "" : options.outputPath));
     viewer->setFeedbackVisibility(TRUE);
     viewer->show();
     SoQt::show(mainWindow);
     SoQt::mainLoop();
-    return finish(converter, 0);
+    root->unref();
+    return 0;
 }
 
 }  // namespace

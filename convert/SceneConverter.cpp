@@ -3,119 +3,119 @@
 #include <Inventor/nodes/SoSeparator.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <iostream>
 
 #include "appearance/MaterialBuilder.h"
 #include "appearance/TextureBuilder.h"
 #include "appearance/TextureLookup.h"
 #include "convert/LineWidthQuery.h"
-#include "convert/SceneWriter.h"
 #include "geometry/MeshBuilder.h"
+#include "transform/KeyframeTrack.h"
 #include "transform/TransformBuilder.h"
 
 namespace kestrav {
 
 namespace {
-const char* const kCannotReadMessage = "Cannon create database from this 3ds file.\n";
+const char* const kCannotReadMessage = "Cannon create database from this 3ds file.";
 const char* const kDamagedPrefix = "Warning: \"";
-const char* const kCutShortSuffix = "\" is damaged; only the part before the damage was converted.\n";
-const char* const kChunksSkippedSuffix = "\" is damaged; damaged chunks were skipped and the rest was converted.\n";
+const char* const kCutShortSuffix = "\" is damaged; only the part before the damage was converted.";
+const char* const kChunksSkippedSuffix = "\" is damaged; damaged chunks were skipped and the rest was converted.";
 
-// The one warning line for the way the walk ended, or null for a sound file.
-const char* damageSuffix(WalkEnd end) {
+Outcome statusOf(WalkEnd end) {
     switch (end) {
-    case WalkEnd::Complete: return nullptr;
-    case WalkEnd::DamagedChunksSkipped: return kChunksSkippedSuffix;
-    default: return kCutShortSuffix;
+    case WalkEnd::Complete: return Outcome::Converted;
+    case WalkEnd::DamagedChunksSkipped: return Outcome::DamagedChunksSkipped;
+    default: return Outcome::DamageEndedWalk;
     }
 }
 }  // namespace
 
-SceneConverter::SceneConverter()
-    : lineWidthRange{0.0f, 0.0f},
-      meshList(nullptr),
-      currentMesh(nullptr),
-      currentMaterial(nullptr),
-      currentNode(nullptr),
-      root(nullptr),
-      objectSeparator(nullptr),
-      materialSeparator(nullptr),
-      textureLookup(nullptr) {}
+SceneConverter::SceneConverter(const Options& conversionOptions, const std::string& scenePath)
+    : options(conversionOptions), folder(sceneFolderOf(scenePath)) {}
 
-SceneConverter::SceneConverter(ConverterOptions converterOptions) : SceneConverter() {
-    options = converterOptions;
-    if (!database.readDatabase(options.inputPath.c_str())) {
-        std::cerr << kCannotReadMessage;
-        std::exit(1);
-    }
-    // One write per message, so the lines of conversions sharing a stderr stay whole.
-    if (const char* suffix = damageSuffix(database.lastWalkEnd()))
-        std::cerr << (kDamagedPrefix + options.inputPath + suffix);
-    database.getMeshList(meshList);
-    textureLookup = new TextureLookup(options.inputPath, sceneFolderOf(options), textureSearchPath());
-    root = new SoSeparator;
-    root->ref();
+SceneConverter::~SceneConverter() {
+    if (root) root->unref();
 }
 
-SceneConverter::~SceneConverter() { delete textureLookup; }
+Outcome SceneConverter::read(const std::string& modelPath) {
+    if (!database.readDatabase(modelPath.c_str())) {
+        lines.push_back(kCannotReadMessage);
+        return readStatus = Outcome::Unreadable;
+    }
+    readStatus = statusOf(database.lastWalkEnd());
+    if (readStatus == Outcome::DamagedChunksSkipped)
+        lines.push_back(kDamagedPrefix + modelPath + kChunksSkippedSuffix);
+    else if (readStatus == Outcome::DamageEndedWalk)
+        lines.push_back(kDamagedPrefix + modelPath + kCutShortSuffix);
+    KeyframeList* keyframes = nullptr;
+    database.getKeyframeList(keyframes);
+    frame = keyframes ? placementFrame(*keyframes) : 0;
+    textureLookup.reset(new TextureLookup(modelPath, folder, textureSearchPath(), lines));
+    return readStatus;
+}
 
 SoSeparator* SceneConverter::build() {
-    for (int i = 0; i < meshList->count; ++i) {
-        const char* name = meshList->names[i];
-        database.findMesh(name, currentMesh);
-        const int instanceCount = database.countNodes(name);
-        for (int pass = 0; pass < std::max(instanceCount, 1); ++pass)
-            convertInstance(name, pass, instanceCount);
+    if (!root) {
+        root = new SoSeparator;
+        root->ref();
     }
-
-    if (!options.viewOnly) {
-        std::string failure;
-        writeSucceeded = writeScene(root, options.outputPath, failure);
-        if (!writeSucceeded) std::cerr << (failure + '\n');
+    MeshList* meshList = nullptr;
+    database.getMeshList(meshList);
+    for (int i = 0; meshList && i < meshList->count; ++i) {
+        const char* name = meshList->names[i];
+        MeshRecord* mesh = nullptr;
+        database.findMesh(name, mesh);
+        const int instanceCount = database.countNodes(name);
+        if (instanceCount == 0) convertInstance(*mesh, nullptr);
+        for (int pass = 0; pass < instanceCount; ++pass) {
+            KeyframeNode* node = nullptr;
+            database.findNode(name, pass, node);
+            convertInstance(*mesh, node);
+        }
     }
     return root;
 }
 
-void SceneConverter::convertInstance(const char* meshName, int pass, int instanceCount) {
-    objectSeparator = new SoSeparator;
+SoSeparator* SceneConverter::takeRoot() {
+    SoSeparator* taken = root;
+    root = nullptr;
+    return taken;
+}
+
+void SceneConverter::convertInstance(const MeshRecord& mesh, const KeyframeNode* node) {
+    SoSeparator* objectSeparator = new SoSeparator;
     int mirrored = 0;
-    if (instanceCount != 0)
-        database.findNode(meshName, pass, currentNode);
-    else
-        currentNode = nullptr;
+    TransformBuilder(database, frame, &mesh, node).buildTransforms(objectSeparator, mirrored);
 
-    TransformBuilder(this).buildTransforms(mirrored);
-
-    MeshBuilder meshBuilder(this);
-    if (currentMesh->materialGroupCount != 0) {
-        for (int group = 0; group < currentMesh->materialGroupCount; ++group)
-            convertMaterialGroup(meshBuilder, group, mirrored);
+    MeshBuilder meshBuilder(&mesh, options.flatShading, objectSeparator);
+    if (mesh.materialGroupCount != 0) {
+        for (int group = 0; group < mesh.materialGroupCount; ++group)
+            convertMaterialGroup(mesh, meshBuilder, objectSeparator, group, mirrored);
     } else {
         // A mesh without material groups is drawn whole, in the grey default
         // material, and never textured.
-        materialSeparator = new SoSeparator;
-        meshBuilder.setFaceSetParent(materialSeparator);
-        currentMaterial = nullptr;
-        MaterialBuilder(this).buildMaterial(mirrored);
-        meshBuilder.buildGeometry(0, 0);
+        SoSeparator* materialSeparator = new SoSeparator;
+        MaterialBuilder(&mesh, nullptr, options.twoSided, lineWidthRange).buildMaterial(materialSeparator, mirrored);
+        meshBuilder.buildGeometry(0, 0, materialSeparator);
         objectSeparator->addChild(materialSeparator);
     }
     root->addChild(objectSeparator);
 }
 
-void SceneConverter::convertMaterialGroup(MeshBuilder& meshBuilder, int group, int mirrored) {
-    materialSeparator = new SoSeparator;
-    meshBuilder.setFaceSetParent(materialSeparator);
-    database.findMaterial(currentMesh->materialGroups[group].materialName, currentMaterial);
+void SceneConverter::convertMaterialGroup(const MeshRecord& mesh, MeshBuilder& meshBuilder,
+                                          SoSeparator* objectSeparator, int group, int mirrored) {
+    SoSeparator* materialSeparator = new SoSeparator;
+    MaterialRecord* material = nullptr;
+    database.findMaterial(mesh.materialGroups[group].materialName, material);
 
     // Only wire materials (shading 0) scale their line width to OpenGL's range.
-    if (currentMaterial && currentMaterial->shading == 0) ensureLineWidthRange();
+    if (material && material->shading == 0) ensureLineWidthRange();
     // A group naming a material the file does not hold looks like a mesh
     // without materials: grey default, no textures, shading 0.
-    MaterialBuilder(this).buildMaterial(mirrored);
-    if (!options.noTextures && currentMaterial) TextureBuilder(this).buildTextures();
-    meshBuilder.buildGeometry(group, currentMaterial ? currentMaterial->shading : 0);
+    MaterialBuilder(&mesh, material, options.twoSided, lineWidthRange).buildMaterial(materialSeparator, mirrored);
+    if (!options.noTextures && material)
+        TextureBuilder(&mesh, material, options.bumpMaps, *textureLookup)
+            .buildTextures(objectSeparator, materialSeparator);
+    meshBuilder.buildGeometry(group, material ? material->shading : 0, materialSeparator);
     objectSeparator->addChild(materialSeparator);
 }
 
@@ -129,14 +129,6 @@ void SceneConverter::ensureLineWidthRange() {
     if (lineWidthRangeKnown) return;
     queryLineWidthRange(lineWidthRange);
     lineWidthRangeKnown = true;
-}
-
-void SceneConverter::release() {
-    if (root) {
-        root->unref();
-        root = nullptr;
-    }
-    database.releaseDatabase();
 }
 
 }  // namespace kestrav

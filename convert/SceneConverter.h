@@ -1,73 +1,69 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "cli/ConverterOptions.h"
+#include "kestrav/kestrav.h"
 #include "reader/ModelDatabase.h"
 
 class SoSeparator;
 
 namespace kestrav {
+
+class MeshBuilder;
 class TextureLookup;
 
-// Reads the model, builds the scene one mesh instance and material group at a
-// time, and writes it. The same class is the base of the four node builders,
-// which take over its current mesh, node, material and separators when they are
-// constructed.
+// One conversion: reads one model, builds its scene one mesh instance and
+// material group at a time, and collects the lines meant for the user. It
+// knows every builder and hands each what it needs; nothing is shared with
+// another conversion.
 class SceneConverter {
 public:
-    // Reads options.inputPath; when it cannot be read, prints the message and
-    // ends the process with status 1.
-    explicit SceneConverter(ConverterOptions converterOptions);
+    // scenePath is where the scene is going to be written (empty: the current
+    // directory), so image names can be made relative to its folder.
+    explicit SceneConverter(const Options& options, const std::string& scenePath = "");
     ~SceneConverter();
     SceneConverter(const SceneConverter&) = delete;
     SceneConverter& operator=(const SceneConverter&) = delete;
 
-    // Builds the scene and, unless viewOnly is set, writes it. Returns the root.
+    // Reads the model; Unreadable (with its message) when the file cannot be
+    // read, else how the walk ended.
+    Outcome read(const std::string& modelPath);
+    // Builds the scene of the model read and returns its root, which the
+    // converter holds a reference to until takeRoot or its end.
     SoSeparator* build();
-    // Drops the reference to the root and frees the model.
-    void release();
-    // False when the scene should have been written and could not be.
-    bool outputWritten() const { return writeSucceeded; }
+    // Hands the converter's reference to the root over to the caller.
+    SoSeparator* takeRoot();
 
-    MeshRecord* getCurrentMesh() const { return currentMesh; }
-    MaterialRecord* getCurrentMaterial() const { return currentMaterial; }
-    KeyframeNode* getCurrentNode() const { return currentNode; }
-    SoSeparator* getObjectSeparator() const { return objectSeparator; }
-    SoSeparator* getMaterialSeparator() const { return materialSeparator; }
-    ConverterOptions getOptions() const { return options; }
-    ModelDatabase* getDatabase() { return &database; }
-    // Finds the model's images; the converter's own, for the whole conversion.
-    TextureLookup* getTextureLookup() const { return textureLookup; }
+    Outcome status() const { return readStatus; }
+    const std::vector<std::string>& messages() const { return lines; }
+    // The model read, for figures about it.
+    const ModelDatabase& model() const { return database; }
+    // Folder the scene's image names are relative to (empty: current directory).
+    const std::string& sceneFolder() const { return folder; }
 
     // Smallest and largest OpenGL line width. Asked of OpenGL only when a wire
     // material needs it, since setting up a context costs more than converting
     // a small model; tests may set their own.
-    float lineWidthRange[2];
     void setLineWidthRange(float minimum, float maximum);
 
-protected:
-    // The builder form: default options, nothing else set.
-    SceneConverter();
-
-    MeshList* meshList;
-    MeshRecord* currentMesh;
-    MaterialRecord* currentMaterial;
-    KeyframeNode* currentNode;
-    SoSeparator* root;
-    SoSeparator* objectSeparator;
-    SoSeparator* materialSeparator;
-    ConverterOptions options;
-    ModelDatabase database;
-    // Owned: made by the converter form, none in the builder form.
-    TextureLookup* textureLookup;
-
 private:
-    void convertInstance(const char* meshName, int pass, int instanceCount);
-    void convertMaterialGroup(class MeshBuilder& meshBuilder, int group, int mirrored);
+    void convertInstance(const MeshRecord& mesh, const KeyframeNode* node);
+    void convertMaterialGroup(const MeshRecord& mesh, MeshBuilder& meshBuilder, SoSeparator* objectSeparator,
+                              int group, int mirrored);
     void ensureLineWidthRange();
 
-    bool writeSucceeded = true;
+    Options options;
+    std::string folder;
+    ModelDatabase database;
+    std::unique_ptr<TextureLookup> textureLookup;
+    SoSeparator* root = nullptr;
+    uint32_t frame = 0;
+    Outcome readStatus = Outcome::Unreadable;
+    std::vector<std::string> lines;
+    float lineWidthRange[2] = {0.0f, 0.0f};
     bool lineWidthRangeKnown = false;
 };
 

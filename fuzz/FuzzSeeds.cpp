@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "writer/DamagedModels.h"
+#include "tests/support/DamagedModels.h"
 #include "writer/ModelChunks.h"
 
 using namespace kestrav;

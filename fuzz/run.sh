@@ -7,9 +7,6 @@
 # timeout-* or oom-*.
 #
 #   fuzz/run.sh SECONDS [reader|converter|both]
-#
-# Replaying a converter input shows its report only with KESTRAV_FUZZ_LOUD=1,
-# since the target silences the converter's messages.
 set -euo pipefail
 
 seconds=${1:?usage: fuzz/run.sh SECONDS [reader|converter|both]}

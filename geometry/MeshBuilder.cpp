@@ -37,11 +37,8 @@ SoSeparator* groupSeparatorWithNormals(SoNormalBinding::Binding binding, int cou
 }
 }  // namespace
 
-MeshBuilder::MeshBuilder(SceneConverter* converter) : SceneConverter() {
-    options = converter->getOptions();
-    currentMesh = converter->getCurrentMesh();
-    coordinateParent = converter->getObjectSeparator();
-    faceSetParent = converter->getMaterialSeparator();
+MeshBuilder::MeshBuilder(const MeshRecord* mesh, bool flatShading, SoSeparator* coordinates)
+    : currentMesh(mesh), flat(flatShading), coordinateParent(coordinates) {
     vertexFaceTable = new VertexFaceTable(currentMesh);
     vertexFaceTable->fill();
     computeFaceNormals();
@@ -66,9 +63,7 @@ MeshBuilder::~MeshBuilder() {
     vertexFaceTable = nullptr;
 }
 
-void MeshBuilder::setFaceSetParent(SoSeparator* parent) { faceSetParent = parent; }
-
-void MeshBuilder::buildGeometry(int materialGroupIndex, int shading) {
+void MeshBuilder::buildGeometry(int materialGroupIndex, int shading, SoSeparator* faceSetParent) {
     buildCoordinates();
 
     const uint16_t* selection = nullptr;
@@ -108,14 +103,14 @@ void MeshBuilder::buildGeometry(int materialGroupIndex, int shading) {
     }
 
     const NormalCalculator normals(*vertexFaceTable, faceNormalCache.data());
-    if (counts[0] != 0) buildFaceNormalGroup(lists, counts[0]);
-    const bool flat = shading == 1 || options.flatShading != 0;
+    if (counts[0] != 0) buildFaceNormalGroup(lists, counts[0], faceSetParent);
+    const bool facetted = shading == 1 || flat;
     for (int g = 1; g < kGroupCount; ++g) {
         if (counts[g] == 0) continue;
-        if (flat)
-            buildFaceNormalGroup(lists + g * stride, counts[g]);
+        if (facetted)
+            buildFaceNormalGroup(lists + g * stride, counts[g], faceSetParent);
         else
-            buildVertexNormalGroup(lists + g * stride, counts[g], uint32_t(g), normals);
+            buildVertexNormalGroup(lists + g * stride, counts[g], uint32_t(g), normals, faceSetParent);
     }
     std::free(lists);
 }
@@ -137,7 +132,7 @@ void MeshBuilder::buildCoordinates() {
     coordinateParent->addChild(coordinates);
 }
 
-void MeshBuilder::buildFaceNormalGroup(const int32_t* list, int faceCount) {
+void MeshBuilder::buildFaceNormalGroup(const int32_t* list, int faceCount, SoSeparator* faceSetParent) {
     SoMFVec3f* field;
     SoSeparator* groupSeparator = groupSeparatorWithNormals(SoNormalBinding::PER_FACE, faceCount, field);
     SbVec3f* vectors = field->startEditing();
@@ -149,11 +144,11 @@ void MeshBuilder::buildFaceNormalGroup(const int32_t* list, int faceCount) {
         vectors[i].setValue(n);
     }
     field->finishEditing();
-    buildFaceSet(list, groupSeparator, faceCount);
+    buildFaceSet(list, groupSeparator, faceCount, faceSetParent);
 }
 
 void MeshBuilder::buildVertexNormalGroup(const int32_t* list, int faceCount, uint32_t group,
-                                         const NormalCalculator& normals) {
+                                         const NormalCalculator& normals, SoSeparator* faceSetParent) {
     SoMFVec3f* field;
     SoSeparator* groupSeparator = groupSeparatorWithNormals(SoNormalBinding::PER_VERTEX, 3 * faceCount, field);
     SbVec3f* vectors = field->startEditing();
@@ -174,10 +169,11 @@ void MeshBuilder::buildVertexNormalGroup(const int32_t* list, int faceCount, uin
         first = i;
     }
     field->finishEditing();
-    buildFaceSet(list, groupSeparator, faceCount);
+    buildFaceSet(list, groupSeparator, faceCount, faceSetParent);
 }
 
-void MeshBuilder::buildFaceSet(const int32_t* list, SoSeparator* groupSeparator, int faceCount) {
+void MeshBuilder::buildFaceSet(const int32_t* list, SoSeparator* groupSeparator, int faceCount,
+                               SoSeparator* faceSetParent) {
     SoIndexedFaceSet* faceSet = new SoIndexedFaceSet;
     faceSet->coordIndex.setNum(kIntsPerFace * faceCount);
     faceSet->coordIndex.setValues(0, kIntsPerFace * faceCount, list);

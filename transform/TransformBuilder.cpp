@@ -125,17 +125,11 @@ double largestEntry(const SbDPMatrix& m) {
 
 }  // namespace
 
-TransformBuilder::TransformBuilder(SceneConverter* converter)
-    : nodeDatabase(converter->getDatabase()), frame(0), lineage{}, lineageDepth(0) {
-    objectSeparator = converter->getObjectSeparator();
-    currentMesh = converter->getCurrentMesh();
-    currentNode = converter->getCurrentNode();
-    KeyframeList* keyframes = nullptr;
-    nodeDatabase->getKeyframeList(keyframes);
-    if (keyframes) frame = placementFrame(*keyframes);
-}
+TransformBuilder::TransformBuilder(const ModelDatabase& database, uint32_t placement, const MeshRecord* mesh,
+                                   const KeyframeNode* node)
+    : nodeDatabase(database), frame(placement), currentMesh(mesh), currentNode(node), lineage{}, lineageDepth(0) {}
 
-void TransformBuilder::buildTransforms(int& mirrored) {
+void TransformBuilder::buildTransforms(SoSeparator* objectSeparator, int& mirrored) {
     if (!currentNode) return;
 
     SbVec3f t(0.0f, 0.0f, 0.0f);
@@ -298,7 +292,7 @@ void TransformBuilder::composeNode(const KeyframeNode* node, SbVec3f& t, SbVec4f
 const KeyframeNode* TransformBuilder::resolveParent(const KeyframeNode* node) const {
     if (node->parentName[0] == '\0' || lineageDepth >= kMaxLineage) return nullptr;
     KeyframeNode* parent = nullptr;
-    nodeDatabase->lookupNode(node->parentName, parent);
+    nodeDatabase.lookupNode(node->parentName, parent);
     if (parent == node) return nullptr;
     for (int i = 0; i < lineageDepth; ++i)
         if (lineage[i] == parent) return nullptr;

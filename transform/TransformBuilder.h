@@ -2,12 +2,13 @@
 
 #include <cstdint>
 
-#include "convert/SceneConverter.h"
+#include "reader/ModelDatabase.h"
 
 class SbDPMatrix;
 class SbMatrix;
 class SbVec3f;
 class SbVec4f;
+class SoSeparator;
 class SoTransform;
 
 namespace kestrav {
@@ -17,13 +18,15 @@ namespace kestrav {
 // local frame: with separate translation, rotation, mirror and scale nodes
 // where they can do it, with one matrix where they cannot (a turned child of an
 // unevenly scaled parent, a mirrored frame whose keys reflect as well).
-class TransformBuilder : public SceneConverter {
+class TransformBuilder {
 public:
-    explicit TransformBuilder(SceneConverter* converter);
+    // Places mesh as node shows it at frame; node's parents are looked up in
+    // database. A null node places nothing.
+    TransformBuilder(const ModelDatabase& database, uint32_t frame, const MeshRecord* mesh, const KeyframeNode* node);
 
-    // Adds the transform nodes to the object separator; sets mirrored to 1 when
-    // they reflect the stored triangles and leaves it alone otherwise.
-    void buildTransforms(int& mirrored);
+    // Adds the transform nodes to parent; sets mirrored to 1 when they reflect
+    // the stored triangles and leaves it alone otherwise.
+    void buildTransforms(SoSeparator* parent, int& mirrored);
 
 private:
     // Parent chains deeper than this are cut, so no file can exhaust the stack.
@@ -42,8 +45,10 @@ private:
     bool instanceMatrix(const SbDPMatrix& world, bool mirror, SbDPMatrix& out) const;
     bool placesAlike(const SbMatrix& made, const SbDPMatrix& matrix, const SbDPMatrix& world) const;
 
-    ModelDatabase* nodeDatabase;
+    const ModelDatabase& nodeDatabase;
     uint32_t frame;
+    const MeshRecord* currentMesh;
+    const KeyframeNode* currentNode;
     // The nodes whose composition is under way, the instance's own node first.
     const KeyframeNode* lineage[kMaxLineage];
     int lineageDepth;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "tests/e2e/KestravRun.h"
-#include "writer/DamagedModels.h"
+#include "tests/support/DamagedModels.h"
 
 using namespace kestrav;
 

@@ -1,24 +1,25 @@
 #pragma once
 
-// A converter whose current mesh, material, node and separators a test sets by
-// hand, so one builder can be run on records made in the test, without a file.
+// What the converter hands a builder, set by hand: the current mesh, material,
+// node and separators, the options, a line-width range and a texture look-up,
+// so one builder can be run on records made in the test, without a file.
 
 #include <Inventor/nodes/SoSeparator.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "appearance/TextureLookup.h"
-#include "convert/SceneConverter.h"
+#include "cli/ConverterOptions.h"
+#include "reader/ModelDatabase.h"
 
 using namespace kestrav;
 
-class BuilderFixture : public SceneConverter {
-public:
+struct BuilderFixture {
     BuilderFixture() {
-        objectSeparator = new SoSeparator;
         objectSeparator->ref();
-        materialSeparator = new SoSeparator;
         materialSeparator->ref();
-        lineWidthRange[0] = 1.0f;
-        lineWidthRange[1] = 10.0f;
         setOptions(ConverterOptions());
     }
     ~BuilderFixture() {
@@ -28,15 +29,28 @@ public:
     BuilderFixture(const BuilderFixture&) = delete;
     BuilderFixture& operator=(const BuilderFixture&) = delete;
 
-    void setMesh(MeshRecord* mesh) { currentMesh = mesh; }
-    void setMaterial(MaterialRecord* material) { currentMaterial = material; }
-    void setNode(KeyframeNode* node) { currentNode = node; }
+    void setMesh(MeshRecord* record) { mesh = record; }
+    void setMaterial(MaterialRecord* record) { material = record; }
+    void setNode(KeyframeNode* record) { node = record; }
     // A fresh look-up too, for the model and output the options name.
     void setOptions(const ConverterOptions& converterOptions) {
         options = converterOptions;
-        delete textureLookup;
-        textureLookup = new TextureLookup(options.inputPath, sceneFolderOf(options), nullptr);
+        lookup.reset(new TextureLookup(options.inputPath, sceneFolderOf(options.viewOnly ? "" : options.outputPath),
+                                       nullptr, messages));
     }
     SoSeparator* objects() const { return objectSeparator; }
     SoSeparator* materials() const { return materialSeparator; }
+
+    MeshRecord* mesh = nullptr;
+    MaterialRecord* material = nullptr;
+    KeyframeNode* node = nullptr;
+    ConverterOptions options;
+    float lineWidthRange[2] = {1.0f, 10.0f};
+    std::vector<std::string> messages;  // what the look-up reports
+    std::unique_ptr<TextureLookup> lookup;
+    ModelDatabase database;  // empty: the nodes' parents are not looked up
+
+private:
+    SoSeparator* objectSeparator = new SoSeparator;
+    SoSeparator* materialSeparator = new SoSeparator;
 };

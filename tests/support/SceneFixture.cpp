@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "convert/SceneConverter.h"
+#include "convert/SceneWriter.h"
 
 using namespace kestrav;
 
@@ -54,7 +55,8 @@ ConvertedScene::~ConvertedScene() {
     if (root) root->unref();
 }
 
-ConvertedScene::ConvertedScene(ConvertedScene&& other) noexcept : root(other.root), text(std::move(other.text)) {
+ConvertedScene::ConvertedScene(ConvertedScene&& other) noexcept
+    : root(other.root), text(std::move(other.text)), messages(std::move(other.messages)) {
     other.root = nullptr;
 }
 
@@ -67,14 +69,15 @@ SoSeparator* readSceneText(const std::string& text) {
 }
 
 ConvertedScene convertFile(const std::string& path, ConverterOptions options, float lineMin, float lineMax) {
-    options.inputPath = path;
     if (options.outputPath.empty()) options.outputPath = path + ".iv";
-    SceneConverter converter(options);
+    SceneConverter converter(options, options.outputPath);
     converter.setLineWidthRange(lineMin, lineMax);
-    converter.build();
-    converter.release();
-
     ConvertedScene scene;
+    if (converter.read(path) != Outcome::Unreadable) {
+        std::string failure;
+        if (!writeScene(converter.build(), options.outputPath, failure)) scene.messages.push_back(failure);
+    }
+    scene.messages.insert(scene.messages.begin(), converter.messages().begin(), converter.messages().end());
     scene.text = readTextFile(options.outputPath);
     scene.root = readSceneText(scene.text);
     return scene;
@@ -83,4 +86,10 @@ ConvertedScene convertFile(const std::string& path, ConverterOptions options, fl
 ConvertedScene convertBytes(const Bytes& file, ConverterOptions options, float lineMin, float lineMax) {
     const std::string path = writeScratchFile("model" + std::to_string(++scratchCounter) + ".3ds", file);
     return convertFile(path, options, lineMin, lineMax);
+}
+
+std::string joinedLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + '\n';
+    return text;
 }

@@ -4,6 +4,7 @@
 // Open Inventor text back with Coin so tests can check the scene as a scene.
 
 #include <string>
+#include <vector>
 
 #include "cli/ConverterOptions.h"
 #include "writer/Chunk3ds.h"
@@ -23,6 +24,7 @@ std::string readTextFile(const std::string& path);
 struct ConvertedScene {
     SoSeparator* root = nullptr;  // the scene read back from the written text
     std::string text;             // the written text
+    std::vector<std::string> messages;  // the conversion's lines for the user
     ~ConvertedScene();
     ConvertedScene() = default;
     ConvertedScene(const ConvertedScene&) = delete;
@@ -36,6 +38,8 @@ ConvertedScene convertBytes(const Bytes& file, ConverterOptions options = Conver
                             float lineMin = 1.0f, float lineMax = 10.0f);
 ConvertedScene convertFile(const std::string& path, ConverterOptions options = ConverterOptions(),
                            float lineMin = 1.0f, float lineMax = 10.0f);
+// The lines as the program prints them, each with its newline.
+std::string joinedLines(const std::vector<std::string>& lines);
 // Reads Open Inventor text; null when Coin reports an error.
 SoSeparator* readSceneText(const std::string& text);
 

@@ -37,8 +37,8 @@ protected:
     // Runs a fresh builder into an emptied material separator.
     SoSeparator* build(int mirrored = 0) {
         fixture.materials()->removeAllChildren();
-        MaterialBuilder builder(&fixture);
-        builder.buildMaterial(mirrored);
+        MaterialBuilder builder(fixture.mesh, fixture.material, fixture.options.twoSided, fixture.lineWidthRange);
+        builder.buildMaterial(fixture.materials(), mirrored);
         return fixture.materials();
     }
     void setTwoSidedOption() {

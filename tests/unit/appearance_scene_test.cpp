@@ -102,18 +102,16 @@ protected:
     // scene is written here, so it names images found here as the model does.
     ConvertedScene convert(const Bytes& model, ConverterOptions options = ConverterOptions()) {
         options.outputPath = (fs::current_path() / ("scene" + std::to_string(++conversions) + ".iv")).string();
-        testing::internal::CaptureStderr();
         ConvertedScene scene = convertBytes(model, options);
-        errors = testing::internal::GetCapturedStderr();
+        errors = joinedLines(scene.messages);
         return scene;
     }
     // The scene has no root when the model could not be copied.
     ConvertedScene convertCorpusCube() {
         copyFromCorpus("cube_with_diffuse_texture.3DS", "cube.3ds");
         if (testing::Test::HasFatalFailure()) return ConvertedScene();
-        testing::internal::CaptureStderr();
         ConvertedScene scene = convertFile((fs::current_path() / "cube.3ds").string());
-        errors = testing::internal::GetCapturedStderr();
+        errors = joinedLines(scene.messages);
         return scene;
     }
 
@@ -182,14 +180,10 @@ TEST_F(TexturedSceneTest, ConvertingDoesNotDecodeImages) {
                      Bytes{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
     ASSERT_NO_FATAL_FAILURE(copyFromCorpus("cube_with_diffuse_texture.3DS", "cube.3ds"));
     ConverterOptions options;
-    options.inputPath = (fs::current_path() / "cube.3ds").string();
     options.outputPath = (fs::current_path() / "cube.iv").string();
-    SceneConverter converter(options);
-    testing::internal::CaptureStderr();
-    converter.build();
-    converter.release();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_NE(readTextFile(options.outputPath).find("filename \"TEST.PNG\""), std::string::npos);
+    const ConvertedScene scene = convertFile((fs::current_path() / "cube.3ds").string(), options);
+    EXPECT_TRUE(scene.messages.empty());
+    EXPECT_NE(scene.text.find("filename \"TEST.PNG\""), std::string::npos);
 }
 
 TEST_F(TexturedSceneTest, LongImageNameFoundBesideTheModelOnceForTheWholeModel) {
@@ -202,9 +196,8 @@ TEST_F(TexturedSceneTest, LongImageNameFoundBesideTheModelOnceForTheWholeModel) 
                                                texturedMesh({"Hull", "Deck", "Hull"})}));
     ConverterOptions options;
     options.outputPath = (fs::current_path() / "fighter.iv").string();
-    testing::internal::CaptureStderr();
     ConvertedScene scene = convertFile(model, options);
-    errors = testing::internal::GetCapturedStderr();
+    errors = joinedLines(scene.messages);
     EXPECT_EQ(errors, "Using \"models/caldarifighter_tex_d.png\" for texture file \"CALDARIFIGHTER_TEX_D.PNG\".\n");
     ASSERT_TRUE(scene.root);
     ASSERT_EQ(countOfType(scene.root, SoTexture2::getClassTypeId()), 3);

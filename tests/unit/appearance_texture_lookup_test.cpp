@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "appearance/TextureLookup.h"
-#include "cli/ConverterOptions.h"
 #include "tests/support/SceneFixture.h"
 
 using namespace kestrav;
@@ -39,15 +38,18 @@ protected:
         fs::create_directories((root / relative).parent_path());
         std::ofstream(root / relative) << "image";
     }
-    static Outcome lookUp(TextureLookup& lookup, const std::string& stored) {
-        testing::internal::CaptureStderr();
+    // The scene name, and the lines the look-up reported for it, each with
+    // its newline as the program prints them.
+    Outcome lookUp(TextureLookup& lookup, const std::string& stored) {
+        messages.clear();
         const char* name = lookup.sceneName(stored.c_str());
-        Outcome outcome{name ? name : "", testing::internal::GetCapturedStderr()};
-        return outcome;
+        std::string reported;
+        for (const std::string& line : messages) reported += line + '\n';
+        return Outcome{name ? name : "", reported};
     }
     // A model given relative to the current directory, as on a command line.
     Outcome lookUpFromOut(const std::string& stored, const char* searchPath = nullptr) {
-        TextureLookup lookup("../models/model.3ds", (root / "out").string(), searchPath);
+        TextureLookup lookup("../models/model.3ds", (root / "out").string(), searchPath, messages);
         return lookUp(lookup, stored);
     }
     static std::string usingMessage(const std::string& path, const std::string& stored) {
@@ -59,6 +61,7 @@ protected:
 
     fs::path root;
     fs::path previousDirectory;
+    std::vector<std::string> messages;
 };
 
 TEST_F(TextureLookupTest, NameAsStoredInTheCurrentDirectoryComesFirstAndPrintsNothing) {
@@ -67,7 +70,7 @@ TEST_F(TextureLookupTest, NameAsStoredInTheCurrentDirectoryComesFirstAndPrintsNo
     file("models/wood.jpg");
     // Scenes written to the current directory name it exactly as the model does.
     for (const std::string& scene : {std::string(), (root / "work").string(), std::string(".")}) {
-        TextureLookup lookup("../models/model.3ds", scene, nullptr);
+        TextureLookup lookup("../models/model.3ds", scene, nullptr, messages);
         EXPECT_EQ(lookUp(lookup, "WOOD.JPG").name, "WOOD.JPG") << scene;
         EXPECT_EQ(lookUp(lookup, "maps/STONE.JPG").name, "maps/STONE.JPG") << scene;
     }
@@ -99,7 +102,7 @@ TEST_F(TextureLookupTest, LastComponentBesideTheModelInAnyLetterCase) {
         EXPECT_EQ(found.name, "../models/" + c.second) << c.first;
         EXPECT_EQ(found.errors, usingMessage("../models/" + c.second, c.first)) << c.first;
     }
-    TextureLookup fromHere("../models/model.3ds", "", nullptr);
+    TextureLookup fromHere("../models/model.3ds", "", nullptr, messages);
     EXPECT_EQ(lookUp(fromHere, "TEST.PNG").name, "../models/test.png");
 }
 
@@ -137,7 +140,7 @@ TEST_F(TextureLookupTest, CaseVariantsGiveTheFirstInByteOrderWhateverTheDirector
     for (const std::string& name : variants) file("models/" + name);
     for (auto name = variants.rbegin(); name != variants.rend(); ++name) file("other/" + *name);
     for (const char* model : {"../models/model.3ds", "../other/model.3ds"}) {
-        TextureLookup lookup(model, "", nullptr);
+        TextureLookup lookup(model, "", nullptr, messages);
         const std::string folder = fs::path(model).parent_path().string() + "/";
         EXPECT_EQ(lookUp(lookup, "WOOD.JPG").name, folder + "WOOD.jpg") << model;
         EXPECT_EQ(lookUp(lookup, "wood.JPG").name, folder + "WOOD.jpg") << model;
@@ -217,7 +220,7 @@ TEST_F(TextureLookupTest, BadNamesFindNothing) {
 
 TEST_F(TextureLookupTest, FoundNamesReportedOnceEachFolderListedOnce) {
     file("models/wood.jpg");
-    TextureLookup lookup("../models/model.3ds", "", nullptr);
+    TextureLookup lookup("../models/model.3ds", "", nullptr, messages);
     EXPECT_EQ(lookUp(lookup, "WOOD.JPG").errors, usingMessage("../models/wood.jpg", "WOOD.JPG"));
     EXPECT_EQ(lookUp(lookup, "WOOD.JPG").errors, "");
     EXPECT_EQ(lookUp(lookup, "WOOD.JPG").name, "../models/wood.jpg");
@@ -226,7 +229,7 @@ TEST_F(TextureLookupTest, FoundNamesReportedOnceEachFolderListedOnce) {
     // The folder was listed before the file came: a new conversion sees it.
     file("models/gone.jpg");
     EXPECT_EQ(lookUp(lookup, "MAPS\\GONE.JPG").name, "");
-    TextureLookup next("../models/model.3ds", "", nullptr);
+    TextureLookup next("../models/model.3ds", "", nullptr, messages);
     EXPECT_EQ(lookUp(next, "GONE.JPG").name, "../models/gone.jpg");
 }
 
@@ -237,7 +240,7 @@ TEST_F(TextureLookupTest, SceneNamesResolveFromTheSceneFolder) {
     fs::create_directory_symlink(root / "out/deep/er", root / "link");
     const std::string absolute = (root / "absolute.jpg").string();
     for (const fs::path& scene : {root / "out/deep/er", root / "link", fs::path("../link")}) {
-        TextureLookup lookup("../models/model.3ds", scene.string(), nullptr);
+        TextureLookup lookup("../models/model.3ds", scene.string(), nullptr, messages);
         const std::string name = lookUp(lookup, "WOOD.JPG").name;
         EXPECT_EQ(name, "../../../models/wood.jpg") << scene;
         EXPECT_TRUE(fs::equivalent(scene / name, root / "models/wood.jpg")) << scene;
@@ -246,22 +249,14 @@ TEST_F(TextureLookupTest, SceneNamesResolveFromTheSceneFolder) {
 }
 
 TEST_F(TextureLookupTest, SceneFolderIsTheOutputsOrTheCurrentDirectory) {
-    ConverterOptions options;
-    EXPECT_EQ(sceneFolderOf(options), "");
-    options.outputPath = "scene.iv";
-    EXPECT_EQ(sceneFolderOf(options), "");
-    options.outputPath = "../out/scene.iv";
-    EXPECT_EQ(sceneFolderOf(options), "../out");
-    options.viewOnly = 1;
-    EXPECT_EQ(sceneFolderOf(options), "");
-    options.viewOnly = 0;
+    EXPECT_EQ(sceneFolderOf(""), "");
+    EXPECT_EQ(sceneFolderOf("scene.iv"), "");
+    EXPECT_EQ(sceneFolderOf("../out/scene.iv"), "../out");
     ASSERT_EQ(mkfifo((root / "out/pipe.iv").c_str(), 0644), 0);
-    options.outputPath = (root / "out/pipe.iv").string();
-    EXPECT_EQ(sceneFolderOf(options), "");
+    EXPECT_EQ(sceneFolderOf((root / "out/pipe.iv").string()), "");
     file("models/real.iv");
     fs::create_symlink("../models/real.iv", root / "out/link.iv");
-    options.outputPath = (root / "out/link.iv").string();
-    EXPECT_EQ(sceneFolderOf(options), fs::canonical(root / "models").string());
+    EXPECT_EQ(sceneFolderOf((root / "out/link.iv").string()), fs::canonical(root / "models").string());
 }
 
 }  // namespace

@@ -83,16 +83,13 @@ TEST(Converter, WireMaterialTakesItsLineWidthFromOpenGL) {
     // Wire size 50 asks for half the widest line.
     const Bytes file = model3ds({material("Wire", 0, {Chunk3ds(MAT_WIRESIZE).f32(50)}),
                                  triangleMesh("Mesh", {materialGroup("Wire", {0})})});
-    ConverterOptions options;
-    options.inputPath = writeScratchFile("wire.3ds", file);
-    options.outputPath = options.inputPath + ".iv";
-    SceneConverter converter(options);
-    converter.build();
-    converter.release();
-    ASSERT_TRUE(converter.outputWritten());
+    const std::string model = writeScratchFile("wire.3ds", file);
+    const Conversion conversion = convertToFile(model, model + ".iv");
+    ASSERT_EQ(conversion.status, Outcome::Converted);
+    conversion.root->unref();
 
     ConvertedScene scene;
-    scene.text = readTextFile(options.outputPath);
+    scene.text = readTextFile(model + ".iv");
     scene.root = readSceneText(scene.text);
     SoSeparator* materialSeparator = childAs<SoSeparator>(childAs<SoSeparator>(scene.root, 0), 1);
     SoDrawStyle* style = childAs<SoDrawStyle>(materialSeparator, 1);

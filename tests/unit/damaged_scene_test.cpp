@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "convert/FiniteFields.h"
+#include "tests/support/FiniteFields.h"
 #include "tests/support/SceneFixture.h"
-#include "writer/DamagedModels.h"
+#include "tests/support/DamagedModels.h"
 
 using namespace kestrav;
 
@@ -72,9 +72,8 @@ struct WarnedScene {
 };
 
 WarnedScene convertCapturing(const Bytes& file) {
-    testing::internal::CaptureStderr();
     WarnedScene out{convertBytes(file), ""};
-    out.messages = testing::internal::GetCapturedStderr();
+    out.messages = joinedLines(out.scene.messages);
     return out;
 }
 
@@ -213,9 +212,8 @@ TEST(DamagedScene, HugeFiniteValuesStillGiveAReadableScene) {
         SCOPED_TRACE(flat);
         ConverterOptions options;
         options.flatShading = flat;
-        testing::internal::CaptureStderr();
         const ConvertedScene scene = convertBytes(file, options, 1.0f, 255.0f);
-        const std::string messages = testing::internal::GetCapturedStderr();
+        const std::string messages = joinedLines(scene.messages);
         ASSERT_NE(scene.root, nullptr) << scene.text;
         EXPECT_EQ(messages.find("is damaged"), std::string::npos);
         for (SoNormal* normal : nodesOf<SoNormal>(scene.root))
@@ -239,9 +237,7 @@ TEST(DamagedScene, FuzzRegressionsConvertToScenesCoinReads) {
         SCOPED_TRACE(entry.path().filename().string());
         ConverterOptions options;
         options.outputPath = scratchDirectory() + "/" + entry.path().filename().string() + ".iv";
-        testing::internal::CaptureStderr();
         const ConvertedScene scene = convertFile(entry.path().string(), options);
-        testing::internal::GetCapturedStderr();
         EXPECT_NE(scene.root, nullptr);
         ++converted;
     }

@@ -128,8 +128,8 @@ protected:
         options.flatShading = flatShading;
         fixture.setOptions(options);
         fixture.setMesh(mesh.get());
-        MeshBuilder builder(&fixture);
-        builder.buildGeometry(0, shading);
+        MeshBuilder builder(fixture.mesh, fixture.options.flatShading, fixture.objects());
+        builder.buildGeometry(0, shading, fixture.materials());
     }
 };
 
@@ -218,8 +218,8 @@ TEST_F(MeshBuilderTest, FlatShadingOrShadingOneGivesFaceNormalsToEveryGroup) {
         options.flatShading = variant == 1;
         own.setOptions(options);
         own.setMesh(mesh.get());
-        MeshBuilder builder(&own);
-        builder.buildGeometry(0, variant == 2 ? 1 : 0);
+        MeshBuilder builder(own.mesh, own.options.flatShading, own.objects());
+        builder.buildGeometry(0, variant == 2 ? 1 : 0, own.materials());
 
         const std::vector<SoSeparator*> groups = groupSeparators(own.materials());
         ASSERT_EQ(groups.size(), 2u);
@@ -243,11 +243,9 @@ TEST_F(MeshBuilderTest, MaterialGroupsSelectFacesInTheirOwnOrder) {
     first->ref();
     second->ref();
     {
-        MeshBuilder builder(&fixture);
-        builder.setFaceSetParent(first);
-        builder.buildGeometry(0, 0);
-        builder.setFaceSetParent(second);
-        builder.buildGeometry(1, 0);
+        MeshBuilder builder(fixture.mesh, false, fixture.objects());
+        builder.buildGeometry(0, 0, first);
+        builder.buildGeometry(1, 0, second);
     }
     EXPECT_EQ(fixture.materials()->getNumChildren(), 0);
 
@@ -271,8 +269,8 @@ TEST_F(MeshBuilderTest, VertexNormalsAverageFacesOfOtherMaterialGroups) {
     mesh.groupFaces = {{0}, {2}};
     fixture.setMesh(mesh.get());
     {
-        MeshBuilder builder(&fixture);
-        builder.buildGeometry(0, 0);
+        MeshBuilder builder(fixture.mesh, false, fixture.objects());
+        builder.buildGeometry(0, 0, fixture.materials());
     }
     const std::vector<SoSeparator*> groups = groupSeparators(fixture.materials());
     ASSERT_EQ(groups.size(), 1u);
@@ -293,10 +291,10 @@ TEST_F(MeshBuilderTest, OutOfRangeIndicesAreLeftOut) {
     mesh.groupFaces = {{0, 3, 9, 65535, 4, 2}};
     fixture.setMesh(mesh.get());
     {
-        MeshBuilder builder(&fixture);
-        builder.buildGeometry(0, 0);
-        builder.buildGeometry(1, 0);   // no such material group
-        builder.buildGeometry(-1, 0);
+        MeshBuilder builder(fixture.mesh, false, fixture.objects());
+        builder.buildGeometry(0, 0, fixture.materials());
+        builder.buildGeometry(1, 0, fixture.materials());   // no such material group
+        builder.buildGeometry(-1, 0, fixture.materials());
     }
     EXPECT_EQ(fixture.objects()->getNumChildren(), 3);
     const std::vector<SoSeparator*> groups = groupSeparators(fixture.materials());
@@ -346,7 +344,7 @@ TEST_F(MeshBuilderTest, EveryCornerOfAVertexGetsTheNormalTheCalculatorGivesIt) {
     const std::vector<SbVec3f> normals = normalsOf(groups[0]);
     ASSERT_EQ(normals.size(), size_t(3 * rim));
 
-    MeshBuilder builder(&fixture);
+    MeshBuilder builder(fixture.mesh, false, fixture.objects());
     const NormalCalculator calculator(*builder.table(), builder.faceNormals());
     for (int corner = 0; corner < 3 * rim; ++corner) {
         float expected[3];

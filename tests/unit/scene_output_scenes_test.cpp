@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -56,26 +57,22 @@ protected:
     void TearDown() override { fs::current_path(previousDirectory); }
 
     // Builds the scene of a model without writing it.
-    SoSeparator* build(SceneConverter*& converter, const std::string& model, ConverterOptions options) {
-        options.inputPath = model;
-        options.viewOnly = 1;
-        converter = new SceneConverter(options);
+    SoSeparator* build(std::unique_ptr<SceneConverter>& converter, const std::string& model,
+                       const ConverterOptions& options) {
+        converter.reset(new SceneConverter(options));
         converter->setLineWidthRange(1.0f, 10.0f);
+        converter->read(model);
         return converter->build();
     }
 
     // Writes the model's scene both ways and compares the files.
     void expectSameFiles(const std::string& model, ConverterOptions options, const char* optionName) {
         SCOPED_TRACE(model + " with " + optionName);
-        SceneConverter* converter = nullptr;
-        testing::internal::CaptureStderr();
+        std::unique_ptr<SceneConverter> converter;
         SoSeparator* root = build(converter, model, options);
-        testing::internal::GetCapturedStderr();
         std::string failure;
         EXPECT_TRUE(writeSceneWithCoinOutput(root, "coin.iv", failure)) << failure;
         EXPECT_TRUE(writeScene(root, "ours.iv", failure)) << failure;
-        converter->release();
-        delete converter;
         const std::string coin = readTextFile("coin.iv");
         const std::string ours = readTextFile("ours.iv");
         EXPECT_GT(coin.size(), 200u);
@@ -194,12 +191,10 @@ TEST_F(WholeSceneTest, WrittenModelsWithMaterialsTexturesAndTransforms) {
     const std::string model = writeScratchFile("rich.3ds", richModel());
     expectSameFilesWithEveryOptionSet(model);
     // The texture nodes are there when the images are.
-    SceneConverter* converter = nullptr;
+    std::unique_ptr<SceneConverter> converter;
     SoSeparator* root = build(converter, model, optionSet(3));
     std::string failure;
     EXPECT_TRUE(writeScene(root, "check.iv", failure)) << failure;
-    converter->release();
-    delete converter;
     const std::string text = readTextFile("check.iv");
     for (const char* node : {"Texture2 {", "BumpMap {", "TextureCoordinate2 {", "DrawStyle {", "ShapeHints {", "Normal {"})
         EXPECT_NE(text.find(node), std::string::npos) << node;
@@ -224,13 +219,11 @@ bool withStandardOutputTo(const std::string& path, Write write) {
 }
 
 TEST_F(WholeSceneTest, StandardOutputGetsTheSameText) {
-    SceneConverter* converter = nullptr;
+    std::unique_ptr<SceneConverter> converter;
     SoSeparator* root = build(converter, writeScratchFile("rich.3ds", richModel()), ConverterOptions());
     std::string failure;
     EXPECT_TRUE(withStandardOutputTo("coin.iv", [&] { return writeSceneWithCoinOutput(root, "", failure); }));
     EXPECT_TRUE(withStandardOutputTo("ours.iv", [&] { return writeScene(root, "", failure); }));
-    converter->release();
-    delete converter;
     EXPECT_GT(readTextFile("ours.iv").size(), 1000u);
     EXPECT_TRUE(readTextFile("ours.iv") == readTextFile("coin.iv"));
 }
@@ -239,7 +232,7 @@ TEST_F(WholeSceneTest, StandardOutputGetsTheSameText) {
 // already fails, the traversal still runs to its end, and the failure comes
 // back with its errno.
 TEST_F(WholeSceneTest, WriteFailingPartWayIsReportedAndLeavesTheOldFile) {
-    SceneConverter* converter = nullptr;
+    std::unique_ptr<SceneConverter> converter;
     SoSeparator* root = build(converter, writeScratchFile("limit.3ds", limitMeshModel()), ConverterOptions());
     const std::string previous = "#Inventor V2.1 ascii\n\n# the previous scene\n";
     fs::create_directory("out");
@@ -270,8 +263,6 @@ TEST_F(WholeSceneTest, WriteFailingPartWayIsReportedAndLeavesTheOldFile) {
     EXPECT_EQ(failure, "Cannot write the scene to standard output: No space left on device");
     EXPECT_FALSE(writeScene(root, "/dev/full", failure));
     EXPECT_EQ(failure, "Cannot write the scene to \"/dev/full\": No space left on device");
-    converter->release();
-    delete converter;
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ private:
 };
 
 int buildWith(BuilderFixture& fixture, int mirrored = 0) {
-    TransformBuilder(&fixture).buildTransforms(mirrored);
+    TransformBuilder(fixture.database, 0, fixture.mesh, fixture.node).buildTransforms(fixture.objects(), mirrored);
     return mirrored;
 }
 

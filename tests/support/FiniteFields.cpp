@@ -1,4 +1,4 @@
-#include "convert/FiniteFields.h"
+#include "tests/support/FiniteFields.h"
 
 #include <Inventor/SbBox2d.h>
 #include <Inventor/SbBox2f.h>

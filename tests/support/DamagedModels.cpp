@@ -1,4 +1,4 @@
-#include "writer/DamagedModels.h"
+#include "tests/support/DamagedModels.h"
 
 #include <limits>
 

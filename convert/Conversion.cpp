@@ -1,0 +1,45 @@
+// The library's entry points: each call is one conversion, with nothing kept
+// between calls.
+
+#include <Inventor/SoDB.h>
+#include <Inventor/nodes/SoSeparator.h>
+
+#include "convert/SceneConverter.h"
+#include "convert/SceneWriter.h"
+#include "kestrav/kestrav.h"
+
+namespace kestrav {
+
+Conversion convert(const std::string& path, const Options& options, const std::string& scenePath) {
+    if (!SoDB::isInitialized()) SoDB::init();
+    SceneConverter converter(options, scenePath);
+    Conversion conversion;
+    conversion.status = converter.read(path);
+    if (conversion.status != Outcome::Unreadable) {
+        converter.build();
+        conversion.root = converter.takeRoot();
+    }
+    conversion.messages = converter.messages();
+    return conversion;
+}
+
+bool write(SoNode* root, const std::string& path, std::string* failure) {
+    if (!SoDB::isInitialized()) SoDB::init();
+    std::string line;
+    const bool written = writeScene(root, path, line);
+    if (!written && failure) *failure = line;
+    return written;
+}
+
+Conversion convertToFile(const std::string& path, const std::string& outputPath, const Options& options) {
+    Conversion conversion = convert(path, options, outputPath);
+    if (!conversion.root) return conversion;
+    std::string failure;
+    if (!write(conversion.root, outputPath, &failure)) {
+        conversion.status = Outcome::NotWritten;
+        conversion.messages.push_back(failure);
+    }
+    return conversion;
+}
+
+}  // namespace kestrav

@@ -1,0 +1,64 @@
+#pragma once
+
+// kestrav: 3D Studio (.3ds) models as Open Inventor scenes, for Coin programs.
+//
+//   kestrav::Conversion c = kestrav::convert("model.3ds");
+//   for (const std::string& line : c.messages) std::cerr << line << '\n';
+//   if (c.root) { viewer->setSceneGraph(c.root); ... c.root->unref(); }
+//
+// Nothing here prints, exits or keeps state between calls: conversions in one
+// process are independent of each other. Coin is initialised on first use if
+// the program has not done it.
+
+#include <string>
+#include <vector>
+
+class SoNode;
+class SoSeparator;
+
+namespace kestrav {
+
+// What a conversion does beyond the plain scene; every flag off by default.
+struct Options {
+    bool flatShading = false;  // every face its own normal, whatever its smoothing groups
+    bool noTextures = false;   // no texture coordinates, transforms, images or bump maps
+    bool twoSided = false;     // every material drawn two-sided
+    bool bumpMaps = false;     // a bump-map node (a Coin extension) for found bump images
+};
+
+// How a conversion went. (Not "Status": Xlib defines that name as a macro.)
+enum class Outcome {
+    Converted,
+    DamagedChunksSkipped,  // converted whole but for chunks damaged inside
+    DamageEndedWalk,       // converted up to damage that left the rest unreadable
+    Unreadable,            // the file could not be read: no scene
+    NotWritten,            // converted, but the scene could not be written
+};
+
+struct Conversion {
+    // The scene, with one reference that belongs to the caller (unref it);
+    // null when the input could not be read.
+    SoSeparator* root = nullptr;
+    Outcome status = Outcome::Unreadable;
+    // Lines for the user, without their newlines, in the order they arose:
+    // damage warnings, texture look-ups, a failed write.
+    std::vector<std::string> messages;
+};
+
+// Reads the model at path and builds its scene. Texture images are found
+// beside the model (in any letter case) and named relative to the folder of
+// scenePath, where the scene is going to be written; with an empty scenePath,
+// relative to the current directory.
+Conversion convert(const std::string& path, const Options& options = {}, const std::string& scenePath = "");
+
+// Writes the scene as an Open Inventor ASCII file at path, or to standard
+// output when path is empty. An existing file is replaced only once the whole
+// scene is written beside it. On failure returns false and, when failure is
+// given, sets it to one line naming the target and the system's reason.
+bool write(SoNode* root, const std::string& path, std::string* failure = nullptr);
+
+// convert, then write to outputPath (the scene folder is its folder). A failed
+// write gives Outcome::NotWritten, with its line last among the messages.
+Conversion convertToFile(const std::string& path, const std::string& outputPath, const Options& options = {});
+
+}  // namespace kestrav
