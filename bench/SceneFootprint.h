@@ -5,11 +5,13 @@
 
 #include <cstddef>
 
+namespace kestrav {
 class ModelDatabase;
+}
 class SoNode;
 
 // Bytes of the records and arrays the model database holds after a read.
-size_t modelDatabaseBytes(ModelDatabase& database);
+size_t modelDatabaseBytes(kestrav::ModelDatabase& database);
 
 struct SceneCount {
     size_t nodes = 0;
