@@ -12,6 +12,7 @@ struct ConverterOptions {
     int twoSided;
     int viewOnly;
     int bumpMaps;
+    int binaryOutput;
     std::string inputPath;
     std::string outputPath;  // empty: standard output
     std::string programPath;

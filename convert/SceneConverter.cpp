@@ -71,7 +71,8 @@ SoSeparator* SceneConverter::build() {
 
     if (!options.viewOnly) {
         std::string failure;
-        writeSucceeded = writeScene(root, options.outputPath, failure);
+        writeSucceeded = writeScene(root, options.outputPath, failure,
+                                    options.binaryOutput ? SceneFormat::Binary : SceneFormat::Ascii);
         if (!writeSucceeded) std::cerr << (failure + '\n');
     }
     return root;
