@@ -3,6 +3,8 @@
 #include <cfloat>
 #include <cmath>
 
+#include "reader/FiniteValues.h"
+
 namespace kestrav {
 
 namespace {
@@ -167,12 +169,6 @@ bool findSegment(const TrackKey* keys, uint32_t count, uint32_t frame, uint32_t&
     return true;
 }
 
-bool finiteValues(const float* values, size_t count) {
-    for (size_t k = 0; k < count; ++k)
-        if (!std::isfinite(values[k])) return false;
-    return true;
-}
-
 bool storeIfFinite(const double* v, int count, float* out) {
     for (int c = 0; c < count; ++c)
         if (!(std::fabs(v[c]) <= double(FLT_MAX))) return false;
@@ -198,7 +194,7 @@ bool vectorTrackAt(const TrackKey* keys, const float* values, uint32_t count, ui
     // Keys that are not numbers, or a curve beyond float's range, leave the
     // first key, as when only the first key was read.
     const uint32_t first = i > 0 ? i - 1 : 0, last = i + 2 < count ? i + 2 : count - 1;
-    if (between && finiteValues(values + 3 * size_t(first), 3 * size_t(last - first + 1))) {
+    if (between && allFinite(values + 3 * size_t(first), 3 * size_t(last - first + 1))) {
         auto value = [&](uint32_t k) {
             const float* v = values + 3 * size_t(k);
             return Vec3{v[0], v[1], v[2]};
@@ -222,7 +218,7 @@ bool rotationTrackAt(const TrackKey* keys, const float* values, uint32_t count, 
     double s = 0.0;
     const bool between = findSegment(keys, count, frame, i, s);
     const uint32_t last = between ? (i + 2 < count ? i + 2 : count - 1) : i;
-    if ((between || i != 0) && finiteValues(values, 4 * size_t(last + 1))) {
+    if ((between || i != 0) && allFinite(values, 4 * size_t(last + 1))) {
         auto change = [&](uint32_t k) { return halfTurn(values + 4 * size_t(k)); };
         // Key k's total is its own turn after key k - 1's total.
         Quat total = exp(change(0));

@@ -374,9 +374,10 @@ protected:
         return transformAt(fixture, count - 2)->scaleFactor.getValue();
     }
 
-    ModelDatabase database;
-    KeyframeList* nodes = nullptr;
     BuilderFixture fixture;
+    // The builder follows parent links through its converter's database.
+    ModelDatabase& database = *fixture.getDatabase();
+    KeyframeList* nodes = nullptr;
     MeshRecord mesh = meshAt(SbVec3f(0, 0, 0));
 };
 
