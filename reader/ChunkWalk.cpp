@@ -748,11 +748,11 @@ Outcome ChunkWalk::readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount
         for (int v = 0; v < valueCount; ++v) in.readF32(value[v]);
         if (in.failure() != ChunkCursor::Failure::None) break;
         finite = allFinite(spline, 5) && allFinite(value, size_t(valueCount));
-        key.tension = spline[0] * 25.0f + 25.0f;
-        key.continuity = spline[1] * 25.0f + 25.0f;
-        key.bias = spline[2] * 25.0f + 25.0f;
-        key.easeTo = spline[3] * 50.0f;
-        key.easeFrom = spline[4] * 50.0f;
+        key.tension = spline[0];
+        key.continuity = spline[1];
+        key.bias = spline[2];
+        key.easeTo = spline[3];
+        key.easeFrom = spline[4];
     }
     if (in.failure() != ChunkCursor::Failure::None || !finite) {
         std::free(newKeys);

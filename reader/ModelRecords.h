@@ -93,14 +93,17 @@ struct MaterialList {
     MaterialRecord* records;
 };
 
+// The spline values are the file's floats, -1 to 1 for tension, continuity
+// and bias and 0 to 1 for the eases when the writer kept to its ranges; 0 for
+// a value the key's spline flags leave out.
 struct TrackKey {
     uint32_t frame;
     uint16_t splineFlags;
-    float tension;     // file value * 25 + 25
-    float continuity;  // file value * 25 + 25
-    float bias;        // file value * 25 + 25
-    float easeTo;      // file value * 50
-    float easeFrom;    // file value * 50
+    float tension;
+    float continuity;
+    float bias;
+    float easeTo;
+    float easeFrom;
 };
 
 struct KeyframeNode {

@@ -74,13 +74,13 @@ Vec3 halfTurn(const float* key) {
     return (0.5 * double(key[0]) / n) * axis;
 }
 
-// The reader keeps the keyframer dialogue's units: 25 + 25 x for tension,
-// continuity and bias, 50 x for the eases.
-double tension(const TrackKey& key) { return (double(key.tension) - 25.0) / 25.0; }
-double continuity(const TrackKey& key) { return (double(key.continuity) - 25.0) / 25.0; }
-double bias(const TrackKey& key) { return (double(key.bias) - 25.0) / 25.0; }
-double ease(float stored) {
-    const double e = double(stored) / 50.0;
+// The keys hold the file's spline values: tension, continuity and bias are
+// used as they are, and an ease beyond 0 to 1 (or not a number) is clamped.
+double tension(const TrackKey& key) { return double(key.tension); }
+double continuity(const TrackKey& key) { return double(key.continuity); }
+double bias(const TrackKey& key) { return double(key.bias); }
+double ease(float value) {
+    const double e = double(value);
     return e > 0.0 ? (e < 1.0 ? e : 1.0) : 0.0;
 }
 

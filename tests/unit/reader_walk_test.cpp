@@ -414,49 +414,54 @@ TEST_F(ReaderWalk, NodeFieldsPivotBoundingBoxAndInstanceName) {
     EXPECT_STREQ(full, "Box.Left");
 }
 
-TEST_F(ReaderWalk, TrackKeysConvertTheirSplineValues) {
+TEST_F(ReaderWalk, TrackKeysKeepTheSplineValuesTheFileGives) {
     Chunk3ds position = trackHeader(POS_TRACK_TAG, 4);
     position.u32(0).u16(0).floats({1, 2, 3});                          // no spline values
     position.u32(10).u16(0x01).f32(-1.0f).floats({4, 5, 6});            // tension -1
     position.u32(20).u16(0x08).f32(0.5f).floats({7, 8, 9});             // ease to 0.5
-    position.u32(30).u16(0x1F).floats({1, 0.5f, -0.5f, 1, 0.25f}).floats({10, 11, 12});
+    position.u32(30).u16(0x1F).floats({0.3f, 0.7f, -0.1f, 1, 0.25f}).floats({10, 11, 12});
     Chunk3ds rotation = trackHeader(ROT_TRACK_TAG, 2);
     rotation.u32(0).u16(0).floats({0, 0, 0, 1});
-    rotation.u32(5).u16(0x04).f32(1).floats({1.5f, 0, 1, 0});
+    rotation.u32(5).u16(0x04).f32(0.9f).floats({1.5f, 0, 1, 0});
     Chunk3ds scale = trackHeader(SCL_TRACK_TAG, 1);
-    scale.u32(0).u16(0x12).floats({0.2f, -1}).floats({2, 2, 2});
+    // Values beyond the dialogue's ranges are kept as they are too.
+    scale.u32(0).u16(0x12).floats({0.2f, -3}).floats({2, 2, 2});
     ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {Chunk3ds(OBJECT_NODE_TAG).add({nodeHeader("Box", 0xFFFF), position, rotation, scale})})));
     const KeyframeNode& node = keyframes->nodes[0];
 
     ASSERT_EQ(node.positionKeyCount, 4u);
     const TrackKey* k = node.positionKeys;
-    EXPECT_EQ(k[0].tension, 25.0f);
-    EXPECT_EQ(k[0].continuity, 25.0f);
-    EXPECT_EQ(k[0].bias, 25.0f);
+    EXPECT_EQ(k[0].tension, 0.0f);
+    EXPECT_EQ(k[0].continuity, 0.0f);
+    EXPECT_EQ(k[0].bias, 0.0f);
     EXPECT_EQ(k[0].easeTo, 0.0f);
     EXPECT_EQ(k[0].easeFrom, 0.0f);
     EXPECT_EQ(k[1].frame, 10u);
     EXPECT_EQ(k[1].splineFlags, 0x01);
-    EXPECT_EQ(k[1].tension, 0.0f);
-    EXPECT_EQ(k[2].easeTo, 25.0f);
-    EXPECT_EQ(k[2].tension, 25.0f);
-    EXPECT_EQ(k[2].bias, 25.0f);
-    EXPECT_EQ(k[3].tension, 50.0f);
-    EXPECT_EQ(k[3].continuity, 37.5f);
-    EXPECT_EQ(k[3].bias, 12.5f);
-    EXPECT_EQ(k[3].easeTo, 50.0f);
-    EXPECT_EQ(k[3].easeFrom, 12.5f);
+    EXPECT_EQ(k[1].tension, -1.0f);
+    EXPECT_EQ(k[1].easeTo, 0.0f);
+    EXPECT_EQ(k[2].easeTo, 0.5f);
+    EXPECT_EQ(k[2].tension, 0.0f);
+    EXPECT_EQ(k[2].bias, 0.0f);
+    // 0.3, 0.7 and -0.1 have no exact binary form: any scaling on the way
+    // would show in their last bits.
+    EXPECT_EQ(k[3].tension, 0.3f);
+    EXPECT_EQ(k[3].continuity, 0.7f);
+    EXPECT_EQ(k[3].bias, -0.1f);
+    EXPECT_EQ(k[3].easeTo, 1.0f);
+    EXPECT_EQ(k[3].easeFrom, 0.25f);
     EXPECT_EQ(node.positionValues[3], 4.0f);
     EXPECT_EQ(node.positionValues[11], 12.0f);
 
     ASSERT_EQ(node.rotationKeyCount, 2u);
-    EXPECT_EQ(node.rotationKeys[1].bias, 50.0f);
+    EXPECT_EQ(node.rotationKeys[1].bias, 0.9f);
+    EXPECT_EQ(node.rotationKeys[1].tension, 0.0f);
     EXPECT_EQ(node.rotationValues[4], 1.5f);
     EXPECT_EQ(node.rotationValues[6], 1.0f);
 
     ASSERT_EQ(node.scaleKeyCount, 1u);
-    EXPECT_EQ(node.scaleKeys[0].continuity, 30.0f);
-    EXPECT_EQ(node.scaleKeys[0].easeFrom, -50.0f);
+    EXPECT_EQ(node.scaleKeys[0].continuity, 0.2f);
+    EXPECT_EQ(node.scaleKeys[0].easeFrom, -3.0f);
     EXPECT_EQ(node.scaleValues[2], 2.0f);
 }
 
