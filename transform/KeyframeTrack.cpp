@@ -74,13 +74,17 @@ Vec3 halfTurn(const float* key) {
     return (0.5 * double(key[0]) / n) * axis;
 }
 
-// The keys hold the file's spline values: tension, continuity and bias are
-// used as they are, and an ease beyond 0 to 1 (or not a number) is clamped.
-double tension(const TrackKey& key) { return double(key.tension); }
-double continuity(const TrackKey& key) { return double(key.continuity); }
-double bias(const TrackKey& key) { return double(key.bias); }
+// The keys hold the file's spline values. They are taken through the
+// keyframer dialogue's units in float, 25 + 25 x for tension, continuity and
+// bias and 50 x for the eases, and back: the curves have always been computed
+// from those rounded values, and a scene must not change in its last digits.
+double fromDialogue(float value) { return (double(value * 25.0f + 25.0f) - 25.0) / 25.0; }
+double tension(const TrackKey& key) { return fromDialogue(key.tension); }
+double continuity(const TrackKey& key) { return fromDialogue(key.continuity); }
+double bias(const TrackKey& key) { return fromDialogue(key.bias); }
+// An ease beyond 0 to 1, or not a number, is clamped.
 double ease(float value) {
-    const double e = double(value);
+    const double e = double(value * 50.0f) / 50.0;
     return e > 0.0 ? (e < 1.0 ? e : 1.0) : 0.0;
 }
 
