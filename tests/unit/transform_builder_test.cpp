@@ -376,7 +376,7 @@ protected:
 
     BuilderFixture fixture;
     // The builder follows parent links through its converter's database.
-    ModelDatabase& database = *fixture.getDatabase();
+    ModelDatabase& database = fixture.database;
     KeyframeList* nodes = nullptr;
     MeshRecord mesh = meshAt(SbVec3f(0, 0, 0));
 };
