@@ -74,17 +74,14 @@ Vec3 halfTurn(const float* key) {
     return (0.5 * double(key[0]) / n) * axis;
 }
 
-// The keys hold the file's spline values. They are taken through the
-// keyframer dialogue's units in float, 25 + 25 x for tension, continuity and
-// bias and 50 x for the eases, and back: the curves have always been computed
-// from those rounded values, and a scene must not change in its last digits.
-double fromDialogue(float value) { return (double(value * 25.0f + 25.0f) - 25.0) / 25.0; }
-double tension(const TrackKey& key) { return fromDialogue(key.tension); }
-double continuity(const TrackKey& key) { return fromDialogue(key.continuity); }
-double bias(const TrackKey& key) { return fromDialogue(key.bias); }
+// The keys hold the file's spline values: tension, continuity and bias from
+// -1 to 1, the eases from 0 to 1.
+double tension(const TrackKey& key) { return key.tension; }
+double continuity(const TrackKey& key) { return key.continuity; }
+double bias(const TrackKey& key) { return key.bias; }
 // An ease beyond 0 to 1, or not a number, is clamped.
 double ease(float value) {
-    const double e = double(value * 50.0f) / 50.0;
+    const double e = value;
     return e > 0.0 ? (e < 1.0 ? e : 1.0) : 0.0;
 }
 
