@@ -693,6 +693,8 @@ Outcome ChunkWalk::readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount
 
 }  // namespace
 
+bool isKnownChunkId(uint16_t id) { return kindOf(id) != Kind::Skipped; }
+
 bool walkChunks(FILE* file, int64_t fileSize, WalkEnd& end) {
     ChunkWalk walk(file, fileSize);
     // Damage to the framing says more than damage inside chunks before it.
