@@ -6,13 +6,21 @@ class SoNode;
 
 namespace kestrav {
 
+// Told the path of the temporary file as soon as it exists, and null once it
+// is renamed or removed, so that a program's signal handler can remove it.
+using TemporaryWatch = void (*)(const char* temporaryPath);
+
 // Writes the scene as Open Inventor ASCII to outputPath, or to standard output
 // when it is empty. A regular file is replaced only after a complete, checked
 // write of a temporary file beside it. Returns false and sets failure to one
-// line for the user when the scene could not be written in full.
-bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure);
+// line for the user when the scene could not be written in full. When memory
+// runs out, the temporary file is removed and std::bad_alloc passed on.
+bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure, TemporaryWatch watch = nullptr);
 // The same, with the text formatted by Coin's own SoOutput: slower, and kept so
 // tests can check that both write the same bytes.
+// True when both paths name one existing file, through links or otherwise.
+bool isSameFile(const std::string& first, const std::string& second);
+
 bool writeSceneWithCoinOutput(SoNode* root, const std::string& outputPath, std::string& failure);
 
 }  // namespace kestrav

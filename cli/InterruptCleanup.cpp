@@ -1,0 +1,65 @@
+#include "cli/InterruptCleanup.h"
+
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace kestrav {
+
+namespace {
+const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The one process-wide state of the program: a signal handler can reach
+// nothing else. The name is copied into a fixed buffer before it is marked as
+// set, so the handler never sees half of it and needs no allocation.
+char temporaryName[PATH_MAX];
+volatile sig_atomic_t temporaryNamed = 0;
+struct sigaction previousActions[sizeof kSignals / sizeof kSignals[0]];
+
+void removeTemporaryAndDie(int signalNumber) {
+    if (temporaryNamed) unlink(temporaryName);
+    // Dying of the signal itself tells the parent what happened; the shell
+    // shows it as 128 + the signal's number.
+    struct sigaction fallback;
+    std::memset(&fallback, 0, sizeof fallback);
+    fallback.sa_handler = SIG_DFL;
+    sigaction(signalNumber, &fallback, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signalNumber);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    raise(signalNumber);
+    _exit(128 + signalNumber);
+}
+}  // namespace
+
+InterruptCleanup::InterruptCleanup() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = removeTemporaryAndDie;
+    sigemptyset(&action.sa_mask);
+    // One signal at a time: a second one waits until the first has cleaned up.
+    for (int signalNumber : kSignals) sigaddset(&action.sa_mask, signalNumber);
+    for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
+        sigaction(kSignals[i], nullptr, &previousActions[i]);
+        // nohup and background jobs start with signals ignored on purpose.
+        if (previousActions[i].sa_handler != SIG_IGN) sigaction(kSignals[i], &action, nullptr);
+    }
+}
+
+InterruptCleanup::~InterruptCleanup() {
+    for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i)
+        sigaction(kSignals[i], &previousActions[i], nullptr);
+    temporaryNamed = 0;
+}
+
+void InterruptCleanup::watchTemporary(const char* temporaryPath) {
+    temporaryNamed = 0;
+    if (!temporaryPath || std::strlen(temporaryPath) >= sizeof temporaryName) return;
+    std::strcpy(temporaryName, temporaryPath);
+    temporaryNamed = 1;
+}
+
+}  // namespace kestrav
