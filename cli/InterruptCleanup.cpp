@@ -17,6 +17,14 @@ const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 char temporaryName[PATH_MAX];
 volatile sig_atomic_t temporaryNamed = 0;
 struct sigaction previousActions[sizeof kSignals / sizeof kSignals[0]];
+sigset_t previousMask;
+
+sigset_t cleanupSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signalNumber : kSignals) sigaddset(&set, signalNumber);
+    return set;
+}
 
 void removeTemporaryAndDie(int signalNumber) {
     if (temporaryNamed) unlink(temporaryName);
@@ -36,12 +44,12 @@ void removeTemporaryAndDie(int signalNumber) {
 }  // namespace
 
 InterruptCleanup::InterruptCleanup() {
+    sigprocmask(SIG_BLOCK, nullptr, &previousMask);
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = removeTemporaryAndDie;
-    sigemptyset(&action.sa_mask);
     // One signal at a time: a second one waits until the first has cleaned up.
-    for (int signalNumber : kSignals) sigaddset(&action.sa_mask, signalNumber);
+    action.sa_mask = cleanupSignals();
     for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
         sigaction(kSignals[i], nullptr, &previousActions[i]);
         // nohup and background jobs start with signals ignored on purpose.
@@ -50,16 +58,27 @@ InterruptCleanup::InterruptCleanup() {
 }
 
 InterruptCleanup::~InterruptCleanup() {
+    // A signal held back while the scene was renamed into place ends the run now.
+    temporaryNamed = 0;
+    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i)
         sigaction(kSignals[i], &previousActions[i], nullptr);
-    temporaryNamed = 0;
 }
 
+// Between null and a name the signals wait, so none can arrive once the file
+// exists but before its name is known here.
 void InterruptCleanup::watchTemporary(const char* temporaryPath) {
-    temporaryNamed = 0;
-    if (!temporaryPath || std::strlen(temporaryPath) >= sizeof temporaryName) return;
-    std::strcpy(temporaryName, temporaryPath);
-    temporaryNamed = 1;
+    const sigset_t signals = cleanupSignals();
+    if (!temporaryPath) {
+        sigprocmask(SIG_BLOCK, &signals, nullptr);
+        temporaryNamed = 0;
+        return;
+    }
+    if (std::strlen(temporaryPath) < sizeof temporaryName) {
+        std::strcpy(temporaryName, temporaryPath);
+        temporaryNamed = 1;
+    }
+    sigprocmask(SIG_UNBLOCK, &signals, nullptr);
 }
 
 }  // namespace kestrav

@@ -89,6 +89,7 @@ bool writeInPlace(const std::string& path, const TextWriter& writeText, std::str
 bool replaceFile(const std::string& path, const std::string& shownName, mode_t mode, const TextWriter& writeText,
                  std::string& failure, TemporaryWatch watch) {
     std::string temporary = directoryOf(path) + "/.kestrav-XXXXXX";
+    if (watch) watch(nullptr);
     const int fd = mkostemp(&temporary[0], O_CLOEXEC);
     if (fd < 0) {
         failure = failureLine(quoted(shownName));

@@ -6,8 +6,10 @@ class SoNode;
 
 namespace kestrav {
 
-// Told the path of the temporary file as soon as it exists, and null once it
-// is renamed or removed, so that a program's signal handler can remove it.
+// Told null just before the temporary file is made, its path as soon as it
+// exists, and null again once it is renamed or removed, so that a program can
+// hold back its signals while no handler could know the name, and remove the
+// file when one arrives.
 using TemporaryWatch = void (*)(const char* temporaryPath);
 
 // Writes the scene as Open Inventor ASCII to outputPath, or to standard output
