@@ -18,27 +18,28 @@ TextureBuilder::TextureBuilder(const MeshRecord* mesh, const MaterialRecord* mat
     : currentMesh(mesh), currentMaterial(material), withBumpMaps(bumpMaps), lookup(textureLookup) {}
 
 void TextureBuilder::buildTextures(SoSeparator* objectSeparator, SoSeparator* materialSeparator) {
-    buildTextureCoordinates(objectSeparator);
-    buildTextureTransforms(materialSeparator);
-
-    // A missing image is reported by the look-up and left out.
+    // Looked up before any node is added, so that a bump image that is not
+    // found takes its transform with it; a missing image is reported by the
+    // look-up and left out.
     const MapRecord& textureMap = currentMaterial->textureMap;
-    if (textureMap.fileName[0] != 0) {
-        if (const char* name = lookup.sceneName(textureMap.fileName)) {
-            SoTexture2* texture = new SoTexture2;
-            referenceTextureImage(texture->filename, name);
-            texture->model.setValue(textureMap.blendMode ? SoTexture2::MODULATE : SoTexture2::DECAL);
-            materialSeparator->addChild(texture);
-        }
-    }
-
     const MapRecord& bumpMap = currentMaterial->bumpMap;
-    if (bumpMap.fileName[0] != 0 && withBumpMaps) {
-        if (const char* name = lookup.sceneName(bumpMap.fileName)) {
-            SoBumpMap* bump = new SoBumpMap;
-            referenceTextureImage(bump->filename, name);
-            materialSeparator->addChild(bump);
-        }
+    const char* textureName = textureMap.fileName[0] != 0 ? lookup.sceneName(textureMap.fileName) : nullptr;
+    const char* bumpName =
+        bumpMap.fileName[0] != 0 && withBumpMaps ? lookup.sceneName(bumpMap.fileName) : nullptr;
+
+    buildTextureCoordinates(objectSeparator);
+    buildTextureTransforms(materialSeparator, bumpName != nullptr);
+
+    if (textureName) {
+        SoTexture2* texture = new SoTexture2;
+        referenceTextureImage(texture->filename, textureName);
+        texture->model.setValue(textureMap.blendMode ? SoTexture2::MODULATE : SoTexture2::DECAL);
+        materialSeparator->addChild(texture);
+    }
+    if (bumpName) {
+        SoBumpMap* bump = new SoBumpMap;
+        referenceTextureImage(bump->filename, bumpName);
+        materialSeparator->addChild(bump);
     }
 }
 
@@ -59,7 +60,7 @@ void TextureBuilder::buildTextureCoordinates(SoSeparator* objectSeparator) {
     objectSeparator->addChild(binding);
 }
 
-void TextureBuilder::buildTextureTransforms(SoSeparator* materialSeparator) {
+void TextureBuilder::buildTextureTransforms(SoSeparator* materialSeparator, bool bumpImageFound) {
     const MapRecord& textureMap = currentMaterial->textureMap;
     if (textureMap.fileName[0] != 0) {
         SoTexture2Transform* transform = new SoTexture2Transform;
@@ -67,10 +68,10 @@ void TextureBuilder::buildTextureTransforms(SoSeparator* materialSeparator) {
         transform->scaleFactor.setValue(textureMap.uScale, textureMap.vScale);
         materialSeparator->addChild(transform);
     }
-    // The bump-map nodes are Coin's own; without -b none is written, so other
-    // Inventor readers can load the scene.
-    const MapRecord& bumpMap = currentMaterial->bumpMap;
-    if (bumpMap.fileName[0] != 0 && withBumpMaps) {
+    // The bump-map nodes are Coin's own; without -b or a bump image none is
+    // written, so other Inventor readers can load the scene.
+    if (bumpImageFound) {
+        const MapRecord& bumpMap = currentMaterial->bumpMap;
         SoBumpMapTransform* transform = new SoBumpMapTransform;
         transform->translation.setValue(bumpMap.uOffset, bumpMap.vOffset);
         transform->scaleFactor.setValue(bumpMap.uScale, bumpMap.vScale);

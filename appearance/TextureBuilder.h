@@ -21,7 +21,7 @@ public:
 
 private:
     void buildTextureCoordinates(SoSeparator* objectSeparator);
-    void buildTextureTransforms(SoSeparator* materialSeparator);
+    void buildTextureTransforms(SoSeparator* materialSeparator, bool bumpImageFound);
 
     const MeshRecord* currentMesh;
     const MaterialRecord* currentMaterial;

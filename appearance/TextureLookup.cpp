@@ -82,7 +82,8 @@ const char* TextureLookup::sceneName(const char* storedName) {
     auto known = images.find(storedName);
     if (known == images.end()) known = images.emplace(storedName, find(storedName)).first;
     if (!known->second.found) {
-        messages.push_back(kMissingStart + known->first + kMissingEnd);
+        if (!known->second.reported) messages.push_back(kMissingStart + known->first + kMissingEnd);
+        known->second.reported = true;
         return nullptr;
     }
     return known->second.sceneName.c_str();

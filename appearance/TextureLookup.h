@@ -33,8 +33,8 @@ public:
     TextureLookup& operator=(const TextureLookup&) = delete;
 
     // The name the scene gives the image stored as storedName, or null when no
-    // file is found. A missing image is reported every time it is asked for,
-    // one found under another name or folder the first time.
+    // file is found. A missing image, or one found under another name or
+    // folder, is reported the first time it is asked for.
     const char* sceneName(const char* storedName);
 
     const std::string& sceneFolder() const { return sceneFolderPath; }
@@ -55,6 +55,7 @@ private:
     };
     struct Image {
         bool found = false;
+        bool reported = false;  // a missing image's line was given
         std::string sceneName;
     };
 

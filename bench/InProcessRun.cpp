@@ -64,7 +64,10 @@ void keepLargest(Figures& figures, const char* name, double value) {
 
 bool convertInProcess(const std::vector<std::string>& inputs, const std::string& outputDirectory, SceneText text,
                       Figures& figures) {
-    const auto write = text == SceneText::Coin ? writeSceneWithCoinOutput : writeScene;
+    const auto write = [text](SoNode* root, const std::string& path, std::string& failure, SceneFormat format) {
+        return text == SceneText::Coin ? writeSceneWithCoinOutput(root, path, failure, format)
+                                       : writeScene(root, path, failure, format);
+    };
     const SceneFormat format = text == SceneText::KestravBinary ? SceneFormat::Binary : SceneFormat::Ascii;
     double start = now();
     SoDB::init();

@@ -1,8 +1,8 @@
 #include "cli/CommandLine.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
-#include <string>
 
 namespace kestrav {
 
@@ -13,13 +13,15 @@ const char* const kUsageLines[] = {
     "Usage: kestrav [options] infile [outfile]\n",
     "   -e      : Use Examine viewer to show the model and create outfile\n",
     "   -f      : Compute normals using flat shading\n",
-    "   -h      : Print this message (help)\n",
+    "   -h      : Print this message (help), as --help does\n",
     "   -s      : Force two sided materials\n",
     "   -b      : Turn on bump map support\n",
     "   -t      : Do not apply textures\n",
     "   -B      : Write the scene in Open Inventor binary form\n",
     "   -v      : Do not create outfile, only use Examine viewer to show the model\n",
-    "If no input or output file name is specified, stdin and stdout will be used.\n",
+    "   --version : Print the version of kestrav\n",
+    "   --      : End the options: what follows are file names, even if they start with -\n",
+    "An input file is always needed; if no output file name is specified, stdout will be used.\n",
 };
 
 // Applies one option letter; false for a letter that ends the parse.
@@ -35,48 +37,88 @@ bool applyLetter(char letter, ConverterOptions& options) {
         default: return false;
     }
 }
-}  // namespace
 
-CommandLineVerdict decideCommandLine(int argc, const char* const* argv, ConverterOptions& options) {
-    if (argc <= 1) return CommandLineVerdict::Malformed;
-
-    int index = 1;
-    for (; index < argc && argv[index][0] == '-'; ++index) {
-        for (const char* letter = argv[index] + 1; *letter; ++letter) {
-            if (*letter == 'h') return CommandLineVerdict::Help;
-            if (!applyLetter(*letter, options)) return CommandLineVerdict::Malformed;
-        }
-    }
-
-    // Options come only before the file names; anything after them that looks
-    // like an option makes the line invalid.
-    const int rest = argc - index;
-    if (rest == 1) {
-        options.inputPath = argv[index];
-        options.outputPath.clear();
-        return CommandLineVerdict::Ok;
-    }
-    if (rest == 2 && argv[index + 1][0] != '-') {
-        options.inputPath = argv[index];
-        options.outputPath = argv[index + 1];
-        return CommandLineVerdict::Ok;
-    }
+CommandLineVerdict malformed(CommandLineFault* fault, CommandLineFault::Kind kind, const std::string& argument = "") {
+    if (fault) *fault = CommandLineFault{kind, argument};
     return CommandLineVerdict::Malformed;
 }
 
-// In one write, so the text is never interleaved with another program's.
-void printUsage() {
-    std::string text;
-    for (const char* line : kUsageLines) text += line;
-    std::cout << text;
+// One argument of options: a long option, or a group of letters after one dash.
+CommandLineVerdict applyOptionArgument(const char* argument, ConverterOptions& options, CommandLineFault* fault) {
+    if (argument[1] == '-') {
+        if (std::strcmp(argument, "--help") == 0) return CommandLineVerdict::Help;
+        if (std::strcmp(argument, "--version") == 0) return CommandLineVerdict::Version;
+        return malformed(fault, CommandLineFault::UnknownOption, argument);
+    }
+    for (const char* letter = argument + 1; *letter; ++letter) {
+        if (*letter == 'h') return CommandLineVerdict::Help;
+        if (!applyLetter(*letter, options))
+            return malformed(fault, CommandLineFault::UnknownOption, std::string("-") + *letter);
+    }
+    return CommandLineVerdict::Ok;
+}
+}  // namespace
+
+CommandLineVerdict decideCommandLine(int argc, const char* const* argv, ConverterOptions& options,
+                                     CommandLineFault* fault) {
+    int index = 1;
+    bool optionsEnded = false;
+    for (; index < argc && argv[index][0] == '-'; ++index) {
+        if (std::strcmp(argv[index], "--") == 0) {
+            optionsEnded = true;
+            ++index;
+            break;
+        }
+        const CommandLineVerdict verdict = applyOptionArgument(argv[index], options, fault);
+        if (verdict != CommandLineVerdict::Ok) return verdict;
+    }
+
+    // Options come only before the file names, unless -- said that what
+    // follows are all file names.
+    for (int name = index + 1; !optionsEnded && name < argc; ++name)
+        if (argv[name][0] == '-') return malformed(fault, CommandLineFault::OptionAfterFileName, argv[name]);
+    const int rest = argc - index;
+    if (rest == 0) return malformed(fault, CommandLineFault::NoInputFile);
+    if (rest > 2) return malformed(fault, CommandLineFault::TooManyFileNames, argv[index + 2]);
+    options.inputPath = argv[index];
+    if (rest == 2)
+        options.outputPath = argv[index + 1];
+    else
+        options.outputPath.clear();
+    return CommandLineVerdict::Ok;
 }
 
+std::string faultLine(const CommandLineFault& fault) {
+    switch (fault.kind) {
+    case CommandLineFault::UnknownOption: return "kestrav: unknown option " + fault.argument;
+    case CommandLineFault::OptionAfterFileName:
+        return "kestrav: option " + fault.argument + " after a file name; options come first";
+    case CommandLineFault::NoInputFile: return "kestrav: no input file";
+    case CommandLineFault::TooManyFileNames:
+        return "kestrav: too many file names, from " + fault.argument + " on; give an input and at most one output";
+    default: return "";
+    }
+}
+
+std::string usageText() {
+    std::string text;
+    for (const char* line : kUsageLines) text += line;
+    return text;
+}
+
+// Each text in one write, so it is never interleaved with another program's.
 void parseCommandLine(int argc, char** argv, ConverterOptions& options) {
-    const CommandLineVerdict verdict = decideCommandLine(argc, argv, options);
-    if (verdict == CommandLineVerdict::Ok) return;
-    printUsage();
+    CommandLineFault fault;
+    switch (decideCommandLine(argc, argv, options, &fault)) {
+    case CommandLineVerdict::Ok: return;
+    case CommandLineVerdict::Help: std::cout << usageText(); break;
+    case CommandLineVerdict::Version: std::cout << "kestrav " KESTRAV_VERSION "\n"; break;
+    case CommandLineVerdict::Malformed:
+        std::cerr << (faultLine(fault) + '\n' + usageText());
+        std::exit(kMalformedStatus);
+    }
     std::cout.flush();
-    std::exit(verdict == CommandLineVerdict::Help ? 0 : kMalformedStatus);
+    std::exit(0);
 }
 
 }  // namespace kestrav

@@ -1,19 +1,34 @@
 #pragma once
 
+#include <string>
+
 #include "cli/ConverterOptions.h"
 
 namespace kestrav {
 
-// What a command line asks for: a run, the help text, or nothing sensible.
-enum class CommandLineVerdict { Ok, Help, Malformed };
+// What a command line asks for: a run, the help text, the version, or nothing
+// sensible.
+enum class CommandLineVerdict { Ok, Help, Version, Malformed };
 
-// Fills options from argv[1..] and says whether the line is usable. Prints
-// nothing; flags set before a stopping letter may be left in options.
-CommandLineVerdict decideCommandLine(int argc, const char* const* argv, ConverterOptions& options);
+// Why a line is malformed, with the argument at fault where there is one.
+struct CommandLineFault {
+    enum Kind { NoFault, UnknownOption, OptionAfterFileName, NoInputFile, TooManyFileNames } kind = NoFault;
+    std::string argument;
+};
 
-void printUsage();
-// Fills options from argv[1..]. Prints the usage text and ends the process for
-// -h (status 0) and for a malformed command line (status 2).
+// Fills options from argv[1..] and says whether the line is usable; for a
+// malformed line, fault (when given) says why. Prints nothing; flags set
+// before a stopping letter may be left in options.
+CommandLineVerdict decideCommandLine(int argc, const char* const* argv, ConverterOptions& options,
+                                     CommandLineFault* fault = nullptr);
+
+// The one line that tells the user what is wrong with the command line.
+std::string faultLine(const CommandLineFault& fault);
+std::string usageText();
+// Fills options from argv[1..]. Ends the process after printing the usage text
+// on standard output for -h and --help (status 0), the version for --version
+// (status 0), and what is wrong and the usage text on standard error for a
+// malformed command line (status 2).
 void parseCommandLine(int argc, char** argv, ConverterOptions& options);
 
 }  // namespace kestrav

@@ -5,6 +5,7 @@
 #include <X11/Xlib.h>
 
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@
 #include "appearance/TextureLookup.h"
 #include "cli/CommandLine.h"
 #include "cli/ConverterOptions.h"
+#include "cli/InterruptCleanup.h"
+#include "convert/SceneConverter.h"
+#include "convert/SceneWriter.h"
 #include "kestrav/kestrav.h"
 
 using namespace kestrav;
@@ -69,7 +73,13 @@ SoSeparator* convertAndWrite(const ConverterOptions& options, int& status) {
     status = conversion.root ? 0 : 1;
     if (!conversion.root || options.viewOnly) return conversion.root;
     std::string failure;
-    if (!write(conversion.root, options.outputPath, &failure, options.binary)) {
+    bool written = false;
+    {
+        InterruptCleanup cleanup;
+        written = writeScene(conversion.root, options.outputPath, failure,
+                             options.binary ? SceneFormat::Binary : SceneFormat::Ascii, InterruptCleanup::watchTemporary);
+    }
+    if (!written) {
         std::cerr << (failure + '\n');
         status = 1;
         conversion.root->unref();
@@ -87,7 +97,7 @@ int convertOnly(const ConverterOptions& options) {
     if (!root) return status;
     root->unref();
     // The viewer was asked for, but no display can show it; -e still wrote the scene.
-    if (options.examineViewer || options.viewOnly) {
+    if (options.examineViewer) {
         std::cerr << kNoDisplayMessage;
         return 1;
     }
@@ -113,14 +123,35 @@ int convertAndView(const ConverterOptions& options) {
     return 0;
 }
 
+int run(const ConverterOptions& options) {
+    if (!options.viewOnly && !options.outputPath.empty() && isSameFile(options.inputPath, options.outputPath)) {
+        std::cerr << ("kestrav: the output \"" + options.outputPath + "\" is the input file \"" + options.inputPath +
+                      "\"; nothing was written\n");
+        return 1;
+    }
+    // SoQt aborts when it cannot reach an X server, so it starts only for the
+    // viewer and only once a display is known to answer.
+    const bool display = (options.examineViewer || options.viewOnly) && displayReachable();
+    if (display) return convertAndView(options);
+    // Only -e has something to do without a display: write the scene.
+    if (options.viewOnly) {
+        std::cerr << kNoDisplayMessage;
+        return 1;
+    }
+    return convertOnly(options);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     ConverterOptions options;
     options.programPath = argv[0];
     parseCommandLine(argc, argv, options);
-    // SoQt aborts when it cannot reach an X server, so it starts only for the
-    // viewer and only once a display is known to answer.
-    if ((options.examineViewer || options.viewOnly) && displayReachable()) return convertAndView(options);
-    return convertOnly(options);
+    try {
+        return run(options);
+    } catch (const std::bad_alloc&) {
+        // The writer has removed its temporary; an existing output is as it was.
+        std::cerr << (outOfMemoryLine(options.inputPath) + '\n');
+        return 1;
+    }
 }

@@ -4,6 +4,8 @@
 #include <Inventor/SoDB.h>
 #include <Inventor/nodes/SoSeparator.h>
 
+#include <new>
+
 #include "convert/SceneConverter.h"
 #include "convert/SceneWriter.h"
 #include "kestrav/kestrav.h"
@@ -14,12 +16,19 @@ Conversion convert(const std::string& path, const Options& options, const std::s
     if (!SoDB::isInitialized()) SoDB::init();
     SceneConverter converter(options, scenePath);
     Conversion conversion;
-    conversion.status = converter.read(path);
-    if (conversion.status != Outcome::Unreadable) {
-        converter.build();
-        conversion.root = converter.takeRoot();
+    try {
+        conversion.status = converter.read(path);
+        const bool readable = conversion.status != Outcome::Unreadable && conversion.status != Outcome::OutOfMemory;
+        if (readable) converter.build();
+        conversion.messages = converter.messages();
+        // Taken last, so a throw above leaves the root to the converter.
+        if (readable) conversion.root = converter.takeRoot();
+    } catch (const std::bad_alloc&) {
+        // The converter releases the part of the scene built so far.
+        conversion.status = Outcome::OutOfMemory;
+        conversion.messages.clear();
+        conversion.messages.push_back(outOfMemoryLine(path));
     }
-    conversion.messages = converter.messages();
     return conversion;
 }
 

@@ -3,12 +3,15 @@
 #include <Inventor/nodes/SoSeparator.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "appearance/MaterialBuilder.h"
 #include "appearance/TextureBuilder.h"
 #include "appearance/TextureLookup.h"
 #include "convert/LineWidthQuery.h"
 #include "geometry/MeshBuilder.h"
+#include "reader/ModelFileProbe.h"
 #include "transform/KeyframeTrack.h"
 #include "transform/TransformBuilder.h"
 
@@ -19,6 +22,17 @@ const char* const kCannotReadMessage = "Cannon create database from this 3ds fil
 const char* const kDamagedPrefix = "Warning: \"";
 const char* const kCutShortSuffix = "\" is damaged; only the part before the damage was converted.";
 const char* const kChunksSkippedSuffix = "\" is damaged; damaged chunks were skipped and the rest was converted.";
+
+std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// The line after kCannotReadMessage: which file, and why it gives no model.
+std::string whyUnreadable(const std::string& path, const ModelFileProbe& probe) {
+    switch (probe.kind) {
+    case ModelFileKind::Empty: return quoted(path) + " is empty, not a 3DS model";
+    case ModelFileKind::NotAModel: return quoted(path) + " is not a 3DS model";
+    default: return "Cannot read " + quoted(path) + ": " + std::strerror(probe.error);
+    }
+}
 
 Outcome statusOf(WalkEnd end) {
     switch (end) {
@@ -36,10 +50,24 @@ SceneConverter::~SceneConverter() {
     if (root) root->unref();
 }
 
+std::string outOfMemoryLine(const std::string& modelPath) {
+    return "kestrav: not enough memory to convert " + quoted(modelPath);
+}
+
 Outcome SceneConverter::read(const std::string& modelPath) {
-    if (!database.readDatabase(modelPath.c_str())) {
+    auto unreadable = [&](const ModelFileProbe& probe) {
         lines.push_back(kCannotReadMessage);
+        lines.push_back(whyUnreadable(modelPath, probe));
         return readStatus = Outcome::Unreadable;
+    };
+    const ModelFileProbe probe = probeModelFile(modelPath);
+    if (probe.kind != ModelFileKind::Model) return unreadable(probe);
+    errno = 0;
+    if (!database.readDatabase(modelPath.c_str())) {
+        if (errno != 0 && errno != ENOMEM) return unreadable(ModelFileProbe{ModelFileKind::CannotRead, errno});
+        // The file opened a moment ago, so the walk ran out of memory.
+        lines.push_back(outOfMemoryLine(modelPath));
+        return readStatus = Outcome::OutOfMemory;
     }
     readStatus = statusOf(database.lastWalkEnd());
     if (readStatus == Outcome::DamagedChunksSkipped)

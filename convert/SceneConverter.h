@@ -19,6 +19,9 @@ class TextureLookup;
 // material group at a time, and collects the lines meant for the user. It
 // knows every builder and hands each what it needs; nothing is shared with
 // another conversion.
+// The line that says memory ran out while converting the model at modelPath.
+std::string outOfMemoryLine(const std::string& modelPath);
+
 class SceneConverter {
 public:
     // scenePath is where the scene is going to be written (empty: the current
@@ -28,8 +31,9 @@ public:
     SceneConverter(const SceneConverter&) = delete;
     SceneConverter& operator=(const SceneConverter&) = delete;
 
-    // Reads the model; Unreadable (with its message) when the file cannot be
-    // read, else how the walk ended.
+    // Reads the model; Unreadable (with its two lines) when the file cannot be
+    // read or is no 3DS model, OutOfMemory when memory ran out, else how the
+    // walk ended.
     Outcome read(const std::string& modelPath);
     // Builds the scene of the model read and returns its root, which the
     // converter holds a reference to until takeRoot or its end.

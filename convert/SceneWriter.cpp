@@ -88,20 +88,36 @@ bool writeInPlace(const std::string& path, const TextWriter& writeText, std::str
 // Writes beside the target and renames over it only after everything reached
 // the disk, so a failed run never leaves a truncated file where the old one was.
 bool replaceFile(const std::string& path, const std::string& shownName, mode_t mode, const TextWriter& writeText,
-                 std::string& failure) {
+                 std::string& failure, TemporaryWatch watch) {
     std::string temporary = directoryOf(path) + "/.kestrav-XXXXXX";
+    if (watch) watch(nullptr);
     const int fd = mkostemp(&temporary[0], O_CLOEXEC);
     if (fd < 0) {
         failure = failureLine(quoted(shownName));
         return false;
     }
-    const bool complete = writeText(fd) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    if (watch) watch(temporary.c_str());
+    auto discard = [&] {
+        unlink(temporary.c_str());
+        if (watch) watch(nullptr);
+    };
+    bool complete = false;
+    try {
+        complete = writeText(fd) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    } catch (...) {
+        close(fd);
+        discard();
+        throw;
+    }
     const int savedErrno = errno;
     const bool closed = close(fd) == 0;
-    if (complete && closed && rename(temporary.c_str(), path.c_str()) == 0) return true;
+    if (complete && closed && rename(temporary.c_str(), path.c_str()) == 0) {
+        if (watch) watch(nullptr);
+        return true;
+    }
     if (!complete) errno = savedErrno;
     failure = failureLine(quoted(shownName));
-    unlink(temporary.c_str());
+    discard();
     return false;
 }
 
@@ -111,7 +127,8 @@ mode_t newFileMode() {
     return 0666 & ~mask;
 }
 
-bool writeTo(const std::string& outputPath, const TextWriter& writeText, std::string& failure) {
+bool writeTo(const std::string& outputPath, const TextWriter& writeText, std::string& failure,
+             TemporaryWatch watch = nullptr) {
     if (outputPath.empty()) {
         if (writeText(STDOUT_FILENO)) return true;
         failure = failureLine("standard output");
@@ -120,7 +137,7 @@ bool writeTo(const std::string& outputPath, const TextWriter& writeText, std::st
 
     struct stat status;
     if (stat(outputPath.c_str(), &status) != 0)
-        return replaceFile(outputPath, outputPath, newFileMode(), writeText, failure);
+        return replaceFile(outputPath, outputPath, newFileMode(), writeText, failure, watch);
     if (!S_ISREG(status.st_mode) || namesOpenDescriptor(outputPath))
         return writeInPlace(outputPath, writeText, failure);
 
@@ -130,14 +147,15 @@ bool writeTo(const std::string& outputPath, const TextWriter& writeText, std::st
         failure = failureLine(quoted(outputPath));
         return false;
     }
-    return replaceFile(resolved, outputPath, status.st_mode & 07777, writeText, failure);
+    return replaceFile(resolved, outputPath, status.st_mode & 07777, writeText, failure, watch);
 }
 
 }  // namespace
 
 // The text goes to its target while Coin's write action runs, so every failure
 // of the real write is seen with its errno, and no copy of it is kept.
-bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure, SceneFormat format) {
+bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure, SceneFormat format,
+                TemporaryWatch watch) {
     return writeTo(
         outputPath,
         [root, format](int fd) {
@@ -152,7 +170,13 @@ bool writeScene(SoNode* root, const std::string& outputPath, std::string& failur
             action.apply(root);
             return output.finish();
         },
-        failure);
+        failure, watch);
+}
+
+bool isSameFile(const std::string& first, const std::string& second) {
+    struct stat a, b;
+    if (stat(first.c_str(), &a) != 0 || stat(second.c_str(), &b) != 0) return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 bool writeSceneWithCoinOutput(SoNode* root, const std::string& outputPath, std::string& failure,

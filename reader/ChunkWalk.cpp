@@ -768,6 +768,8 @@ Outcome ChunkWalk::readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount
 
 }  // namespace
 
+bool isKnownChunkId(uint16_t id) { return ruleOf(id).kind != Kind::Skipped; }
+
 bool walkChunks(FILE* file, int64_t fileSize, ModelLists& lists, WalkEnd& end) {
     ChunkWalk walk(file, fileSize, lists);
     // Damage to the framing says more than damage inside chunks before it.

@@ -14,4 +14,8 @@ namespace kestrav {
 // memory ran out; otherwise end says how far the walk got.
 bool walkChunks(FILE* file, int64_t fileSize, ModelLists& lists, WalkEnd& end);
 
+// True for the chunk ids the walk reads or descends into: a file whose first
+// header holds none of them is not taken for a model.
+bool isKnownChunkId(uint16_t id);
+
 }  // namespace kestrav

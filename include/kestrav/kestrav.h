@@ -32,8 +32,9 @@ enum class Outcome {
     Converted,
     DamagedChunksSkipped,  // converted whole but for chunks damaged inside
     DamageEndedWalk,       // converted up to damage that left the rest unreadable
-    Unreadable,            // the file could not be read: no scene
+    Unreadable,            // the file could not be read, or is no 3DS model: no scene
     NotWritten,            // converted, but the scene could not be written
+    OutOfMemory,           // memory ran out while reading or building: no scene
 };
 
 struct Conversion {
@@ -42,7 +43,8 @@ struct Conversion {
     SoSeparator* root = nullptr;
     Outcome status = Outcome::Unreadable;
     // Lines for the user, without their newlines, in the order they arose:
-    // damage warnings, texture look-ups, a failed write.
+    // why the file could not be read, damage warnings, texture look-ups, a
+    // failed write.
     std::vector<std::string> messages;
 };
 

@@ -70,6 +70,10 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
         const rlimit limit{rlim_t(launch.fileSizeLimit), rlim_t(launch.fileSizeLimit)};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (launch.addressSpaceLimit >= 0) {
+        const rlimit limit{rlim_t(launch.addressSpaceLimit), rlim_t(launch.addressSpaceLimit)};
+        setrlimit(RLIMIT_AS, &limit);
+    }
     if (launch.dropRoot && geteuid() == 0) {
         const gid_t nogroup = 65534;
         if (setgroups(0, nullptr) != 0 || setgid(nogroup) != 0 || setuid(65534) != 0) _exit(126);

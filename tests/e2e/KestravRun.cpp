@@ -9,13 +9,15 @@ const char* const kUsageText =
     "Usage: kestrav [options] infile [outfile]\n"
     "   -e      : Use Examine viewer to show the model and create outfile\n"
     "   -f      : Compute normals using flat shading\n"
-    "   -h      : Print this message (help)\n"
+    "   -h      : Print this message (help), as --help does\n"
     "   -s      : Force two sided materials\n"
     "   -b      : Turn on bump map support\n"
     "   -t      : Do not apply textures\n"
     "   -B      : Write the scene in Open Inventor binary form\n"
     "   -v      : Do not create outfile, only use Examine viewer to show the model\n"
-    "If no input or output file name is specified, stdin and stdout will be used.\n";
+    "   --version : Print the version of kestrav\n"
+    "   --      : End the options: what follows are file names, even if they start with -\n"
+    "An input file is always needed; if no output file name is specified, stdout will be used.\n";
 const char* const kCannotReadText = "Cannon create database from this 3ds file.\n";
 const char* const kNoDisplayText = "The examine viewer needs a display, and none could be opened (is DISPLAY set?).\n";
 const char* const kEmptySceneText = "#Inventor V2.1 ascii\n\n\nSeparator {\n\n}\n";
@@ -56,7 +58,8 @@ LaunchOptions onDisplay(LaunchOptions launch, const std::string& display) {
 
 std::string emptyModel() {
     const std::string path = scratchDirectory() + "/empty.3ds";
-    if (!fileExists(path)) writeFile(path, "");
+    // Only the main chunk's header, with nothing inside.
+    if (!fileExists(path)) writeFile(path, std::string("\x4d\x4d\x06\x00\x00\x00", 6));
     return path;
 }
 

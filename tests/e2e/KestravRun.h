@@ -19,7 +19,7 @@ LaunchOptions kestravCommand(const std::vector<std::string>& arguments);
 LaunchOptions kestravUnprivileged(const std::vector<std::string>& arguments);
 LaunchOptions onDisplay(LaunchOptions launch, const std::string& display);
 
-// A zero-byte 3DS file: a model without meshes.
+// A 3DS file with only an empty main chunk: a model without meshes.
 std::string emptyModel();
 // The bundled example and a real model from the corpus.
 std::string exampleModel();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -8,32 +9,54 @@
 
 namespace {
 
-TEST(CommandLineE2e, UsageTextAndExitStatus) {
+TEST(CommandLineE2e, HelpAndVersionOnStandardOutput) {
+    const std::string model = emptyModel();
+    const std::vector<std::vector<std::string>> helpLines = {
+        {"-h"}, {"--help"}, {"-h", "/nonexistent/model.3ds"}, {"-fh", model, "out.iv"}, {"--help", "-x"}};
+    for (const auto& arguments : helpLines) {
+        const ProcessResult r = runProcess(kestravCommand(arguments));
+        EXPECT_EQ(r.exitStatus, 0) << arguments[0];
+        EXPECT_EQ(r.out, kUsageText) << arguments[0];
+        EXPECT_EQ(r.err, "") << arguments[0];
+    }
+    const ProcessResult version = runProcess(kestravCommand({"--version"}));
+    EXPECT_EQ(version.exitStatus, 0);
+    EXPECT_EQ(version.out, "kestrav " KESTRAV_VERSION "\n");
+    EXPECT_EQ(version.err, "");
+}
+
+TEST(CommandLineE2e, MalformedLineSaysWhatIsWrongOnStandardError) {
     const std::string model = emptyModel();
     struct Case {
         std::vector<std::string> arguments;
-        int status;
+        std::string fault;
     };
     const std::vector<Case> cases = {
-        {{}, 2},
-        {{"-h"}, 0},
-        {{"-h", "/nonexistent/model.3ds"}, 0},  // nothing is read
-        {{"-fh", model, "out.iv"}, 0},
-        {{"-e"}, 2},
-        {{"-x", model}, 2},
-        {{"-eq", model}, 2},
-        {{model, "-v"}, 2},
-        {{model, "a.iv", "b.iv"}, 2},
+        {{}, "kestrav: no input file"},
+        {{"-e"}, "kestrav: no input file"},
+        {{"-x", model}, "kestrav: unknown option -x"},
+        {{"-eq", model}, "kestrav: unknown option -q"},
+        {{"--verbose", model}, "kestrav: unknown option --verbose"},
+        {{model, "-f"}, "kestrav: option -f after a file name; options come first"},
+        {{model, "a.iv", "b.iv"}, "kestrav: too many file names, from b.iv on; give an input and at most one output"},
     };
     for (const Case& c : cases) {
-        std::string shown;
-        for (const std::string& a : c.arguments) shown += " [" + a + "]";
         const ProcessResult r = runProcess(kestravCommand(c.arguments));
-        ASSERT_FALSE(r.timedOut) << shown;
-        EXPECT_EQ(r.exitStatus, c.status) << shown;
-        EXPECT_EQ(r.out, kUsageText) << shown;
-        EXPECT_EQ(r.err, "") << shown;
+        ASSERT_FALSE(r.timedOut) << c.fault;
+        EXPECT_EQ(r.exitStatus, 2) << c.fault;
+        EXPECT_EQ(r.err, c.fault + "\n" + kUsageText);
+        EXPECT_EQ(r.out, "") << c.fault;
     }
+}
+
+TEST(CommandLineE2e, DoubleDashEndsTheOptions) {
+    const std::string dir = freshDirectory("double-dash");
+    writeFile(dir + "/-odd.3ds", readFile(emptyModel()));
+    LaunchOptions launch = kestravCommand({"--", "-odd.3ds", "-odd.iv"});
+    launch.workingDirectory = dir;
+    const ProcessResult r = runProcess(launch);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(readFile(dir + "/-odd.iv"), kEmptySceneText);
 }
 
 TEST(ConversionE2e, ModelWithoutMeshesGivesTheEmptyRoot) {
@@ -45,24 +68,54 @@ TEST(ConversionE2e, ModelWithoutMeshesGivesTheEmptyRoot) {
 
 TEST(ConversionE2e, UnreadableInputIsReportedAndWritesNothing) {
     const std::string unreadable = freshDirectory("unreadable") + "/secret.3ds";
-    writeFile(unreadable, "");
+    writeFile(unreadable, readFile(emptyModel()));
     chmod(unreadable.c_str(), 0);
+    const std::string folder = freshDirectory("folder.3ds");
+    const std::string empty = freshDirectory("unreadable") + "/empty.3ds";
+    writeFile(empty, "");
+    const std::string png = corpusModel("test.png");
     const std::string out = freshDirectory("unreadable-out") + "/out.iv";
+    const std::string missing = "/nonexistent/model.3ds";
 
-    const std::vector<LaunchOptions> runs = {
-        kestravCommand({"/nonexistent/model.3ds"}),
-        kestravCommand({"/nonexistent/model.3ds", out}),
-        kestravCommand({""}),
-        kestravCommand({"-e", "/nonexistent/model.3ds", out}),
-        kestravUnprivileged({unreadable, out}),
+    struct Case {
+        LaunchOptions launch;
+        std::string reason;
     };
-    for (const LaunchOptions& launch : runs) {
-        const ProcessResult r = runProcess(launch);
-        EXPECT_EQ(r.exitStatus, 1) << launch.argv[1];
-        EXPECT_EQ(r.err, kCannotReadText) << launch.argv[1];
-        EXPECT_EQ(r.out, "") << launch.argv[1];
-        EXPECT_FALSE(fileExists(out)) << launch.argv[1];
+    const std::vector<Case> cases = {
+        {kestravCommand({missing}), "Cannot read \"" + missing + "\": No such file or directory"},
+        {kestravCommand({missing, out}), "Cannot read \"" + missing + "\": No such file or directory"},
+        {kestravCommand({""}), "Cannot read \"\": No such file or directory"},
+        {kestravCommand({"-e", missing, out}), "Cannot read \"" + missing + "\": No such file or directory"},
+        {kestravUnprivileged({unreadable, out}), "Cannot read \"" + unreadable + "\": Permission denied"},
+        {kestravCommand({folder, out}), "Cannot read \"" + folder + "\": Is a directory"},
+        {kestravCommand({empty, out}), "\"" + empty + "\" is empty, not a 3DS model"},
+        {kestravCommand({png, out}), "\"" + png + "\" is not a 3DS model"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r = runProcess(c.launch);
+        EXPECT_EQ(r.exitStatus, 1) << c.reason;
+        EXPECT_EQ(r.err, kCannotReadText + c.reason + "\n");
+        EXPECT_EQ(r.out, "") << c.reason;
+        EXPECT_FALSE(fileExists(out)) << c.reason;
     }
+}
+
+TEST(ConversionE2e, OutputThatIsTheInputIsRefused) {
+    const std::string dir = freshDirectory("same-file");
+    const std::string model = dir + "/model.3ds";
+    const std::string bytes = readFile(corpusModel("test1.3ds"));
+    writeFile(model, bytes);
+    const std::string link = dir + "/link.3ds";
+    symlink("model.3ds", link.c_str());
+    for (const std::string& out : {model, link, dir + "/../same-file/model.3ds"}) {
+        const ProcessResult r = runProcess(kestravCommand({model, out}));
+        EXPECT_EQ(r.exitStatus, 1) << out;
+        EXPECT_EQ(r.err, "kestrav: the output \"" + out + "\" is the input file \"" + model + "\"; nothing was written\n");
+        EXPECT_EQ(readFile(model), bytes) << out;
+    }
+    struct stat status;
+    EXPECT_EQ(lstat(link.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
 }
 
 TEST(ConversionE2e, FileAndStandardOutputGetTheSameScene) {
@@ -104,6 +157,11 @@ TEST(ConversionE2e, ViewerWithoutDisplayWritesWhatExamineWritesThenFails) {
         EXPECT_EQ(toStdout.exitStatus, 1) << flags;
         EXPECT_EQ(toStdout.out, "") << flags;
     }
+
+    // Nothing is read when nothing can be shown.
+    const ProcessResult unread = runProcess(kestravCommand({"-v", "/nonexistent/model.3ds"}));
+    EXPECT_EQ(unread.exitStatus, 1);
+    EXPECT_EQ(unread.err, kNoDisplayText);
 
     const std::string out = dir + "/examine.iv";
     const ProcessResult toFile = runProcess(kestravCommand({"-e", model, out}));

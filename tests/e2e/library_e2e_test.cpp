@@ -84,7 +84,8 @@ TEST(LibraryE2e, FailuresComeBackAsStatusesAndTheProcessGoesOn) {
     const Conversion missing = convert(dir + "/no-such-model.3ds");
     EXPECT_EQ(missing.status, Outcome::Unreadable);
     EXPECT_EQ(missing.root, nullptr);
-    EXPECT_EQ(joined(missing.messages), kCannotReadText);
+    EXPECT_EQ(joined(missing.messages), std::string(kCannotReadText) + "Cannot read \"" + dir +
+                                            "/no-such-model.3ds\": No such file or directory\n");
 
     const std::string damaged = dir + "/damaged.3ds";
     const Bytes bytes = facesPastChunkModel(true);

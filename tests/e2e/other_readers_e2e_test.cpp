@@ -411,3 +411,28 @@ TEST_F(OtherReadersE2e, IvcatDoesNotKnowTheBumpMapNodes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without its bump image, a -b scene has no bump node at all, so it is the
+// scene without -b and ivcat reads it.
+TEST_F(OtherReadersE2e, BumpMapWithoutItsImageLeavesNoCoinNodes) {
+    if (ivcatPath().empty()) GTEST_SKIP() << "ivcat is not installed (Debian package inventor-clients)";
+    fs::copy_file(corpusModel("IMAGE1.jpg"), "WOOD.JPG");
+    const Bytes model = bumpMapped();
+    writeFile("bump.3ds", std::string(model.begin(), model.end()));
+    const ProcessResult bumped = runProcess(kestravCommand({"-b", "bump.3ds", "bump.iv"}));
+    ASSERT_EQ(bumped.exitStatus, 0);
+    EXPECT_EQ(bumped.err, "Cannot find texture file \"BUMP.JPG\".\n");
+    ASSERT_EQ(runProcess(kestravCommand({"bump.3ds", "plain.iv"})).exitStatus, 0);
+    EXPECT_EQ(readFile("bump.iv"), readFile("plain.iv"));
+
+    LaunchOptions launch;
+    launch.argv = {ivcatPath(), "bump.iv"};
+    launch.stdoutPath = "/dev/null";
+    const ProcessResult r = runProcess(launch);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(alarmingIvcatOutput(r.err), "");
+}
+
+}  // namespace

@@ -384,10 +384,11 @@ TEST_F(ViewerE2e, HelpAndBadLinesEndBeforeAnyWindow) {
     EXPECT_EQ(help.out, kUsageText);
     const ProcessResult bad = runProcess(withDisplay({"-e"}), kWindowTimeout);
     EXPECT_EQ(bad.exitStatus, 2);
-    EXPECT_EQ(bad.out, kUsageText);
+    EXPECT_EQ(bad.err, std::string("kestrav: no input file\n") + kUsageText);
     const ProcessResult unreadable = runProcess(withDisplay({"-e", "/nonexistent/model.3ds"}), kWindowTimeout);
     EXPECT_EQ(unreadable.exitStatus, 1);
-    EXPECT_EQ(unreadable.err, kCannotReadText);
+    EXPECT_EQ(unreadable.err,
+              kCannotReadText + std::string("Cannot read \"/nonexistent/model.3ds\": No such file or directory\n"));
 }
 
 TEST_F(ViewerE2e, UnwritableOutputEndsTheRunWithoutTheViewer) {

@@ -156,6 +156,7 @@ TEST_F(TextureBuilderTest, MissingTextureIsReportedAndSkipped) {
 }
 
 TEST_F(TextureBuilderTest, MapWithoutScaleOrOffsetGetsIdentityTransform) {
+    writeFile("BUMP.PNG");
     setCreatedMap(material.textureMap, "GONE.PNG");
     setCreatedMap(material.bumpMap, "BUMP.PNG");
     setBumpMapsOption();
@@ -176,7 +177,8 @@ TEST_F(TextureBuilderTest, BumpMapWithoutOptionGetsNoNodeAndNoMessage) {
 }
 
 TEST_F(TextureBuilderTest, BumpMapTransformTakesTheMapsOffsetAndScale) {
-    setCreatedMap(material.bumpMap, "GONE.PNG");
+    writeFile("BUMP.PNG");
+    setCreatedMap(material.bumpMap, "BUMP.PNG");
     material.bumpMap.uOffset = 0.5f;
     material.bumpMap.vScale = 4.0f;
     setBumpMapsOption();
@@ -211,8 +213,8 @@ TEST_F(TextureBuilderTest, MissingBumpMapWithOptionIsReported) {
     setCreatedMap(material.bumpMap, "NOBUMP.PNG");
     setBumpMapsOption();
     EXPECT_EQ(buildTextures(), "Cannot find texture file \"NOBUMP.PNG\".\n");
-    ASSERT_EQ(materialChildren(), 1);
-    EXPECT_TRUE(childAs<SoBumpMapTransform>(fixture.materials(), 0));
+    // Other Inventor readers stop at a BumpMapTransform, so it comes only with its image.
+    EXPECT_EQ(materialChildren(), 0);
 }
 
 TEST_F(TextureBuilderTest, ImagesFoundBesideTheModelAreNamedAsTheSceneReachesThem) {

@@ -47,6 +47,44 @@ TEST(CommandLine, MalformedLinesAreRejected) {
     }
 }
 
+TEST(CommandLine, EachMalformedLineNamesItsFault) {
+    struct Case {
+        std::vector<const char*> line;
+        CommandLineFault::Kind kind;
+        std::string argument;
+    };
+    const std::vector<Case> cases = {
+        {{}, CommandLineFault::NoInputFile, ""},
+        {{"-e", "--"}, CommandLineFault::NoInputFile, ""},
+        {{"-eq", "m"}, CommandLineFault::UnknownOption, "-q"},
+        {{"--helpme", "m"}, CommandLineFault::UnknownOption, "--helpme"},
+        {{"m", "o", "-v"}, CommandLineFault::OptionAfterFileName, "-v"},
+        {{"m", "-", "o"}, CommandLineFault::OptionAfterFileName, "-"},
+        {{"a", "b", "c", "d"}, CommandLineFault::TooManyFileNames, "c"},
+        {{"--", "a", "b", "-c"}, CommandLineFault::TooManyFileNames, "-c"},
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> argv{"kestrav"};
+        argv.insert(argv.end(), c.line.begin(), c.line.end());
+        ConverterOptions options;
+        CommandLineFault fault;
+        EXPECT_EQ(decideCommandLine(int(argv.size()), argv.data(), options, &fault), CommandLineVerdict::Malformed);
+        EXPECT_EQ(fault.kind, c.kind) << c.argument;
+        EXPECT_EQ(fault.argument, c.argument);
+    }
+}
+
+TEST(CommandLine, LongOptionsAndTheEndOfOptions) {
+    EXPECT_EQ(parse({"--version"}).verdict, CommandLineVerdict::Version);
+    EXPECT_EQ(parse({"-f", "--help", "m"}).verdict, CommandLineVerdict::Help);
+    // After -- nothing is an option, not even -h or --version.
+    const Parsed p = parse({"-f", "--", "-h", "--version"});
+    ASSERT_EQ(p.verdict, CommandLineVerdict::Ok);
+    EXPECT_EQ(p.options.inputPath, "-h");
+    EXPECT_EQ(p.options.outputPath, "--version");
+    EXPECT_EQ(flagCount(p.options), 1);
+}
+
 TEST(CommandLine, HelpWinsWhereverItStandsBeforeAnUnknownLetter) {
     EXPECT_EQ(parse({"-h"}).verdict, CommandLineVerdict::Help);
     EXPECT_EQ(parse({"-h", "model.3ds"}).verdict, CommandLineVerdict::Help);

@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "tests/e2e/KestravRun.h"
+#include "writer/HeightField.h"
+
+using namespace kestrav;
+
+namespace {
+
+// The mesh at both 16-bit limits: a scene of megabytes, long enough in the
+// writing to be interrupted.
+std::string largeModel() {
+    const std::string path = scratchDirectory() + "/large.3ds";
+    if (fileExists(path)) return path;
+    const Bytes bytes = limitMeshModel();
+    writeFile(path, std::string(bytes.begin(), bytes.end()));
+    return path;
+}
+
+bool temporaryIn(const std::string& directory) {
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        if (entry.path().filename().string().rfind(".kestrav-", 0) == 0) return true;
+    return false;
+}
+
+TEST(InterruptionE2e, SignalWhileWritingLeavesTheOldOutputAndNoTemporary) {
+    const std::string dir = freshDirectory("interrupted");
+    const std::string out = dir + "/scene.iv";
+    writeFile(out, "old scene\n");
+    LaunchOptions launch = kestravCommand({"-f", largeModel(), out});
+    ChildProcess process(launch);
+    // The temporary exists exactly while the scene is being written.
+    bool seen = false;
+    for (int tries = 0; tries < 200000 && !seen && !process.finished(); ++tries) {
+        seen = temporaryIn(dir);
+        if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ASSERT_TRUE(seen) << "the run ended before its write could be interrupted";
+    kill(process.pid(), SIGTERM);
+    const ProcessResult r = process.wait(60);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.signal, SIGTERM);
+    EXPECT_FALSE(temporaryIn(dir)) << r.err;
+    EXPECT_EQ(readFile(out), "old scene\n");
+}
+
+TEST(InterruptionE2e, RunningOutOfMemoryIsReportedAndKeepsTheOutput) {
+    if (std::getenv("ASAN_OPTIONS")) GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit";
+    const std::string dir = freshDirectory("out-of-memory");
+    const std::string out = dir + "/scene.iv";
+    writeFile(out, "old scene\n");
+    // What the program and its libraries need depends on the machine: the
+    // limit is the least, to a megabyte, at which a model without meshes
+    // converts, plus a little, far below what the large model needs.
+    const long megabyte = 1 << 20;
+    long enough = 1024 * megabyte, tooLittle = 16 * megabyte;
+    while (enough - tooLittle > megabyte) {
+        const long middle = (enough + tooLittle) / 2;
+        LaunchOptions probe = kestravCommand({emptyModel()});
+        probe.addressSpaceLimit = middle;
+        (runProcess(probe).exitStatus == 0 ? enough : tooLittle) = middle;
+    }
+    LaunchOptions launch = kestravCommand({largeModel(), out});
+    launch.addressSpaceLimit = enough + 2 * megabyte;
+    const ProcessResult r = runProcess(launch);
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_EQ(r.err, "kestrav: not enough memory to convert \"" + largeModel() + "\"\n");
+    EXPECT_EQ(readFile(out), "old scene\n");
+    EXPECT_FALSE(temporaryIn(dir));
+}
+
+}  // namespace
