@@ -17,6 +17,7 @@ const char* const kUsageLines[] = {
     "   -s      : Force two sided materials\n",
     "   -b      : Turn on bump map support\n",
     "   -t      : Do not apply textures\n",
+    "   -l      : Add the file's cameras and lights\n",
     "   -v      : Do not create outfile, only use Examine viewer to show the model\n",
     "If no input or output file name is specified, stdin and stdout will be used.\n",
 };
@@ -27,6 +28,7 @@ bool applyLetter(char letter, ConverterOptions& options) {
         case 'b': options.bumpMaps = true; return true;
         case 'e': options.examineViewer = true; return true;
         case 'f': options.flatShading = true; return true;
+        case 'l': options.lights = true; return true;
         case 's': options.twoSided = true; return true;
         case 't': options.noTextures = true; return true;
         case 'v': options.viewOnly = true; return true;

@@ -18,6 +18,7 @@ Conversion convert(const std::string& path, const Options& options, const std::s
     if (conversion.status != Outcome::Unreadable) {
         converter.build();
         conversion.root = converter.takeRoot();
+        conversion.hasBackground = converter.background(conversion.background);
     }
     conversion.messages = converter.messages();
     return conversion;

@@ -61,6 +61,16 @@ Kind kindOf(uint16_t id) {
     case MAT_TEXMAP:
     case MAT_BUMPMAP:
         return Kind::Descended;
+    case SOLID_BGND:
+    case USE_SOLID_BGND:
+    case AMBIENT_LIGHT:
+    case N_DIRECT_LIGHT:
+    case N_CAMERA:
+    case FOV_TRACK_TAG:
+    case ROLL_TRACK_TAG:
+    case COL_TRACK_TAG:
+    case HOT_TRACK_TAG:
+    case FALL_TRACK_TAG:
     case POINT_ARRAY:
     case POINT_FLAG_ARRAY:
     case MSH_MAT_GROUP:
@@ -172,6 +182,13 @@ private:
     Outcome readNodeHeader(ChunkCursor& in);
     Outcome readFloats(ChunkCursor& in, float* out, int count);
     Outcome readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount, TrackKey*& keys, float*& values);
+    Outcome readLightingTrack(ChunkCursor& in, int valueCount, Track& track);
+    Outcome readLight(ChunkCursor& in);
+    Outcome readCamera(ChunkCursor& in);
+    Outcome readSceneColour(ChunkCursor& in, float* colour, uint8_t& present);
+    template <class Handler>
+    void readSubChunks(ChunkCursor& in, Handler handler);
+    Outcome lightingDamage();
 
     FILE* file;
     int64_t fileSize;
@@ -181,6 +198,8 @@ private:
     // Bit k is set once a byte colour has set colour target k + 1 of the
     // current material; a float colour then leaves that colour alone.
     unsigned byteColours = 0;
+    // The keyframer chunk around the nodes being read (OBJECT_NODE_TAG, ...).
+    uint16_t nodeTag = 0;
 };
 
 MeshRecord* ChunkWalk::currentMesh() const {
@@ -231,6 +250,7 @@ Outcome ChunkWalk::run() {
         const Kind kind = kindOf(id);
 
         if (kind == Kind::Container) {
+            if (id >= AMBIENT_NODE_TAG && id <= SPOTLIGHT_NODE_TAG) nodeTag = id;
             if (end > furthestEnd) furthestEnd = end;
             position = header.offset();
             continue;
@@ -272,7 +292,7 @@ Outcome ChunkWalk::handle(uint16_t id, ChunkCursor& in) {
     // that only set a target or open a record need none.
     const bool meshChunk = id >= POINT_ARRAY && id <= MESH_MATRIX;
     const bool materialChunk = kindOf(id) == Kind::Leaf && (id <= INT_PERCENTAGE || (id > MAT_NAME && id <= MAT_MAP_ANG));
-    const bool nodeChunk = id > NODE_HDR && id <= SCL_TRACK_TAG;
+    const bool nodeChunk = id > NODE_HDR && id <= FALL_TRACK_TAG;
     if ((meshChunk && !mesh) || (materialChunk && !material) || (nodeChunk && !node)) return Outcome::SkipChunk;
 
     switch (id) {
@@ -363,7 +383,9 @@ Outcome ChunkWalk::handle(uint16_t id, ChunkCursor& in) {
     case NODE_ID: {
         uint16_t nodeId;
         if (!in.readU16(nodeId)) return failureOf(in);
-        return appendNode(true, nodeId) ? Outcome::GoOn : Outcome::OutOfMemory;
+        if (!appendNode(true, nodeId)) return Outcome::OutOfMemory;
+        currentNode()->tag = nodeTag;
+        return Outcome::GoOn;
     }
     case NODE_HDR: return readNodeHeader(in);
     // 0xB011 INSTANCE_NAME: instance name of the current node.
@@ -377,6 +399,19 @@ Outcome ChunkWalk::handle(uint16_t id, ChunkCursor& in) {
         return readTrack(in, 4, node->rotationKeyCount, node->rotationKeys, node->rotationValues);
     case SCL_TRACK_TAG:
         return readTrack(in, 3, node->scaleKeyCount, node->scaleKeys, node->scaleValues);
+    case FOV_TRACK_TAG: return readLightingTrack(in, 1, node->fieldOfView);
+    case ROLL_TRACK_TAG: return readLightingTrack(in, 1, node->roll);
+    case COL_TRACK_TAG: return readLightingTrack(in, 3, node->colour);
+    case HOT_TRACK_TAG: return readLightingTrack(in, 1, node->hotspot);
+    case FALL_TRACK_TAG: return readLightingTrack(in, 1, node->falloff);
+
+    case N_DIRECT_LIGHT: return readLight(in);
+    case N_CAMERA: return readCamera(in);
+    case AMBIENT_LIGHT:
+        return readSceneColour(in, currentLightingList()->ambient, currentLightingList()->hasAmbient);
+    case SOLID_BGND:
+        return readSceneColour(in, currentLightingList()->background, currentLightingList()->hasBackground);
+    case USE_SOLID_BGND: currentLightingList()->useBackground = 1; return Outcome::GoOn;
     default:
         return Outcome::SkipChunk;
     }
@@ -612,6 +647,7 @@ Outcome ChunkWalk::readNodeHeader(ChunkCursor& in) {
     }
     if (!keyframes->nodeOpen && !appendNode(false, 0)) return Outcome::OutOfMemory;
     KeyframeNode& node = keyframes->nodes[keyframes->count - 1];
+    node.tag = nodeTag;
     std::memcpy(node.name, name, sizeof name);
     node.flags1 = flags1;
     node.flags2 = flags2;
@@ -688,6 +724,122 @@ Outcome ChunkWalk::readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount
     replace(keys, newKeys);
     replace(values, newValues);
     keyCount = n;
+    return Outcome::GoOn;
+}
+
+// Damage to a camera's or light's chunks costs only them: it is noted apart
+// from the walk's end, so a conversion without them reads as before.
+Outcome ChunkWalk::lightingDamage() {
+    currentLightingList()->damaged = 1;
+    return Outcome::SkipChunk;
+}
+
+Outcome ChunkWalk::readLightingTrack(ChunkCursor& in, int valueCount, Track& track) {
+    const Outcome outcome = readTrack(in, valueCount, track.keyCount, track.keys, track.values);
+    return outcome == Outcome::Damaged ? lightingDamage() : outcome;
+}
+
+// The sub-chunks of a light, camera or scene colour, walked inside the chunk so
+// that damage to their framing ends only this chunk's list; the walk goes on
+// at the chunk's end. handler(id, cursor over the sub-chunk's payload).
+template <class Handler>
+void ChunkWalk::readSubChunks(ChunkCursor& in, Handler handler) {
+    const int64_t end = in.offset() + in.remaining();
+    int64_t position = in.offset();
+    while (end - position >= kChunkHeaderSize) {
+        if (std::fseek(file, long(position), SEEK_SET) != 0) return;
+        ChunkCursor header(file, position, end);
+        uint16_t id;
+        uint32_t length;
+        header.readU16(id);
+        header.readU32(length);
+        if (header.failure() != ChunkCursor::Failure::None || length < kChunkHeaderSize ||
+            length > end - position) {
+            lightingDamage();
+            return;
+        }
+        ChunkCursor body(file, header.offset(), position + length);
+        if (!handler(id, body)) lightingDamage();
+        position += length;
+    }
+}
+
+bool readColourChunk(uint16_t id, ChunkCursor& in, float* colour, bool& fromBytes) {
+    if (id == COLOR_24 || id == LIN_COLOR_24) {
+        uint8_t rgb[3];
+        if (!in.read(rgb, 3)) return false;
+        for (int i = 0; i < 3; ++i) colour[i] = rgb[i] / 255.0f;
+        fromBytes = true;
+    } else if ((id == COLOR_F || id == LIN_COLOR_F) && !fromBytes) {
+        float rgb[3];
+        if (!in.readF32(rgb[0]) || !in.readF32(rgb[1]) || !in.readF32(rgb[2]) || !allFinite(rgb, 3)) return false;
+        for (int i = 0; i < 3; ++i) colour[i] = clampUnit(rgb[i]);
+    }
+    return true;
+}
+
+// 0x2100 AMBIENT_LIGHT and 0x1200 SOLID_BGND: a colour sub-chunk; as for
+// materials, a byte colour wins over a float one.
+Outcome ChunkWalk::readSceneColour(ChunkCursor& in, float* colour, uint8_t& present) {
+    bool fromBytes = false;
+    readSubChunks(in, [&](uint16_t id, ChunkCursor& body) {
+        const bool read = readColourChunk(id, body, colour, fromBytes);
+        if (read && (id == COLOR_24 || id == LIN_COLOR_24 || id == COLOR_F || id == LIN_COLOR_F)) present = 1;
+        return read;
+    });
+    return Outcome::GoOn;
+}
+
+// 0x4600 N_DIRECT_LIGHT: float x, y, z, then its sub-chunks. A light whose
+// position is damaged is left out.
+Outcome ChunkWalk::readLight(ChunkCursor& in) {
+    float position[3];
+    if (readFloats(in, position, 3) != Outcome::GoOn) return lightingDamage();
+    LightRecord* light = appendLight(currentName);
+    if (!light) return Outcome::OutOfMemory;
+    std::memcpy(light->position, position, sizeof position);
+    bool fromBytes = false;
+    readSubChunks(in, [&](uint16_t id, ChunkCursor& body) {
+        switch (id) {
+        // 0x4610 DL_SPOTLIGHT: float target x, y, z, hotspot, falloff.
+        case DL_SPOTLIGHT: {
+            float spot[5];
+            if (readFloats(body, spot, 5) != Outcome::GoOn) return false;
+            std::memcpy(light->target, spot, sizeof(float) * 3);
+            light->hotspot = spot[3];
+            light->falloff = spot[4];
+            light->spot = 1;
+            return true;
+        }
+        case DL_OFF: light->off = 1; return true;
+        case DL_MULTIPLIER: return readFloats(body, &light->multiplier, 1) == Outcome::GoOn;
+        default: return readColourChunk(id, body, light->colour, fromBytes);
+        }
+    });
+    return Outcome::GoOn;
+}
+
+// 0x4700 N_CAMERA: float position x, y, z, target x, y, z, bank, lens; then
+// 0x4720 CAM_RANGES, float near and far. A camera whose fields are damaged is
+// left out.
+Outcome ChunkWalk::readCamera(ChunkCursor& in) {
+    float fields[8];
+    if (readFloats(in, fields, 8) != Outcome::GoOn) return lightingDamage();
+    CameraRecord* camera = appendCamera(currentName);
+    if (!camera) return Outcome::OutOfMemory;
+    std::memcpy(camera->position, fields, sizeof(float) * 3);
+    std::memcpy(camera->target, fields + 3, sizeof(float) * 3);
+    camera->bank = fields[6];
+    camera->lens = fields[7];
+    readSubChunks(in, [&](uint16_t id, ChunkCursor& body) {
+        if (id != CAM_RANGES) return true;
+        float ranges[2];
+        if (readFloats(body, ranges, 2) != Outcome::GoOn) return false;
+        camera->nearRange = ranges[0];
+        camera->farRange = ranges[1];
+        camera->hasRanges = 1;
+        return true;
+    });
     return Outcome::GoOn;
 }
 

@@ -59,6 +59,17 @@ void ModelDatabase::getMeshList(MeshList*& out) const { out = currentMeshList();
 
 void ModelDatabase::getMaterialList(MaterialList*& out) const { out = currentMaterialList(); }
 
+void ModelDatabase::getLightingList(LightingList*& out) const { out = currentLightingList(); }
+
+const KeyframeNode* ModelDatabase::findTaggedNode(const char* name, uint16_t tag) const {
+    const KeyframeList* keyframes = currentKeyframeList();
+    for (int i = 0; keyframes && i < keyframes->count; ++i) {
+        const KeyframeNode& node = keyframes->nodes[i];
+        if (node.tag == tag && (!name || std::strncmp(node.name, name, sizeof node.name) == 0)) return &node;
+    }
+    return nullptr;
+}
+
 void ModelDatabase::getKeyframeList(KeyframeList*& out) const { out = currentKeyframeList(); }
 
 void ModelDatabase::findMesh(const char* name, MeshRecord*& out) const {

@@ -40,6 +40,10 @@ public:
     int countNodes(const char* name) const;
     void getMaterialList(MaterialList*& out) const;
     void getKeyframeList(KeyframeList*& out) const;
+    void getLightingList(LightingList*& out) const;
+    // The first keyframer node of the given kind (CAMERA_NODE_TAG, ...) for
+    // the object name (any name when null), or null.
+    const KeyframeNode* findTaggedNode(const char* name, uint16_t tag) const;
 
     void releaseDatabase();
 };

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace kestrav {
 
@@ -10,6 +11,7 @@ namespace {
 MeshList* meshes = nullptr;
 MaterialList* materials = nullptr;
 KeyframeList* keyframes = nullptr;
+LightingList* lighting = nullptr;
 
 long allocationsLeft = -1;
 
@@ -46,6 +48,11 @@ void freeNodeArrays(KeyframeNode& node) {
     node.scaleValues = nullptr;
     std::free(node.scaleKeys);
     node.scaleKeys = nullptr;
+    for (Track* track : {&node.fieldOfView, &node.roll, &node.colour, &node.hotspot, &node.falloff}) {
+        std::free(track->keys);
+        std::free(track->values);
+        *track = Track{0, nullptr, nullptr};
+    }
 }
 
 void freeMeshArrays(MeshRecord& mesh) {
@@ -106,20 +113,25 @@ void fullName(const KeyframeNode& node, char (&out)[kFullNameSize]) {
 MeshList* currentMeshList() { return meshes; }
 MaterialList* currentMaterialList() { return materials; }
 KeyframeList* currentKeyframeList() { return keyframes; }
+LightingList* currentLightingList() { return lighting; }
 
 bool createLists(FILE* file) {
     meshes = static_cast<MeshList*>(modelMalloc(sizeof(MeshList)));
     materials = static_cast<MaterialList*>(modelMalloc(sizeof(MaterialList)));
     keyframes = static_cast<KeyframeList*>(modelMalloc(sizeof(KeyframeList)));
-    if (!meshes || !materials || !keyframes) {
+    lighting = static_cast<LightingList*>(modelMalloc(sizeof(LightingList)));
+    if (!meshes || !materials || !keyframes || !lighting) {
         std::free(meshes);
         std::free(materials);
         std::free(keyframes);
+        std::free(lighting);
         meshes = nullptr;
         materials = nullptr;
         keyframes = nullptr;
+        lighting = nullptr;
         return false;
     }
+    std::memset(lighting, 0, sizeof *lighting);
     *meshes = MeshList{nullptr, 0, nullptr, file};
     *materials = MaterialList{nullptr, 0, nullptr, file, kNoColour, kNoProperty};
     *keyframes = KeyframeList{0, nullptr, file, 0, 0, 0, 0};
@@ -155,7 +167,35 @@ bool appendNode(bool hasId, uint16_t id) {
     return true;
 }
 
+LightRecord* appendLight(const char* name) {
+    const int32_t count = lighting->lightCount + 1;
+    if (!growTo(lighting->lights, count)) return nullptr;
+    LightRecord& light = lighting->lights[count - 1];
+    std::memset(&light, 0, sizeof light);
+    copyName(light.name, name);
+    light.colour[0] = light.colour[1] = light.colour[2] = 1.0f;
+    light.multiplier = 1.0f;
+    lighting->lightCount = count;
+    return &light;
+}
+
+CameraRecord* appendCamera(const char* name) {
+    const int32_t count = lighting->cameraCount + 1;
+    if (!growTo(lighting->cameras, count)) return nullptr;
+    CameraRecord& camera = lighting->cameras[count - 1];
+    std::memset(&camera, 0, sizeof camera);
+    copyName(camera.name, name);
+    lighting->cameraCount = count;
+    return &camera;
+}
+
 void releaseLists() {
+    if (lighting) {
+        std::free(lighting->lights);
+        std::free(lighting->cameras);
+        std::free(lighting);
+        lighting = nullptr;
+    }
     if (keyframes) {
         for (int i = 0; i < keyframes->count; ++i) freeNodeArrays(keyframes->nodes[i]);
         std::free(keyframes->nodes);

@@ -27,6 +27,7 @@ void fullName(const KeyframeNode& node, char (&out)[kFullNameSize]);
 MeshList* currentMeshList();
 MaterialList* currentMaterialList();
 KeyframeList* currentKeyframeList();
+LightingList* currentLightingList();
 
 // Creates the three empty lists reading from file; false when memory runs out
 // (then no list exists).
@@ -37,6 +38,10 @@ bool appendMesh(const char* name);
 bool appendMaterial(const char* name);
 // With hasId false the node's id is its index in the list.
 bool appendNode(bool hasId, uint16_t id);
+// Adds a light or camera with every value 0, but for a white light at full
+// strength; null when memory runs out.
+LightRecord* appendLight(const char* name);
+CameraRecord* appendCamera(const char* name);
 // Frees every list and everything the records own; nothing when no list exists.
 void releaseLists();
 
