@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <string>
 
 #include "lighting/CameraBuilder.h"
@@ -179,7 +180,9 @@ TEST(LightingScene, CorpusCamerasLookAtTheirTargetsAtTheSavedFrame) {
     } models[] = {{"CameraRollAnim.3ds", SbVec3f(-37.2279052734375f, -0.2204752415418625f, 22.777624130249023f)},
                   {"TargetCameraAnim.3ds", SbVec3f(100.41004943847656f, 28.215896606445312f, 0.0f)}};
     for (const auto& m : models) {
-        const ConvertedScene scene = convertFile(corpusPath(m.file), withLights());
+        ConverterOptions options = withLights();
+        options.outputPath = scratchDirectory() + "/" + m.file + ".iv";
+        const ConvertedScene scene = convertFile(corpusPath(m.file), options);
         ASSERT_NE(scene.root, nullptr) << m.file;
         auto* cam = childAs<SoPerspectiveCamera>(scene.root, 0);
         ASSERT_NE(cam, nullptr) << m.file;
@@ -190,3 +193,28 @@ TEST(LightingScene, CorpusCamerasLookAtTheirTargetsAtTheSavedFrame) {
         EXPECT_TRUE(scene.messages.empty()) << m.file;
     }
 }
+
+TEST(LightingScene, CorpusModelsWithoutCamerasOrLightsConvertAlikeWithTheOption) {
+    ASSERT_TRUE(corpusIsThere());
+    int compared = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(corpusFolder())) {
+        const std::string file = entry.path().filename().string();
+        const std::string extension = entry.path().extension().string();
+        if (extension != ".3ds" && extension != ".3DS") continue;
+        ConverterOptions plain;
+        plain.outputPath = scratchDirectory() + "/plain-" + file + ".iv";
+        ConverterOptions lit = withLights();
+        lit.outputPath = scratchDirectory() + "/lit-" + file + ".iv";
+        const ConvertedScene without = convertFile(entry.path().string(), plain);
+        const ConvertedScene with = convertFile(entry.path().string(), lit);
+        EXPECT_EQ(without.text.find("Camera"), std::string::npos) << file;
+        if (file.find("Camera") != std::string::npos) {
+            EXPECT_NE(with.text.find("DEF Camera01 PerspectiveCamera"), std::string::npos) << file;
+            continue;
+        }
+        EXPECT_EQ(with.text, without.text) << file;
+        ++compared;
+    }
+    EXPECT_GT(compared, 0);
+}
+
