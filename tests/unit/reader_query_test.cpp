@@ -136,6 +136,8 @@ TEST_F(ReaderQuery, RecordsMadeByHandStartLikeRecordsReadFromAFile) {
     EXPECT_EQ(expectedNode.id, 0xFFFF);
     EXPECT_EQ(expectedNode.parentId, 0xFFFF);
     std::memcpy(expectedNode.name, "Box", 4);
+    // The one field the file sets beyond the name: the chunk that holds the node.
+    expectedNode.tag = OBJECT_NODE_TAG;
     EXPECT_EQ(std::memcmp(&keyframes->nodes[0], &expectedNode, sizeof expectedNode), 0);
 }
 
