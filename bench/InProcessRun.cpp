@@ -1,6 +1,7 @@
 #include "bench/InProcessRun.h"
 
 #include <Inventor/SoDB.h>
+#include <Inventor/SoInput.h>
 #include <Inventor/nodes/SoSeparator.h>
 #include <malloc.h>
 #include <sys/resource.h>
@@ -63,7 +64,8 @@ void keepLargest(Figures& figures, const char* name, double value) {
 
 bool convertInProcess(const std::vector<std::string>& inputs, const std::string& outputDirectory, SceneText text,
                       Figures& figures) {
-    const auto write = text == SceneText::Kestrav ? writeScene : writeSceneWithCoinOutput;
+    const auto write = text == SceneText::Coin ? writeSceneWithCoinOutput : writeScene;
+    const SceneFormat format = text == SceneText::KestravBinary ? SceneFormat::Binary : SceneFormat::Ascii;
     double start = now();
     SoDB::init();
     figures["coinInitSeconds"] = now() - start;
@@ -92,12 +94,12 @@ bool convertInProcess(const std::vector<std::string>& inputs, const std::string&
 
         std::string failure;
         start = now();
-        const bool written = write(root, output, failure);
+        const bool written = write(root, output, failure, format);
         figures["writeSeconds"] += now() - start;
         // The same text again to a device: what the write costs before any file
         // system work (temporary file, fsync, rename).
         start = now();
-        write(root, "/dev/null", failure);
+        write(root, "/dev/null", failure, format);
         figures["formatSeconds"] += now() - start;
         delete converter;
         if (!written) {
@@ -109,6 +111,21 @@ bool convertInProcess(const std::vector<std::string>& inputs, const std::string&
         figures["files"] += 1;
     }
     figures["peakBytes"] = peakResident();
+    return true;
+}
+
+bool readBackInProcess(const std::string& path, Figures& figures) {
+    SoDB::init();
+    const double start = now();
+    SoInput input;
+    SoSeparator* scene = input.openFile(path.c_str()) ? SoDB::readAll(&input) : nullptr;
+    figures["readBackSeconds"] = now() - start;
+    if (!scene) {
+        std::cerr << "Coin cannot read " << path << '\n';
+        return false;
+    }
+    scene->ref();
+    scene->unref();
     return true;
 }
 

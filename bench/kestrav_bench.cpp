@@ -1,6 +1,7 @@
 // Prints how fast kestrav converts and how much memory it takes, on models
 // made here at run time: one mesh at the 16-bit limits, a big scene of 200
-// meshes, many small files one process each, and the bundled example.
+// meshes, many small files one process each, and the bundled example. The
+// limit mesh and the big scene are also written with -B and read back by Coin.
 //   kestrav_bench [-r runs] [-n small-files] [-e example-runs] [-d display] <kestrav> <scratch-dir>
 // Every figure is the median of its runs. With -d the example is also
 // converted with DISPLAY set to that X server.
@@ -43,6 +44,9 @@ struct Row {
     Figures inProcess;  // medians of the in-process runs
     Figures process;    // medians of the kestrav runs: wallSeconds, peakBytes
     Figures coinText;   // medians of the in-process runs with Coin's SoOutput, when measured
+    // When measured: medians of the in-process runs and of kestrav -B, and of
+    // Coin reading back the ASCII and the binary scene, each its own process.
+    Figures binary, binaryProcess, asciiReadBack, binaryReadBack;
     double loadBefore = 0, loadAfter = 0;
 };
 
@@ -85,7 +89,7 @@ Figures medians(const std::vector<Figures>& runs) {
 }
 
 std::string outputDirectory(const Settings& settings, SceneText text) {
-    return settings.scratch + (text == SceneText::Kestrav ? "/out" : "/out-coin");
+    return settings.scratch + (text == SceneText::Kestrav ? "/out" : text == SceneText::Coin ? "/out-coin" : "/out-binary");
 }
 
 // One child process converting the inputs in-process. Every conversion runs in
@@ -94,7 +98,11 @@ std::string outputDirectory(const Settings& settings, SceneText text) {
 Figures inProcessRun(const Settings& settings, const std::vector<std::string>& inputs,
                      SceneText text = SceneText::Kestrav) {
     const std::string folder = outputDirectory(settings, text);
-    std::vector<std::string> argv{settings.self, text == SceneText::Kestrav ? "--convert" : "--convert-coin", folder};
+    std::vector<std::string> argv{settings.self,
+                                  text == SceneText::Kestrav ? "--convert"
+                                  : text == SceneText::Coin  ? "--convert-coin"
+                                                             : "--convert-binary",
+                                  folder};
     argv.insert(argv.end(), inputs.begin(), inputs.end());
     const ProcessFigures run = runProcess(argv, folder, "", true);
     if (!run.started || run.exitStatus != 0) fail("the in-process conversion of " + inputs.front() + " failed");
@@ -105,7 +113,16 @@ Figures inProcessRun(const Settings& settings, const std::vector<std::string>& i
     return figures;
 }
 
-std::string kestravOutput(const Settings& settings) { return settings.scratch + "/out/kestrav.iv"; }
+std::string kestravOutput(const Settings& settings, SceneText text = SceneText::Kestrav) {
+    return outputDirectory(settings, text) + "/kestrav.iv";
+}
+
+// Coin reading a scene file back, in a process of its own.
+Figures readBackRun(const Settings& settings, const std::string& path) {
+    const ProcessFigures run = runProcess({settings.self, "--read-back", path}, settings.scratch, "", true);
+    if (!run.started || run.exitStatus != 0) fail("Coin could not read back " + path);
+    return parseFigures(run.out);
+}
 
 std::string inProcessOutput(const Settings& settings, const std::string& input,
                             SceneText text = SceneText::Kestrav) {
@@ -124,11 +141,14 @@ bool sameContents(const std::string& first, const std::string& second) {
     return a.eof() && b.eof();
 }
 
-// The real binary on one file, as a batch script runs it.
-Figures kestravRun(const Settings& settings, const std::string& input, const std::string& display) {
-    const std::string output = kestravOutput(settings);
-    const ProcessFigures run =
-        runProcess({settings.kestrav, input, output}, outputDirectory(settings, SceneText::Kestrav), display, false);
+// The real binary on one file, as a batch script runs it; with -B for a
+// binary scene.
+Figures kestravRun(const Settings& settings, const std::string& input, const std::string& display,
+                   SceneText text = SceneText::Kestrav) {
+    const std::string output = kestravOutput(settings, text);
+    std::vector<std::string> argv{settings.kestrav, input, output};
+    if (text == SceneText::KestravBinary) argv.insert(argv.begin() + 1, "-B");
+    const ProcessFigures run = runProcess(argv, outputDirectory(settings, text), display, false);
     if (!run.started || run.exitStatus != 0) fail("kestrav failed on " + input);
     return Figures{{"wallSeconds", run.wallSeconds}, {"cpuSeconds", run.cpuSeconds}, {"peakBytes", run.peakBytes}};
 }
@@ -137,16 +157,24 @@ Row measureOne(const Settings& settings, const std::string& name, const std::str
     Row row;
     row.name = name;
     row.loadBefore = loadAverage();
-    std::vector<Figures> inProcess, process, coinText;
+    std::vector<Figures> inProcess, process, coinText, binary, binaryProcess, asciiReadBack, binaryReadBack;
     // Alternated, so a change of load on the machine touches all alike.
     for (int run = 0; run < settings.runs; ++run) {
         inProcess.push_back(inProcessRun(settings, {input}));
         process.push_back(kestravRun(settings, input, ""));
         coinText.push_back(inProcessRun(settings, {input}, SceneText::Coin));
+        binary.push_back(inProcessRun(settings, {input}, SceneText::KestravBinary));
+        binaryProcess.push_back(kestravRun(settings, input, "", SceneText::KestravBinary));
+        asciiReadBack.push_back(readBackRun(settings, inProcessOutput(settings, input)));
+        binaryReadBack.push_back(readBackRun(settings, inProcessOutput(settings, input, SceneText::KestravBinary)));
     }
     row.inProcess = medians(inProcess);
     row.process = medians(process);
     row.coinText = medians(coinText);
+    row.binary = medians(binary);
+    row.binaryProcess = medians(binaryProcess);
+    row.asciiReadBack = medians(asciiReadBack);
+    row.binaryReadBack = medians(binaryReadBack);
     row.loadAfter = loadAverage();
     // The in-process steps must be the conversion the program makes, and
     // Coin's output must have written the same bytes as kestrav's.
@@ -154,6 +182,9 @@ Row measureOne(const Settings& settings, const std::string& name, const std::str
         fail("the in-process scene of " + input + " differs from the one kestrav wrote");
     if (!sameContents(inProcessOutput(settings, input, SceneText::Coin), kestravOutput(settings)))
         fail("the scene of " + input + " written through Coin's SoOutput differs from kestrav's");
+    if (!sameContents(inProcessOutput(settings, input, SceneText::KestravBinary),
+                      kestravOutput(settings, SceneText::KestravBinary)))
+        fail("the in-process binary scene of " + input + " differs from the one kestrav -B wrote");
     return row;
 }
 
@@ -281,6 +312,35 @@ void printSceneText(const std::vector<Row>& rows) {
     }
 }
 
+void printBinary(const std::vector<Row>& rows) {
+    std::printf("\nThe binary scene (-B) beside the ASCII one, from the same runs; read-back is Coin's SoDB::readAll "
+                "of the written file in a process of its own\n\n");
+    std::printf("| model | output, ASCII | output, -B | -B / ASCII | write, ASCII | write, -B | read+build+write, "
+                "ASCII | read+build+write, -B | kestrav wall, ASCII | kestrav wall, -B | -B / ASCII "
+                "| read-back, ASCII | read-back, -B | speed-up |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    for (const Row& row : rows) {
+        if (row.binary.empty()) continue;
+        const Figures &ascii = row.inProcess, &binary = row.binary;
+        const double asciiSize = figure(ascii, "outputBytes"), binarySize = figure(binary, "outputBytes");
+        const double asciiTotal =
+            figure(ascii, "readSeconds") + figure(ascii, "buildSeconds") + figure(ascii, "writeSeconds");
+        const double binaryTotal =
+            figure(binary, "readSeconds") + figure(binary, "buildSeconds") + figure(binary, "writeSeconds");
+        const double asciiWall = figure(row.process, "wallSeconds"),
+                     binaryWall = figure(row.binaryProcess, "wallSeconds");
+        const double asciiBack = figure(row.asciiReadBack, "readBackSeconds"),
+                     binaryBack = figure(row.binaryReadBack, "readBackSeconds");
+        std::printf("| %s | %s | %s | %.1f%% | %s | %s | %s | %s | %s | %s | %.1f%% | %s | %s | %.1fx |\n",
+                    row.name.c_str(), megabytes(asciiSize).c_str(), megabytes(binarySize).c_str(),
+                    100.0 * binarySize / asciiSize, milliseconds(figure(ascii, "writeSeconds")).c_str(),
+                    milliseconds(figure(binary, "writeSeconds")).c_str(), milliseconds(asciiTotal).c_str(),
+                    milliseconds(binaryTotal).c_str(), milliseconds(asciiWall).c_str(),
+                    milliseconds(binaryWall).c_str(), 100.0 * binaryWall / asciiWall,
+                    milliseconds(asciiBack).c_str(), milliseconds(binaryBack).c_str(), asciiBack / binaryBack);
+    }
+}
+
 void printTargets(const Row& big, const Row& example, const Row* exampleWithDisplay, const Row& batch,
                   const std::vector<double>& perFile) {
     const Figures& f = big.inProcess;
@@ -294,6 +354,12 @@ void printTargets(const Row& big, const Row& example, const Row* exampleWithDisp
     std::printf("- big scene, write %s: %s of it formatting the text (the same write to /dev/null), the rest "
                 "the file (temporary file, fsync, rename)\n",
                 milliseconds(figure(f, "writeSeconds")).c_str(), milliseconds(figure(f, "formatSeconds")).c_str());
+    std::printf("- big scene, kestrav -B wall / kestrav wall: %.1f%% (target at most 50%%); -B output / ASCII "
+                "output: %.1f%% (target at most 40%%); Coin's read-back of the ASCII scene / of the -B scene: "
+                "%.1fx (target at least 3x)\n",
+                100.0 * figure(big.binaryProcess, "wallSeconds") / figure(big.process, "wallSeconds"),
+                100.0 * figure(big.binary, "outputBytes") / figure(f, "outputBytes"),
+                figure(big.asciiReadBack, "readBackSeconds") / figure(big.binaryReadBack, "readBackSeconds"));
     const double wall = figure(example.process, "wallSeconds");
     std::printf("- bundled example, kestrav wall without a display: %s, of which %s processor time (target under "
                 "60 ms)\n",
@@ -343,7 +409,7 @@ int makeModelsCommand(const std::string& scratch, int smallFiles) {
     mkdir((scratch + "/small").c_str(), 0755);
     const Bytes image = checkerImagePng();
     bool written = true;
-    for (const char* folder : {"/out", "/out-coin"}) {
+    for (const char* folder : {"/out", "/out-coin", "/out-binary"}) {
         mkdir((scratch + folder).c_str(), 0755);
         written = written && writeBytes(scratch + folder + "/" + kLimitImageName, image) &&
                   writeBytes(scratch + folder + "/" + kSceneImageName, image);
@@ -352,6 +418,13 @@ int makeModelsCommand(const std::string& scratch, int smallFiles) {
                    writeBytes(scratch + "/big.3ds", bigSceneModel());
     for (int i = 0; written && i < smallFiles; ++i) written = writeBytes(smallModelPath(scratch, i), smallModel(i));
     return written ? 0 : 1;
+}
+
+int readBackCommand(const std::string& path) {
+    Figures figures;
+    if (!readBackInProcess(path, figures)) return 1;
+    std::printf("%s\n", formatFigures(figures).c_str());
+    return 0;
 }
 
 int convertCommand(int argc, char** argv, SceneText text) {
@@ -390,6 +463,9 @@ bool parseSettings(int argc, char** argv, Settings& settings) {
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--convert") == 0) return convertCommand(argc, argv, SceneText::Kestrav);
     if (argc > 1 && std::strcmp(argv[1], "--convert-coin") == 0) return convertCommand(argc, argv, SceneText::Coin);
+    if (argc > 1 && std::strcmp(argv[1], "--convert-binary") == 0)
+        return convertCommand(argc, argv, SceneText::KestravBinary);
+    if (argc == 3 && std::strcmp(argv[1], "--read-back") == 0) return readBackCommand(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "--make-models") == 0) return makeModelsCommand(argv[2], std::atoi(argv[3]));
     Settings settings;
     if (!parseSettings(argc, argv, settings)) {
@@ -419,6 +495,7 @@ int main(int argc, char** argv) {
     printTable(rows);
     printMemory(rows);
     printSceneText(rows);
+    printBinary(rows);
     printTargets(rows[1], rows[3], settings.display.empty() ? nullptr : &rows[4], rows[2], perFile);
     printLoad(rows);
     rusage usage;

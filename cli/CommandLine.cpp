@@ -17,6 +17,7 @@ const char* const kUsageLines[] = {
     "   -s      : Force two sided materials\n",
     "   -b      : Turn on bump map support\n",
     "   -t      : Do not apply textures\n",
+    "   -B      : Write the scene in Open Inventor binary form\n",
     "   -l      : Add the file's cameras and lights\n",
     "   -v      : Do not create outfile, only use Examine viewer to show the model\n",
     "If no input or output file name is specified, stdin and stdout will be used.\n",
@@ -26,6 +27,7 @@ const char* const kUsageLines[] = {
 bool applyLetter(char letter, ConverterOptions& options) {
     switch (letter) {
         case 'b': options.bumpMaps = true; return true;
+        case 'B': options.binary = true; return true;
         case 'e': options.examineViewer = true; return true;
         case 'f': options.flatShading = true; return true;
         case 'l': options.lights = true; return true;

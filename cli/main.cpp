@@ -90,7 +90,7 @@ SoSeparator* convertAndWrite(const ConverterOptions& options, int& status, Conve
     status = conversion.root ? 0 : 1;
     if (!conversion.root || options.viewOnly) return conversion.root;
     std::string failure;
-    if (!write(conversion.root, options.outputPath, &failure)) {
+    if (!write(conversion.root, options.outputPath, &failure, options.binary)) {
         std::cerr << (failure + '\n');
         status = 1;
         conversion.root->unref();

@@ -24,10 +24,10 @@ Conversion convert(const std::string& path, const Options& options, const std::s
     return conversion;
 }
 
-bool write(SoNode* root, const std::string& path, std::string* failure) {
+bool write(SoNode* root, const std::string& path, std::string* failure, bool binary) {
     if (!SoDB::isInitialized()) SoDB::init();
     std::string line;
-    const bool written = writeScene(root, path, line);
+    const bool written = writeScene(root, path, line, binary ? SceneFormat::Binary : SceneFormat::Ascii);
     if (!written && failure) *failure = line;
     return written;
 }
@@ -36,7 +36,7 @@ Conversion convertToFile(const std::string& path, const std::string& outputPath,
     Conversion conversion = convert(path, options, outputPath);
     if (!conversion.root) return conversion;
     std::string failure;
-    if (!write(conversion.root, outputPath, &failure)) {
+    if (!write(conversion.root, outputPath, &failure, options.binary)) {
         conversion.status = Outcome::NotWritten;
         conversion.messages.push_back(failure);
     }

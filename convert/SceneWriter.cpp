@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 
+#include "convert/BinarySceneOutput.h"
 #include "convert/SceneOutput.h"
 
 namespace kestrav {
@@ -30,11 +31,11 @@ struct CoinText {
     ~CoinText() { std::free(data); }
 };
 
-void renderWithCoinOutput(SoNode* root, CoinText& text) {
+void renderWithCoinOutput(SoNode* root, SceneFormat format, CoinText& text) {
     const size_t initialSize = 64 * 1024;
     SoOutput output;
     output.setBuffer(std::malloc(initialSize), initialSize, std::realloc);
-    output.setBinary(FALSE);
+    output.setBinary(format == SceneFormat::Binary);
     SoWriteAction action(&output);
     action.apply(root);
     output.getBuffer(text.data, text.size);
@@ -136,10 +137,16 @@ bool writeTo(const std::string& outputPath, const TextWriter& writeText, std::st
 
 // The text goes to its target while Coin's write action runs, so every failure
 // of the real write is seen with its errno, and no copy of it is kept.
-bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure) {
+bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure, SceneFormat format) {
     return writeTo(
         outputPath,
-        [root](int fd) {
+        [root, format](int fd) {
+            if (format == SceneFormat::Binary) {
+                BinarySceneOutput output(fd);
+                SoWriteAction action(&output);
+                action.apply(root);
+                return output.finish();
+            }
             SceneOutput output(fd);
             SoWriteAction action(&output);
             action.apply(root);
@@ -148,9 +155,10 @@ bool writeScene(SoNode* root, const std::string& outputPath, std::string& failur
         failure);
 }
 
-bool writeSceneWithCoinOutput(SoNode* root, const std::string& outputPath, std::string& failure) {
+bool writeSceneWithCoinOutput(SoNode* root, const std::string& outputPath, std::string& failure,
+                              SceneFormat format) {
     CoinText text;
-    renderWithCoinOutput(root, text);
+    renderWithCoinOutput(root, format, text);
     return writeTo(outputPath, [&text](int fd) { return writeAll(fd, text.data, text.size); }, failure);
 }
 

@@ -9,7 +9,6 @@
 #include <cstdio>
 
 #include "reader/ModelDatabase.h"
-#include "reader/ModelLists.h"
 
 using namespace kestrav;
 
@@ -114,9 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     database.releaseDatabase();
 
     // Again with memory running out part way: a failed read frees all it had.
-    failAllocationsAfter(long(size % 48));
+    database.failAllocationsAfter(long(size % 48));
     const int result = readModel(database, data, size);
-    failAllocationsAfter(-1);
+    database.failAllocationsAfter(-1);
     MeshList* meshes;
     database.getMeshList(meshes);
     if (result == 0 && meshes) __builtin_trap();

@@ -1,11 +1,14 @@
 #include "reader/ChunkWalk.h"
 
-#include <cmath>
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "reader/ChunkCursor.h"
 #include "reader/ChunkId.h"
+#include "reader/FiniteValues.h"
 #include "reader/ModelLists.h"
 
 namespace kestrav {
@@ -20,122 +23,142 @@ constexpr int kMaterialNameSize = 17;
 constexpr int kMapNameSize = int(sizeof(MapRecord::fileName));
 constexpr int kNodeNameSize = 11;
 
-enum class Kind {
+enum class Kind : uint8_t {
     Skipped,    // payload and sub-chunks passed over by the chunk's length
     Container,  // nothing read: the next header is its first sub-chunk
     Descended,  // a payload is read, then its sub-chunks follow
     Leaf,       // a payload is read, then the walk goes on at the chunk's end
 };
 
+// The record a chunk writes into. A chunk whose record does not exist yet is
+// skipped whole before its handler runs, so no handler meets a missing record.
+enum class Needs : uint8_t { Nothing, Mesh, Material, Node };
+
+struct ChunkRule {
+    uint16_t id;
+    Kind kind;
+    Needs needs;
+};
+
+// Every chunk the walk knows, by id; any other id is skipped. The chunks that
+// only open a record or say what their sub-chunks set need no record.
+constexpr ChunkRule kChunkRules[] = {
+    {COLOR_F, Kind::Leaf, Needs::Material},
+    {COLOR_24, Kind::Leaf, Needs::Material},
+    {LIN_COLOR_24, Kind::Leaf, Needs::Material},
+    {LIN_COLOR_F, Kind::Leaf, Needs::Material},
+    {INT_PERCENTAGE, Kind::Leaf, Needs::Material},
+    {SOLID_BGND, Kind::Leaf, Needs::Nothing},
+    {USE_SOLID_BGND, Kind::Leaf, Needs::Nothing},
+    {AMBIENT_LIGHT, Kind::Leaf, Needs::Nothing},
+    {MDATA, Kind::Container, Needs::Nothing},
+    {NAMED_OBJECT, Kind::Descended, Needs::Nothing},
+    {N_TRI_OBJECT, Kind::Descended, Needs::Nothing},
+    {POINT_ARRAY, Kind::Leaf, Needs::Mesh},
+    {POINT_FLAG_ARRAY, Kind::Leaf, Needs::Mesh},
+    {FACE_ARRAY, Kind::Descended, Needs::Mesh},
+    {MSH_MAT_GROUP, Kind::Leaf, Needs::Mesh},
+    {TEX_VERTS, Kind::Leaf, Needs::Mesh},
+    {SMOOTH_GROUP, Kind::Leaf, Needs::Mesh},
+    {MESH_MATRIX, Kind::Leaf, Needs::Mesh},
+    {N_DIRECT_LIGHT, Kind::Leaf, Needs::Nothing},
+    {N_CAMERA, Kind::Leaf, Needs::Nothing},
+    {M3DMAGIC, Kind::Container, Needs::Nothing},
+    {MAT_NAME, Kind::Leaf, Needs::Nothing},
+    {MAT_AMBIENT, Kind::Descended, Needs::Nothing},
+    {MAT_DIFFUSE, Kind::Descended, Needs::Nothing},
+    {MAT_SPECULAR, Kind::Descended, Needs::Nothing},
+    {MAT_SHININESS, Kind::Descended, Needs::Nothing},
+    {MAT_SHIN2PCT, Kind::Descended, Needs::Nothing},
+    {MAT_TRANSPARENCY, Kind::Descended, Needs::Nothing},
+    {MAT_XPFALL, Kind::Descended, Needs::Nothing},
+    {MAT_REFBLUR, Kind::Descended, Needs::Nothing},
+    {MAT_SELF_ILLUM, Kind::Leaf, Needs::Material},
+    {MAT_TWO_SIDE, Kind::Leaf, Needs::Material},
+    {MAT_DECAL, Kind::Leaf, Needs::Material},
+    {MAT_ADDITIVE, Kind::Leaf, Needs::Material},
+    {MAT_SELF_ILPCT, Kind::Descended, Needs::Nothing},
+    {MAT_WIRE, Kind::Leaf, Needs::Material},
+    {MAT_WIRESIZE, Kind::Leaf, Needs::Material},
+    {MAT_FACEMAP, Kind::Leaf, Needs::Material},
+    {MAT_PHONGSOFT, Kind::Leaf, Needs::Material},
+    {MAT_WIREABS, Kind::Leaf, Needs::Material},
+    {MAT_SHADING, Kind::Leaf, Needs::Material},
+    {MAT_TEXMAP, Kind::Descended, Needs::Nothing},
+    {MAT_BUMPMAP, Kind::Descended, Needs::Nothing},
+    {MAT_USE_XPFALL, Kind::Leaf, Needs::Material},
+    {MAT_USE_REFBLUR, Kind::Leaf, Needs::Material},
+    {MAT_MAPNAME, Kind::Leaf, Needs::Material},
+    {MAT_MAP_TILING, Kind::Leaf, Needs::Material},
+    {MAT_MAP_TEXBLUR, Kind::Leaf, Needs::Material},
+    {MAT_MAP_USCALE, Kind::Leaf, Needs::Material},
+    {MAT_MAP_VSCALE, Kind::Leaf, Needs::Material},
+    {MAT_MAP_UOFFSET, Kind::Leaf, Needs::Material},
+    {MAT_MAP_VOFFSET, Kind::Leaf, Needs::Material},
+    {MAT_MAP_ANG, Kind::Leaf, Needs::Material},
+    {MAT_ENTRY, Kind::Container, Needs::Nothing},
+    {KFDATA, Kind::Container, Needs::Nothing},
+    {AMBIENT_NODE_TAG, Kind::Container, Needs::Nothing},
+    {OBJECT_NODE_TAG, Kind::Container, Needs::Nothing},
+    {CAMERA_NODE_TAG, Kind::Container, Needs::Nothing},
+    {TARGET_NODE_TAG, Kind::Container, Needs::Nothing},
+    {LIGHT_NODE_TAG, Kind::Container, Needs::Nothing},
+    {L_TARGET_NODE_TAG, Kind::Container, Needs::Nothing},
+    {SPOTLIGHT_NODE_TAG, Kind::Container, Needs::Nothing},
+    {KFSEG, Kind::Leaf, Needs::Nothing},
+    {KFCURTIME, Kind::Leaf, Needs::Nothing},
+    {NODE_HDR, Kind::Leaf, Needs::Nothing},
+    {INSTANCE_NAME, Kind::Leaf, Needs::Node},
+    {PIVOT, Kind::Leaf, Needs::Node},
+    {BOUNDBOX, Kind::Leaf, Needs::Node},
+    {POS_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {ROT_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {SCL_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {FOV_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {ROLL_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {COL_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {HOT_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {FALL_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {NODE_ID, Kind::Leaf, Needs::Nothing},
+};
+
+constexpr bool rulesAscend() {
+    for (size_t i = 1; i < std::size(kChunkRules); ++i)
+        if (kChunkRules[i - 1].id >= kChunkRules[i].id) return false;
+    return true;
+}
+static_assert(rulesAscend(), "the rules are searched by halving: keep them in ascending id order, each once");
+
+ChunkRule ruleOf(uint16_t id) {
+    const ChunkRule* end = std::end(kChunkRules);
+    const ChunkRule* rule = std::lower_bound(std::begin(kChunkRules), end, id,
+                                             [](const ChunkRule& r, uint16_t key) { return r.id < key; });
+    if (rule != end && rule->id == id) return *rule;
+    return {id, Kind::Skipped, Needs::Nothing};
+}
+
 // Damaged: the chunk is too short for its fields or its count, or holds a
 // number that is not finite where one must be. It is skipped whole, and the
 // record keeps what it had before it.
 enum class Outcome { GoOn, SkipChunk, Damaged, Truncated, BadChunkLength, OutOfMemory };
 
-Kind kindOf(uint16_t id) {
-    switch (id) {
-    case M3DMAGIC:
-    case MDATA:
-    case MAT_ENTRY:
-    case KFDATA:
-    case AMBIENT_NODE_TAG:
-    case OBJECT_NODE_TAG:
-    case CAMERA_NODE_TAG:
-    case TARGET_NODE_TAG:
-    case LIGHT_NODE_TAG:
-    case L_TARGET_NODE_TAG:
-    case SPOTLIGHT_NODE_TAG:
-        return Kind::Container;
-    case NAMED_OBJECT:
-    case N_TRI_OBJECT:
-    case FACE_ARRAY:
-    case MAT_AMBIENT:
-    case MAT_DIFFUSE:
-    case MAT_SPECULAR:
-    case MAT_SHININESS:
-    case MAT_SHIN2PCT:
-    case MAT_TRANSPARENCY:
-    case MAT_XPFALL:
-    case MAT_REFBLUR:
-    case MAT_SELF_ILPCT:
-    case MAT_TEXMAP:
-    case MAT_BUMPMAP:
-        return Kind::Descended;
-    case SOLID_BGND:
-    case USE_SOLID_BGND:
-    case AMBIENT_LIGHT:
-    case N_DIRECT_LIGHT:
-    case N_CAMERA:
-    case FOV_TRACK_TAG:
-    case ROLL_TRACK_TAG:
-    case COL_TRACK_TAG:
-    case HOT_TRACK_TAG:
-    case FALL_TRACK_TAG:
-    case POINT_ARRAY:
-    case POINT_FLAG_ARRAY:
-    case MSH_MAT_GROUP:
-    case TEX_VERTS:
-    case SMOOTH_GROUP:
-    case MESH_MATRIX:
-    case MAT_NAME:
-    case COLOR_F:
-    case COLOR_24:
-    case LIN_COLOR_24:
-    case LIN_COLOR_F:
-    case INT_PERCENTAGE:
-    case MAT_SELF_ILLUM:
-    case MAT_TWO_SIDE:
-    case MAT_DECAL:
-    case MAT_ADDITIVE:
-    case MAT_WIRE:
-    case MAT_WIRESIZE:
-    case MAT_FACEMAP:
-    case MAT_PHONGSOFT:
-    case MAT_WIREABS:
-    case MAT_SHADING:
-    case MAT_USE_XPFALL:
-    case MAT_USE_REFBLUR:
-    case MAT_MAPNAME:
-    case MAT_MAP_TILING:
-    case MAT_MAP_TEXBLUR:
-    case MAT_MAP_USCALE:
-    case MAT_MAP_VSCALE:
-    case MAT_MAP_UOFFSET:
-    case MAT_MAP_VOFFSET:
-    case MAT_MAP_ANG:
-    case KFSEG:
-    case KFCURTIME:
-    case NODE_ID:
-    case NODE_HDR:
-    case INSTANCE_NAME:
-    case PIVOT:
-    case BOUNDBOX:
-    case POS_TRACK_TAG:
-    case ROT_TRACK_TAG:
-    case SCL_TRACK_TAG:
-        return Kind::Leaf;
-    default:
-        return Kind::Skipped;
-    }
-}
+// What the colour and percentage sub-chunks of a material set. A target
+// outlives the material that set it.
+enum ColourTarget { kNoColour = 0, kAmbient = 1, kDiffuse = 2, kSpecular = 3 };
+enum PropertyTarget {
+    kNoProperty,
+    kShininess,
+    kShininessStrength,
+    kTransparency,
+    kTransparencyFalloff,
+    kReflectionBlur,
+    kSelfIllumination,
+    kTextureMap,
+    kBumpMap,
+};
 
 Outcome failureOf(const ChunkCursor& in) {
     return in.failure() == ChunkCursor::Failure::FileEnded ? Outcome::Truncated : Outcome::Damaged;
-}
-
-bool allFinite(const float* values, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        if (!std::isfinite(values[i])) return false;
-    return true;
-}
-
-// Allocates count elements of T, or null for a count of 0.
-template <class T>
-bool allocate(T*& out, size_t count) {
-    out = nullptr;
-    if (count == 0) return true;
-    out = static_cast<T*>(modelMalloc(sizeof(T) * count));
-    return out != nullptr;
 }
 
 template <class T>
@@ -149,22 +172,57 @@ float clampUnit(float v) {
     return v > 1.0f ? 1.0f : v;
 }
 
+// A colour sub-chunk of a light or scene colour; other ids are passed over. As
+// for materials, a byte colour wins over a float one. False when it is damaged.
+bool readColourChunk(uint16_t id, ChunkCursor& in, float* colour, bool& fromBytes) {
+    if (id == COLOR_24 || id == LIN_COLOR_24) {
+        uint8_t rgb[3];
+        if (!in.read(rgb, 3)) return false;
+        for (int i = 0; i < 3; ++i) colour[i] = rgb[i] / 255.0f;
+        fromBytes = true;
+    } else if ((id == COLOR_F || id == LIN_COLOR_F) && !fromBytes) {
+        float rgb[3];
+        if (!in.readF32(rgb[0]) || !in.readF32(rgb[1]) || !in.readF32(rgb[2]) || !allFinite(rgb, 3)) return false;
+        for (int i = 0; i < 3; ++i) colour[i] = clampUnit(rgb[i]);
+    }
+    return true;
+}
+
 class ChunkWalk {
 public:
-    ChunkWalk(FILE* input, int64_t size) : file(input), fileSize(size) {}
+    ChunkWalk(FILE* input, int64_t size, ModelLists& model) : file(input), fileSize(size), lists(model) {}
     Outcome run();
     // True once a damaged chunk was skipped or a vertex is not finite.
     bool metLocalDamage() const { return localDamage; }
 
 private:
-    Outcome handle(uint16_t id, ChunkCursor& in);
-    Outcome skipTo(int64_t end);
+    // The last record of its list, or null while the list is empty.
+    MeshRecord* currentMesh();
+    MaterialRecord* currentMaterial();
+    KeyframeNode* currentNode();
+    bool recordExists(Needs needs);
 
-    MeshRecord* currentMesh() const;
-    MaterialRecord* currentMaterial() const;
-    KeyframeNode* currentNode() const;
-    float* targetColour() const;
-    MapRecord* targetMap() const;
+    // One handler per record a chunk needs, so each gets the record as a
+    // reference that the table made sure exists.
+    Outcome handle(const ChunkRule& rule, ChunkCursor& in);
+    Outcome handleOpening(uint16_t id, ChunkCursor& in);
+    Outcome handleMesh(uint16_t id, ChunkCursor& in, MeshRecord& mesh);
+    Outcome handleMaterial(uint16_t id, ChunkCursor& in, MaterialRecord& material);
+    Outcome handleNode(uint16_t id, ChunkCursor& in, KeyframeNode& node);
+
+    float* targetColour(MaterialRecord& material) const;
+    MapRecord* targetMap(MaterialRecord& material) const;
+    bool openNode(bool hasId, uint16_t id);
+    void enterContainer(uint16_t id);
+
+    // Allocates count elements of T from the model's allocator, or null for a
+    // count of 0; false when memory runs out.
+    template <class T>
+    bool allocateArray(T*& out, size_t count);
+    // Reads count values of T, after checking that the chunk holds them, into
+    // an array from the model's allocator; null for a count of 0.
+    template <class T>
+    Outcome readArray(ChunkCursor& in, uint32_t count, T*& out);
 
     Outcome readPoints(ChunkCursor& in, MeshRecord& mesh);
     Outcome readPointFlags(ChunkCursor& in, MeshRecord& mesh);
@@ -173,12 +231,12 @@ private:
     Outcome readTexCoords(ChunkCursor& in, MeshRecord& mesh);
     Outcome readSmoothing(ChunkCursor& in, MeshRecord& mesh);
     Outcome readMatrix(ChunkCursor& in, MeshRecord& mesh);
-    Outcome readByteColour(ChunkCursor& in);
-    Outcome readFloatColour(ChunkCursor& in);
+    Outcome readByteColour(ChunkCursor& in, MaterialRecord& material);
+    Outcome readFloatColour(ChunkCursor& in, MaterialRecord& material);
     Outcome readPercentage(ChunkCursor& in, MaterialRecord& material);
-    Outcome readMapName(ChunkCursor& in);
-    Outcome readTiling(ChunkCursor& in);
-    Outcome readMapFloat(ChunkCursor& in, float MapRecord::*field);
+    Outcome readMapName(ChunkCursor& in, MaterialRecord& material);
+    Outcome readTiling(ChunkCursor& in, MaterialRecord& material);
+    Outcome readMapFloat(ChunkCursor& in, MaterialRecord& material, float MapRecord::*field);
     Outcome readNodeHeader(ChunkCursor& in);
     Outcome readFloats(ChunkCursor& in, float* out, int count);
     Outcome readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount, TrackKey*& keys, float*& values);
@@ -192,47 +250,82 @@ private:
 
     FILE* file;
     int64_t fileSize;
+    ModelLists& lists;
     int64_t furthestEnd = 0;
     bool localDamage = false;
     char currentName[kObjectNameSize] = {};
+    ColourTarget colourTarget = kNoColour;
+    PropertyTarget propertyTarget = kNoProperty;
     // Bit k is set once a byte colour has set colour target k + 1 of the
     // current material; a float colour then leaves that colour alone.
     unsigned byteColours = 0;
+    // Set by a node id chunk, or by a node header that had to open its own
+    // node; a header closes it. The next header names an open node rather
+    // than opening one.
+    bool nodeOpen = false;
     // The keyframer chunk around the nodes being read (OBJECT_NODE_TAG, ...).
     uint16_t nodeTag = 0;
 };
 
-MeshRecord* ChunkWalk::currentMesh() const {
-    MeshList* meshes = currentMeshList();
-    return meshes->count ? &meshes->records[meshes->count - 1] : nullptr;
+MeshRecord* ChunkWalk::currentMesh() {
+    MeshList& meshes = lists.meshList();
+    return meshes.count ? &meshes.records[meshes.count - 1] : nullptr;
 }
 
-MaterialRecord* ChunkWalk::currentMaterial() const {
-    MaterialList* materials = currentMaterialList();
-    return materials->count ? &materials->records[materials->count - 1] : nullptr;
+MaterialRecord* ChunkWalk::currentMaterial() {
+    MaterialList& materials = lists.materialList();
+    return materials.count ? &materials.records[materials.count - 1] : nullptr;
 }
 
-KeyframeNode* ChunkWalk::currentNode() const {
-    KeyframeList* keyframes = currentKeyframeList();
-    return keyframes->count ? &keyframes->nodes[keyframes->count - 1] : nullptr;
+KeyframeNode* ChunkWalk::currentNode() {
+    KeyframeList& keyframes = lists.keyframeList();
+    return keyframes.count ? &keyframes.nodes[keyframes.count - 1] : nullptr;
 }
 
-float* ChunkWalk::targetColour() const {
-    MaterialRecord* material = currentMaterial();
-    switch (currentMaterialList()->colourTarget) {
-    case kAmbient: return material->ambient;
-    case kDiffuse: return material->diffuse;
-    case kSpecular: return material->specular;
+bool ChunkWalk::recordExists(Needs needs) {
+    switch (needs) {
+    case Needs::Mesh: return currentMesh() != nullptr;
+    case Needs::Material: return currentMaterial() != nullptr;
+    case Needs::Node: return currentNode() != nullptr;
+    default: return true;
+    }
+}
+
+float* ChunkWalk::targetColour(MaterialRecord& material) const {
+    switch (colourTarget) {
+    case kAmbient: return material.ambient;
+    case kDiffuse: return material.diffuse;
+    case kSpecular: return material.specular;
     default: return nullptr;
     }
 }
 
-MapRecord* ChunkWalk::targetMap() const {
-    MaterialRecord* material = currentMaterial();
-    switch (currentMaterialList()->propertyTarget) {
-    case kTextureMap: return &material->textureMap;
-    case kBumpMap: return &material->bumpMap;
+MapRecord* ChunkWalk::targetMap(MaterialRecord& material) const {
+    switch (propertyTarget) {
+    case kTextureMap: return &material.textureMap;
+    case kBumpMap: return &material.bumpMap;
     default: return nullptr;
+    }
+}
+
+bool ChunkWalk::openNode(bool hasId, uint16_t id) {
+    if (!lists.appendNode(hasId, id)) return false;
+    currentNode()->tag = nodeTag;
+    nodeOpen = true;
+    return true;
+}
+
+// The node chunks say what kind of object the nodes inside them move.
+void ChunkWalk::enterContainer(uint16_t id) {
+    switch (id) {
+    case AMBIENT_NODE_TAG:
+    case OBJECT_NODE_TAG:
+    case CAMERA_NODE_TAG:
+    case TARGET_NODE_TAG:
+    case LIGHT_NODE_TAG:
+    case L_TARGET_NODE_TAG:
+    case SPOTLIGHT_NODE_TAG: nodeTag = id; break;
+    default: break;
     }
 }
 
@@ -247,22 +340,25 @@ Outcome ChunkWalk::run() {
         // A length below the header's own would hold the walk in place or move it back.
         if (length < kChunkHeaderSize || length > kLargestOffset - position) return Outcome::BadChunkLength;
         const int64_t end = position + length;
-        const Kind kind = kindOf(id);
+        const ChunkRule rule = ruleOf(id);
 
-        if (kind == Kind::Container) {
-            if (id >= AMBIENT_NODE_TAG && id <= SPOTLIGHT_NODE_TAG) nodeTag = id;
+        if (rule.kind == Kind::Container) {
+            enterContainer(id);
             if (end > furthestEnd) furthestEnd = end;
             position = header.offset();
             continue;
         }
         Outcome outcome = Outcome::SkipChunk;
-        if (kind != Kind::Skipped) {
-            if (kind == Kind::Leaf && end > fileSize) return Outcome::Truncated;
-            ChunkCursor in(file, header.offset(), end);
-            outcome = handle(id, in);
-            position = in.offset();
+        if (rule.kind != Kind::Skipped) {
+            if (rule.kind == Kind::Leaf && end > fileSize) return Outcome::Truncated;
+            // Sub-chunks with no record to write into are skipped whole.
+            if (recordExists(rule.needs)) {
+                ChunkCursor in(file, header.offset(), end);
+                outcome = handle(rule, in);
+                position = in.offset();
+            }
         }
-        if (outcome == Outcome::GoOn && kind == Kind::Descended) {
+        if (outcome == Outcome::GoOn && rule.kind == Kind::Descended) {
             if (end > furthestEnd) furthestEnd = end;
             continue;
         }
@@ -283,152 +379,200 @@ Outcome ChunkWalk::run() {
     return furthestEnd > fileSize ? Outcome::Truncated : Outcome::GoOn;
 }
 
-Outcome ChunkWalk::handle(uint16_t id, ChunkCursor& in) {
-    MaterialList* materials = currentMaterialList();
-    MeshRecord* mesh = currentMesh();
-    MaterialRecord* material = currentMaterial();
-    KeyframeNode* node = currentNode();
-    // Sub-chunks with no record to write into are skipped whole. The chunks
-    // that only set a target or open a record need none.
-    const bool meshChunk = id >= POINT_ARRAY && id <= MESH_MATRIX;
-    const bool materialChunk = kindOf(id) == Kind::Leaf && (id <= INT_PERCENTAGE || (id > MAT_NAME && id <= MAT_MAP_ANG));
-    const bool nodeChunk = id > NODE_HDR && id <= FALL_TRACK_TAG;
-    if ((meshChunk && !mesh) || (materialChunk && !material) || (nodeChunk && !node)) return Outcome::SkipChunk;
+Outcome ChunkWalk::handle(const ChunkRule& rule, ChunkCursor& in) {
+    switch (rule.needs) {
+    case Needs::Mesh: return handleMesh(rule.id, in, *currentMesh());
+    case Needs::Material: return handleMaterial(rule.id, in, *currentMaterial());
+    case Needs::Node: return handleNode(rule.id, in, *currentNode());
+    default: return handleOpening(rule.id, in);
+    }
+}
 
+// The chunks that need no record: they open one, set a target, or write into
+// the lists themselves.
+Outcome ChunkWalk::handleOpening(uint16_t id, ChunkCursor& in) {
     switch (id) {
     // 0x4000 NAMED_OBJECT: object name; a light's or camera's name passes through too.
     case NAMED_OBJECT:
         return in.readName(currentName, kObjectNameSize) ? Outcome::GoOn : failureOf(in);
     // 0x4100 N_TRI_OBJECT: no payload; a new mesh named after the last 0x4000.
     case N_TRI_OBJECT:
-        return appendMesh(currentName) ? Outcome::GoOn : Outcome::OutOfMemory;
-    case POINT_ARRAY: return readPoints(in, *mesh);
-    case POINT_FLAG_ARRAY: return readPointFlags(in, *mesh);
-    case FACE_ARRAY: return readFaces(in, *mesh);
-    case MSH_MAT_GROUP: return readMaterialGroup(in, *mesh);
-    case TEX_VERTS: return readTexCoords(in, *mesh);
-    case SMOOTH_GROUP: return readSmoothing(in, *mesh);
-    case MESH_MATRIX: return readMatrix(in, *mesh);
+        return lists.appendMesh(currentName) ? Outcome::GoOn : Outcome::OutOfMemory;
 
     // 0xA000 MAT_NAME: material name; a new material with the values at creation.
     case MAT_NAME: {
         char name[kMaterialNameSize];
         if (!in.readName(name, kMaterialNameSize)) return failureOf(in);
         byteColours = 0;
-        return appendMaterial(name) ? Outcome::GoOn : Outcome::OutOfMemory;
+        return lists.appendMaterial(name) ? Outcome::GoOn : Outcome::OutOfMemory;
     }
     // The colour, percentage and map chunks only say what their sub-chunks set;
     // the target outlives the material.
-    case MAT_AMBIENT: materials->colourTarget = kAmbient; return Outcome::GoOn;
-    case MAT_DIFFUSE: materials->colourTarget = kDiffuse; return Outcome::GoOn;
-    case MAT_SPECULAR: materials->colourTarget = kSpecular; return Outcome::GoOn;
-    case MAT_SHININESS: materials->propertyTarget = kShininess; return Outcome::GoOn;
-    case MAT_SHIN2PCT: materials->propertyTarget = kShininessStrength; return Outcome::GoOn;
-    case MAT_TRANSPARENCY: materials->propertyTarget = kTransparency; return Outcome::GoOn;
-    case MAT_XPFALL: materials->propertyTarget = kTransparencyFalloff; return Outcome::GoOn;
-    case MAT_REFBLUR: materials->propertyTarget = kReflectionBlur; return Outcome::GoOn;
-    case MAT_SELF_ILPCT: materials->propertyTarget = kSelfIllumination; return Outcome::GoOn;
-    case MAT_TEXMAP: materials->propertyTarget = kTextureMap; return Outcome::GoOn;
-    case MAT_BUMPMAP: materials->propertyTarget = kBumpMap; return Outcome::GoOn;
-
-    case COLOR_24:
-    case LIN_COLOR_24: return readByteColour(in);
-    case COLOR_F:
-    case LIN_COLOR_F: return readFloatColour(in);
-    case INT_PERCENTAGE: return readPercentage(in, *material);
-
-    // Flag chunks without payload.
-    case MAT_SELF_ILLUM: material->selfIlluminated = 1; return Outcome::GoOn;
-    case MAT_TWO_SIDE: material->twoSided = 1; return Outcome::GoOn;
-    case MAT_DECAL: material->decal = 1; return Outcome::GoOn;
-    case MAT_ADDITIVE: material->additive = 1; return Outcome::GoOn;
-    case MAT_WIRE: material->wire = 1; return Outcome::GoOn;
-    case MAT_FACEMAP: material->faceMap = 1; return Outcome::GoOn;
-    case MAT_PHONGSOFT: material->softPhong = 1; return Outcome::GoOn;
-    case MAT_WIREABS: material->wireAbsolute = 1; return Outcome::GoOn;
-    case MAT_USE_XPFALL: material->useFalloff = 1; return Outcome::GoOn;
-    case MAT_USE_REFBLUR: material->useReflectionBlur = 1; return Outcome::GoOn;
-
-    // 0xA087 MAT_WIRESIZE: float.
-    case MAT_WIRESIZE: return readFloats(in, &material->wireSize, 1);
-    // 0xA100 MAT_SHADING: u16 into the low half of the shading field.
-    case MAT_SHADING: {
-        uint16_t shading;
-        if (!in.readU16(shading)) return failureOf(in);
-        material->shading = int32_t((uint32_t(material->shading) & 0xFFFF0000u) | shading);
-        return Outcome::GoOn;
-    }
-    case MAT_MAPNAME: return readMapName(in);
-    case MAT_MAP_TILING: return readTiling(in);
-    case MAT_MAP_TEXBLUR: return readMapFloat(in, &MapRecord::blur);
-    case MAT_MAP_USCALE: return readMapFloat(in, &MapRecord::uScale);
-    case MAT_MAP_VSCALE: return readMapFloat(in, &MapRecord::vScale);
-    case MAT_MAP_UOFFSET: return readMapFloat(in, &MapRecord::uOffset);
-    case MAT_MAP_VOFFSET: return readMapFloat(in, &MapRecord::vOffset);
-    case MAT_MAP_ANG: return readMapFloat(in, &MapRecord::rotation);
+    case MAT_AMBIENT: colourTarget = kAmbient; return Outcome::GoOn;
+    case MAT_DIFFUSE: colourTarget = kDiffuse; return Outcome::GoOn;
+    case MAT_SPECULAR: colourTarget = kSpecular; return Outcome::GoOn;
+    case MAT_SHININESS: propertyTarget = kShininess; return Outcome::GoOn;
+    case MAT_SHIN2PCT: propertyTarget = kShininessStrength; return Outcome::GoOn;
+    case MAT_TRANSPARENCY: propertyTarget = kTransparency; return Outcome::GoOn;
+    case MAT_XPFALL: propertyTarget = kTransparencyFalloff; return Outcome::GoOn;
+    case MAT_REFBLUR: propertyTarget = kReflectionBlur; return Outcome::GoOn;
+    case MAT_SELF_ILPCT: propertyTarget = kSelfIllumination; return Outcome::GoOn;
+    case MAT_TEXMAP: propertyTarget = kTextureMap; return Outcome::GoOn;
+    case MAT_BUMPMAP: propertyTarget = kBumpMap; return Outcome::GoOn;
 
     // 0xB008 KFSEG: u32 first and u32 last frame of the active segment.
     case KFSEG: {
         uint32_t start, end;
         if (!in.readU32(start) || !in.readU32(end)) return failureOf(in);
-        KeyframeList* keyframes = currentKeyframeList();
-        keyframes->segmentStart = start;
-        keyframes->segmentEnd = end;
+        KeyframeList& keyframes = lists.keyframeList();
+        keyframes.segmentStart = start;
+        keyframes.segmentEnd = end;
         return Outcome::GoOn;
     }
     // 0xB009 KFCURTIME: u32, the time the file was saved at.
     case KFCURTIME:
-        return in.readU32(currentKeyframeList()->currentTime) ? Outcome::GoOn : failureOf(in);
+        return in.readU32(lists.keyframeList().currentTime) ? Outcome::GoOn : failureOf(in);
     // 0xB030 NODE_ID: u16 id; opens a new node.
     case NODE_ID: {
         uint16_t nodeId;
         if (!in.readU16(nodeId)) return failureOf(in);
-        if (!appendNode(true, nodeId)) return Outcome::OutOfMemory;
-        currentNode()->tag = nodeTag;
-        return Outcome::GoOn;
+        return openNode(true, nodeId) ? Outcome::GoOn : Outcome::OutOfMemory;
     }
     case NODE_HDR: return readNodeHeader(in);
-    // 0xB011 INSTANCE_NAME: instance name of the current node.
-    case INSTANCE_NAME:
-        return in.readName(node->instanceName, kNodeNameSize) ? Outcome::GoOn : failureOf(in);
-    case PIVOT: return readFloats(in, node->pivot, 3);
-    case BOUNDBOX: return readFloats(in, node->boundingBox, 6);
-    case POS_TRACK_TAG:
-        return readTrack(in, 3, node->positionKeyCount, node->positionKeys, node->positionValues);
-    case ROT_TRACK_TAG:
-        return readTrack(in, 4, node->rotationKeyCount, node->rotationKeys, node->rotationValues);
-    case SCL_TRACK_TAG:
-        return readTrack(in, 3, node->scaleKeyCount, node->scaleKeys, node->scaleValues);
-    case FOV_TRACK_TAG: return readLightingTrack(in, 1, node->fieldOfView);
-    case ROLL_TRACK_TAG: return readLightingTrack(in, 1, node->roll);
-    case COL_TRACK_TAG: return readLightingTrack(in, 3, node->colour);
-    case HOT_TRACK_TAG: return readLightingTrack(in, 1, node->hotspot);
-    case FALL_TRACK_TAG: return readLightingTrack(in, 1, node->falloff);
 
     case N_DIRECT_LIGHT: return readLight(in);
     case N_CAMERA: return readCamera(in);
-    case AMBIENT_LIGHT:
-        return readSceneColour(in, currentLightingList()->ambient, currentLightingList()->hasAmbient);
-    case SOLID_BGND:
-        return readSceneColour(in, currentLightingList()->background, currentLightingList()->hasBackground);
-    case USE_SOLID_BGND: currentLightingList()->useBackground = 1; return Outcome::GoOn;
-    default:
-        return Outcome::SkipChunk;
+    case AMBIENT_LIGHT: {
+        LightingList& lighting = lists.lightingList();
+        return readSceneColour(in, lighting.ambient, lighting.hasAmbient);
     }
+    case SOLID_BGND: {
+        LightingList& lighting = lists.lightingList();
+        return readSceneColour(in, lighting.background, lighting.hasBackground);
+    }
+    case USE_SOLID_BGND: lists.lightingList().useBackground = 1; return Outcome::GoOn;
+    default: return Outcome::SkipChunk;
+    }
+}
+
+Outcome ChunkWalk::handleMesh(uint16_t id, ChunkCursor& in, MeshRecord& mesh) {
+    switch (id) {
+    case POINT_ARRAY: return readPoints(in, mesh);
+    case POINT_FLAG_ARRAY: return readPointFlags(in, mesh);
+    case FACE_ARRAY: return readFaces(in, mesh);
+    case MSH_MAT_GROUP: return readMaterialGroup(in, mesh);
+    case TEX_VERTS: return readTexCoords(in, mesh);
+    case SMOOTH_GROUP: return readSmoothing(in, mesh);
+    case MESH_MATRIX: return readMatrix(in, mesh);
+    default: return Outcome::SkipChunk;
+    }
+}
+
+Outcome ChunkWalk::handleMaterial(uint16_t id, ChunkCursor& in, MaterialRecord& material) {
+    switch (id) {
+    case COLOR_24:
+    case LIN_COLOR_24: return readByteColour(in, material);
+    case COLOR_F:
+    case LIN_COLOR_F: return readFloatColour(in, material);
+    case INT_PERCENTAGE: return readPercentage(in, material);
+
+    // Flag chunks without payload.
+    case MAT_SELF_ILLUM: material.selfIlluminated = 1; return Outcome::GoOn;
+    case MAT_TWO_SIDE: material.twoSided = 1; return Outcome::GoOn;
+    case MAT_DECAL: material.decal = 1; return Outcome::GoOn;
+    case MAT_ADDITIVE: material.additive = 1; return Outcome::GoOn;
+    case MAT_WIRE: material.wire = 1; return Outcome::GoOn;
+    case MAT_FACEMAP: material.faceMap = 1; return Outcome::GoOn;
+    case MAT_PHONGSOFT: material.softPhong = 1; return Outcome::GoOn;
+    case MAT_WIREABS: material.wireAbsolute = 1; return Outcome::GoOn;
+    case MAT_USE_XPFALL: material.useFalloff = 1; return Outcome::GoOn;
+    case MAT_USE_REFBLUR: material.useReflectionBlur = 1; return Outcome::GoOn;
+
+    // 0xA087 MAT_WIRESIZE: float.
+    case MAT_WIRESIZE: return readFloats(in, &material.wireSize, 1);
+    // 0xA100 MAT_SHADING: u16 into the low half of the shading field.
+    case MAT_SHADING: {
+        uint16_t shading;
+        if (!in.readU16(shading)) return failureOf(in);
+        material.shading = int32_t((uint32_t(material.shading) & 0xFFFF0000u) | shading);
+        return Outcome::GoOn;
+    }
+    case MAT_MAPNAME: return readMapName(in, material);
+    case MAT_MAP_TILING: return readTiling(in, material);
+    case MAT_MAP_TEXBLUR: return readMapFloat(in, material, &MapRecord::blur);
+    case MAT_MAP_USCALE: return readMapFloat(in, material, &MapRecord::uScale);
+    case MAT_MAP_VSCALE: return readMapFloat(in, material, &MapRecord::vScale);
+    case MAT_MAP_UOFFSET: return readMapFloat(in, material, &MapRecord::uOffset);
+    case MAT_MAP_VOFFSET: return readMapFloat(in, material, &MapRecord::vOffset);
+    case MAT_MAP_ANG: return readMapFloat(in, material, &MapRecord::rotation);
+    default: return Outcome::SkipChunk;
+    }
+}
+
+Outcome ChunkWalk::handleNode(uint16_t id, ChunkCursor& in, KeyframeNode& node) {
+    switch (id) {
+    // 0xB011 INSTANCE_NAME: instance name of the current node.
+    case INSTANCE_NAME:
+        return in.readName(node.instanceName, kNodeNameSize) ? Outcome::GoOn : failureOf(in);
+    case PIVOT: return readFloats(in, node.pivot, 3);
+    case BOUNDBOX: return readFloats(in, node.boundingBox, 6);
+    case POS_TRACK_TAG:
+        return readTrack(in, 3, node.positionKeyCount, node.positionKeys, node.positionValues);
+    case ROT_TRACK_TAG:
+        return readTrack(in, 4, node.rotationKeyCount, node.rotationKeys, node.rotationValues);
+    case SCL_TRACK_TAG:
+        return readTrack(in, 3, node.scaleKeyCount, node.scaleKeys, node.scaleValues);
+    case FOV_TRACK_TAG: return readLightingTrack(in, 1, node.fieldOfView);
+    case ROLL_TRACK_TAG: return readLightingTrack(in, 1, node.roll);
+    case COL_TRACK_TAG: return readLightingTrack(in, 3, node.colour);
+    case HOT_TRACK_TAG: return readLightingTrack(in, 1, node.hotspot);
+    case FALL_TRACK_TAG: return readLightingTrack(in, 1, node.falloff);
+    default: return Outcome::SkipChunk;
+    }
+}
+
+// The cursor's array readers, by the type of the array.
+bool readValues(ChunkCursor& in, float* out, uint32_t count) { return in.readF32s(out, count); }
+bool readValues(ChunkCursor& in, uint16_t* out, uint32_t count) { return in.readU16s(out, count); }
+bool readValues(ChunkCursor& in, uint32_t* out, uint32_t count) { return in.readU32s(out, count); }
+
+static_assert(sizeof(MeshFace) == 4 * sizeof(uint16_t) && offsetof(MeshFace, a) == 0 &&
+                  offsetof(MeshFace, b) == 2 && offsetof(MeshFace, c) == 4 && offsetof(MeshFace, flags) == 6,
+              "a face is four 16-bit values, a, b, c and flags, as in the file");
+bool readValues(ChunkCursor& in, MeshFace* out, uint32_t count) {
+    return in.readU16s(reinterpret_cast<uint16_t*>(out), count * 4);
+}
+
+template <class T>
+bool ChunkWalk::allocateArray(T*& out, size_t count) {
+    out = nullptr;
+    if (count == 0) return true;
+    out = static_cast<T*>(lists.allocate(sizeof(T) * count));
+    return out != nullptr;
+}
+
+template <class T>
+Outcome ChunkWalk::readArray(ChunkCursor& in, uint32_t count, T*& out) {
+    out = nullptr;
+    // A count the chunk cannot hold must not size an allocation.
+    if (int64_t(count) * int64_t(sizeof(T)) > in.remaining()) return Outcome::Damaged;
+    T* values;
+    if (!allocateArray(values, count)) return Outcome::OutOfMemory;
+    if (!readValues(in, values, count)) {
+        std::free(values);
+        return failureOf(in);
+    }
+    out = values;
+    return Outcome::GoOn;
 }
 
 // 0x4110 POINT_ARRAY: u16 n, then n vertices of three floats.
 Outcome ChunkWalk::readPoints(ChunkCursor& in, MeshRecord& mesh) {
     uint16_t n;
     if (!in.readU16(n)) return failureOf(in);
-    if (int64_t(n) * 12 > in.remaining()) return Outcome::Damaged;
     float* vertices;
-    if (!allocate(vertices, size_t(n) * 3)) return Outcome::OutOfMemory;
-    in.readF32s(vertices, uint32_t(n) * 3);
-    if (in.failure() != ChunkCursor::Failure::None) {
-        std::free(vertices);
-        return failureOf(in);
-    }
+    const Outcome read = readArray(in, uint32_t(n) * 3, vertices);
+    if (read != Outcome::GoOn) return read;
     // Kept as read: the faces around such a vertex still count for the
     // material groups and smoothing masks; the mesh builder leaves them out.
     if (!allFinite(vertices, size_t(n) * 3)) localDamage = true;
@@ -442,14 +586,9 @@ Outcome ChunkWalk::readPoints(ChunkCursor& in, MeshRecord& mesh) {
 Outcome ChunkWalk::readPointFlags(ChunkCursor& in, MeshRecord& mesh) {
     uint16_t n;
     if (!in.readU16(n)) return failureOf(in);
-    if (int64_t(n) * 2 > in.remaining()) return Outcome::Damaged;
     uint16_t* flags;
-    if (!allocate(flags, n)) return Outcome::OutOfMemory;
-    in.readU16s(flags, n);
-    if (in.failure() != ChunkCursor::Failure::None) {
-        std::free(flags);
-        return failureOf(in);
-    }
+    const Outcome read = readArray(in, n, flags);
+    if (read != Outcome::GoOn) return read;
     replace(mesh.vertexFlags, flags);
     mesh.vertexFlagCount = n;
     return Outcome::GoOn;
@@ -459,24 +598,9 @@ Outcome ChunkWalk::readPointFlags(ChunkCursor& in, MeshRecord& mesh) {
 Outcome ChunkWalk::readFaces(ChunkCursor& in, MeshRecord& mesh) {
     uint16_t n;
     if (!in.readU16(n)) return failureOf(in);
-    if (int64_t(n) * 8 > in.remaining()) return Outcome::Damaged;
     MeshFace* faces;
-    if (!allocate(faces, n)) return Outcome::OutOfMemory;
-    static_assert(sizeof(MeshFace) == 8, "a face is four 16-bit values, as in the file");
-    if (in.read(faces, uint32_t(n) * 8)) {
-        for (int i = 0; i < n; ++i) {
-            uint8_t b[8];
-            std::memcpy(b, &faces[i], 8);
-            faces[i].a = uint16_t(b[0] | b[1] << 8);
-            faces[i].b = uint16_t(b[2] | b[3] << 8);
-            faces[i].c = uint16_t(b[4] | b[5] << 8);
-            faces[i].flags = uint16_t(b[6] | b[7] << 8);
-        }
-    }
-    if (in.failure() != ChunkCursor::Failure::None) {
-        std::free(faces);
-        return failureOf(in);
-    }
+    const Outcome read = readArray(in, n, faces);
+    if (read != Outcome::GoOn) return read;
     replace(mesh.faces, faces);
     mesh.faceCount = n;
     // Smoothing masks are counted by the faces they belong to: a second face
@@ -490,18 +614,15 @@ Outcome ChunkWalk::readMaterialGroup(ChunkCursor& in, MeshRecord& mesh) {
     char name[kMaterialNameSize];
     uint16_t n;
     if (!in.readName(name, kMaterialNameSize) || !in.readU16(n)) return failureOf(in);
-    if (int64_t(n) * 2 > in.remaining()) return Outcome::Damaged;
-    // The group count is 16 bits wide; a group beyond it cannot be stored.
-    if (mesh.materialGroupCount == 0xFFFF) return Outcome::SkipChunk;
+    // The group count is 16 bits wide; a group beyond it cannot be stored. A
+    // count the chunk cannot hold is still damage.
+    if (mesh.materialGroupCount == 0xFFFF)
+        return int64_t(n) * 2 > in.remaining() ? Outcome::Damaged : Outcome::SkipChunk;
     uint16_t* faces;
-    if (!allocate(faces, n)) return Outcome::OutOfMemory;
-    in.readU16s(faces, n);
-    if (in.failure() != ChunkCursor::Failure::None) {
-        std::free(faces);
-        return failureOf(in);
-    }
+    const Outcome read = readArray(in, n, faces);
+    if (read != Outcome::GoOn) return read;
     const int count = mesh.materialGroupCount + 1;
-    void* groups = modelGrow(mesh.materialGroups, sizeof(MaterialGroup), count);
+    void* groups = lists.grow(mesh.materialGroups, sizeof(MaterialGroup), count);
     if (!groups) {
         std::free(faces);
         return Outcome::OutOfMemory;
@@ -519,18 +640,12 @@ Outcome ChunkWalk::readMaterialGroup(ChunkCursor& in, MeshRecord& mesh) {
 Outcome ChunkWalk::readTexCoords(ChunkCursor& in, MeshRecord& mesh) {
     uint16_t n;
     if (!in.readU16(n)) return failureOf(in);
-    if (int64_t(n) * 8 > in.remaining()) return Outcome::Damaged;
     float* coords;
-    if (!allocate(coords, size_t(n) * 2)) return Outcome::OutOfMemory;
-    if (in.readF32s(coords, uint32_t(n) * 2)) {
-        // Some writers leave garbage in unmapped coordinates.
-        for (int i = 0; i < n * 2; ++i)
-            if (!(coords[i] >= -1e10f && coords[i] <= 1e10f)) coords[i] = 0.0f;
-    }
-    if (in.failure() != ChunkCursor::Failure::None) {
-        std::free(coords);
-        return failureOf(in);
-    }
+    const Outcome read = readArray(in, uint32_t(n) * 2, coords);
+    if (read != Outcome::GoOn) return read;
+    // Some writers leave garbage in unmapped coordinates.
+    for (int i = 0; i < n * 2; ++i)
+        if (!(coords[i] >= -1e10f && coords[i] <= 1e10f)) coords[i] = 0.0f;
     replace(mesh.texCoords, coords);
     mesh.texCoordCount = n;
     return Outcome::GoOn;
@@ -538,15 +653,9 @@ Outcome ChunkWalk::readTexCoords(ChunkCursor& in, MeshRecord& mesh) {
 
 // 0x4150 SMOOTH_GROUP: one u32 per face; the count comes from the mesh, not the chunk.
 Outcome ChunkWalk::readSmoothing(ChunkCursor& in, MeshRecord& mesh) {
-    const int n = mesh.faceCount;
-    if (int64_t(n) * 4 > in.remaining()) return Outcome::Damaged;
     uint32_t* masks;
-    if (!allocate(masks, size_t(n))) return Outcome::OutOfMemory;
-    in.readU32s(masks, uint32_t(n));
-    if (in.failure() != ChunkCursor::Failure::None) {
-        std::free(masks);
-        return failureOf(in);
-    }
+    const Outcome read = readArray(in, mesh.faceCount, masks);
+    if (read != Outcome::GoOn) return read;
     replace(mesh.smoothingGroups, masks);
     return Outcome::GoOn;
 }
@@ -556,24 +665,24 @@ Outcome ChunkWalk::readSmoothing(ChunkCursor& in, MeshRecord& mesh) {
 Outcome ChunkWalk::readMatrix(ChunkCursor& in, MeshRecord& mesh) { return readFloats(in, mesh.matrix, 12); }
 
 // 0x0011 COLOR_24 and 0x0012 LIN_COLOR_24: u8 red, green, blue.
-Outcome ChunkWalk::readByteColour(ChunkCursor& in) {
+Outcome ChunkWalk::readByteColour(ChunkCursor& in, MaterialRecord& material) {
     uint8_t rgb[3];
     if (!in.read(rgb, 3)) return failureOf(in);
-    float* colour = targetColour();
+    float* colour = targetColour(material);
     if (!colour) return Outcome::GoOn;
     // byte / 256.0, not 255: files and viewers depend on these exact values.
     for (int i = 0; i < 3; ++i) colour[i] = float(rgb[i] / 256.0);
-    byteColours |= 1u << (currentMaterialList()->colourTarget - 1);
+    byteColours |= 1u << (colourTarget - 1);
     return Outcome::GoOn;
 }
 
 // 0x0010 COLOR_F and 0x0013 LIN_COLOR_F: three floats. Many exporters write
 // only these; a byte colour of the same material still wins.
-Outcome ChunkWalk::readFloatColour(ChunkCursor& in) {
+Outcome ChunkWalk::readFloatColour(ChunkCursor& in, MaterialRecord& material) {
     float rgb[3];
     if (!in.readF32(rgb[0]) || !in.readF32(rgb[1]) || !in.readF32(rgb[2])) return failureOf(in);
-    float* colour = targetColour();
-    if (!colour || byteColours & 1u << (currentMaterialList()->colourTarget - 1)) return Outcome::GoOn;
+    float* colour = targetColour(material);
+    if (!colour || byteColours & 1u << (colourTarget - 1)) return Outcome::GoOn;
     for (int i = 0; i < 3; ++i) colour[i] = clampUnit(rgb[i]);
     return Outcome::GoOn;
 }
@@ -583,7 +692,7 @@ Outcome ChunkWalk::readPercentage(ChunkCursor& in, MaterialRecord& material) {
     int16_t percent;
     if (!in.readI16(percent)) return failureOf(in);
     const float fraction = float(percent / 100.0);
-    switch (currentMaterialList()->propertyTarget) {
+    switch (propertyTarget) {
     case kShininess: material.shininess = fraction; break;
     case kShininessStrength: material.shininessStrength = fraction; break;
     case kTransparency: material.transparency = fraction; break;
@@ -598,18 +707,18 @@ Outcome ChunkWalk::readPercentage(ChunkCursor& in, MaterialRecord& material) {
 }
 
 // 0xA300 MAT_MAPNAME: the map's file name, dropped unless a map is the target.
-Outcome ChunkWalk::readMapName(ChunkCursor& in) {
+Outcome ChunkWalk::readMapName(ChunkCursor& in, MaterialRecord& material) {
     char name[kMapNameSize];
     if (!in.readName(name, kMapNameSize)) return failureOf(in);
-    if (MapRecord* map = targetMap()) std::memcpy(map->fileName, name, sizeof name);
+    if (MapRecord* map = targetMap(material)) std::memcpy(map->fileName, name, sizeof name);
     return Outcome::GoOn;
 }
 
 // 0xA351 MAT_MAP_TILING: u16 flags, decoded into the target map.
-Outcome ChunkWalk::readTiling(ChunkCursor& in) {
+Outcome ChunkWalk::readTiling(ChunkCursor& in, MaterialRecord& material) {
     uint16_t flags;
     if (!in.readU16(flags)) return failureOf(in);
-    MapRecord* map = targetMap();
+    MapRecord* map = targetMap(material);
     if (!map) return Outcome::GoOn;
     map->tilingMode = std::abs((flags & 0x01) * 3 - (flags & 0x10));
     map->ignoreAlpha = (flags & 0x100) != 0;
@@ -620,11 +729,11 @@ Outcome ChunkWalk::readTiling(ChunkCursor& in) {
 }
 
 // 0xA353 to 0xA35C: one float of the target map's parameters.
-Outcome ChunkWalk::readMapFloat(ChunkCursor& in, float MapRecord::*field) {
+Outcome ChunkWalk::readMapFloat(ChunkCursor& in, MaterialRecord& material, float MapRecord::*field) {
     float value;
     if (!in.readF32(value)) return failureOf(in);
-    if (!std::isfinite(value)) return Outcome::Damaged;
-    if (MapRecord* map = targetMap()) map->*field = value;
+    if (!isFiniteValue(value)) return Outcome::Damaged;
+    if (MapRecord* map = targetMap(material)) map->*field = value;
     return Outcome::GoOn;
 }
 
@@ -635,18 +744,18 @@ Outcome ChunkWalk::readNodeHeader(ChunkCursor& in) {
     uint16_t flags1, flags2, parentId;
     const bool whole =
         in.readName(name, kNodeNameSize) && in.readU16(flags1) && in.readU16(flags2) && in.readU16(parentId);
-    KeyframeList* keyframes = currentKeyframeList();
     if (!whole) {
         if (in.failure() == ChunkCursor::Failure::FileEnded) return Outcome::Truncated;
         // A damaged header still ends its node, nameless and without parent:
         // the pivot and tracks after it must not land in the node before, and
         // nodes numbered by their place in the list must keep their numbers.
-        if (!keyframes->nodeOpen && !appendNode(false, 0)) return Outcome::OutOfMemory;
-        keyframes->nodeOpen = 0;
+        if (!nodeOpen && !openNode(false, 0)) return Outcome::OutOfMemory;
+        nodeOpen = false;
         return Outcome::Damaged;
     }
-    if (!keyframes->nodeOpen && !appendNode(false, 0)) return Outcome::OutOfMemory;
-    KeyframeNode& node = keyframes->nodes[keyframes->count - 1];
+    if (!nodeOpen && !openNode(false, 0)) return Outcome::OutOfMemory;
+    KeyframeList& keyframes = lists.keyframeList();
+    KeyframeNode& node = keyframes.nodes[keyframes.count - 1];
     node.tag = nodeTag;
     std::memcpy(node.name, name, sizeof name);
     node.flags1 = flags1;
@@ -654,14 +763,14 @@ Outcome ChunkWalk::readNodeHeader(ChunkCursor& in) {
     node.parentId = parentId;
     node.parentName[0] = 0;
     if (parentId != 0xFFFF) {
-        for (int i = 0; i < keyframes->count; ++i) {
-            if (keyframes->nodes[i].id == parentId) {
-                fullName(keyframes->nodes[i], node.parentName);
+        for (int i = 0; i < keyframes.count; ++i) {
+            if (keyframes.nodes[i].id == parentId) {
+                fullName(keyframes.nodes[i], node.parentName);
                 break;
             }
         }
     }
-    keyframes->nodeOpen = 0;
+    nodeOpen = false;
     return Outcome::GoOn;
 }
 
@@ -692,8 +801,8 @@ Outcome ChunkWalk::readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount
     if (int64_t(n) > in.remaining() / smallestKey) return Outcome::Damaged;
     TrackKey* newKeys;
     float* newValues;
-    if (!allocate(newKeys, n)) return Outcome::OutOfMemory;
-    if (!allocate(newValues, size_t(n) * size_t(valueCount))) {
+    if (!allocateArray(newKeys, n)) return Outcome::OutOfMemory;
+    if (!allocateArray(newValues, size_t(n) * size_t(valueCount))) {
         std::free(newKeys);
         return Outcome::OutOfMemory;
     }
@@ -709,11 +818,11 @@ Outcome ChunkWalk::readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount
         for (int v = 0; v < valueCount; ++v) in.readF32(value[v]);
         if (in.failure() != ChunkCursor::Failure::None) break;
         finite = allFinite(spline, 5) && allFinite(value, size_t(valueCount));
-        key.tension = spline[0] * 25.0f + 25.0f;
-        key.continuity = spline[1] * 25.0f + 25.0f;
-        key.bias = spline[2] * 25.0f + 25.0f;
-        key.easeTo = spline[3] * 50.0f;
-        key.easeFrom = spline[4] * 50.0f;
+        key.tension = spline[0];
+        key.continuity = spline[1];
+        key.bias = spline[2];
+        key.easeTo = spline[3];
+        key.easeFrom = spline[4];
     }
     if (in.failure() != ChunkCursor::Failure::None || !finite) {
         std::free(newKeys);
@@ -730,7 +839,7 @@ Outcome ChunkWalk::readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount
 // Damage to a camera's or light's chunks costs only them: it is noted apart
 // from the walk's end, so a conversion without them reads as before.
 Outcome ChunkWalk::lightingDamage() {
-    currentLightingList()->damaged = 1;
+    lists.lightingList().damaged = 1;
     return Outcome::SkipChunk;
 }
 
@@ -764,22 +873,7 @@ void ChunkWalk::readSubChunks(ChunkCursor& in, Handler handler) {
     }
 }
 
-bool readColourChunk(uint16_t id, ChunkCursor& in, float* colour, bool& fromBytes) {
-    if (id == COLOR_24 || id == LIN_COLOR_24) {
-        uint8_t rgb[3];
-        if (!in.read(rgb, 3)) return false;
-        for (int i = 0; i < 3; ++i) colour[i] = rgb[i] / 255.0f;
-        fromBytes = true;
-    } else if ((id == COLOR_F || id == LIN_COLOR_F) && !fromBytes) {
-        float rgb[3];
-        if (!in.readF32(rgb[0]) || !in.readF32(rgb[1]) || !in.readF32(rgb[2]) || !allFinite(rgb, 3)) return false;
-        for (int i = 0; i < 3; ++i) colour[i] = clampUnit(rgb[i]);
-    }
-    return true;
-}
-
-// 0x2100 AMBIENT_LIGHT and 0x1200 SOLID_BGND: a colour sub-chunk; as for
-// materials, a byte colour wins over a float one.
+// 0x2100 AMBIENT_LIGHT and 0x1200 SOLID_BGND: a colour sub-chunk.
 Outcome ChunkWalk::readSceneColour(ChunkCursor& in, float* colour, uint8_t& present) {
     bool fromBytes = false;
     readSubChunks(in, [&](uint16_t id, ChunkCursor& body) {
@@ -795,7 +889,7 @@ Outcome ChunkWalk::readSceneColour(ChunkCursor& in, float* colour, uint8_t& pres
 Outcome ChunkWalk::readLight(ChunkCursor& in) {
     float position[3];
     if (readFloats(in, position, 3) != Outcome::GoOn) return lightingDamage();
-    LightRecord* light = appendLight(currentName);
+    LightRecord* light = lists.appendLight(currentName);
     if (!light) return Outcome::OutOfMemory;
     std::memcpy(light->position, position, sizeof position);
     bool fromBytes = false;
@@ -825,7 +919,7 @@ Outcome ChunkWalk::readLight(ChunkCursor& in) {
 Outcome ChunkWalk::readCamera(ChunkCursor& in) {
     float fields[8];
     if (readFloats(in, fields, 8) != Outcome::GoOn) return lightingDamage();
-    CameraRecord* camera = appendCamera(currentName);
+    CameraRecord* camera = lists.appendCamera(currentName);
     if (!camera) return Outcome::OutOfMemory;
     std::memcpy(camera->position, fields, sizeof(float) * 3);
     std::memcpy(camera->target, fields + 3, sizeof(float) * 3);
@@ -845,8 +939,8 @@ Outcome ChunkWalk::readCamera(ChunkCursor& in) {
 
 }  // namespace
 
-bool walkChunks(FILE* file, int64_t fileSize, WalkEnd& end) {
-    ChunkWalk walk(file, fileSize);
+bool walkChunks(FILE* file, int64_t fileSize, ModelLists& lists, WalkEnd& end) {
+    ChunkWalk walk(file, fileSize, lists);
     // Damage to the framing says more than damage inside chunks before it.
     switch (walk.run()) {
     case Outcome::OutOfMemory: return false;

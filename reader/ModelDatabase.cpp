@@ -3,13 +3,10 @@
 #include <cstring>
 
 #include "reader/ChunkWalk.h"
-#include "reader/ModelLists.h"
 
 namespace kestrav {
 
 namespace {
-
-WalkEnd lastEnd = WalkEnd::Complete;
 
 // name "." instanceName, also when the instance name is empty.
 void dottedName(const KeyframeNode& node, char (&out)[kFullNameSize]) {
@@ -33,36 +30,45 @@ int ModelDatabase::readDatabase(const char* fileName) {
 }
 
 int ModelDatabase::readDatabaseFrom(FILE* file) {
-    // One model per process: a new read replaces the one before.
-    releaseLists();
+    // A new read replaces the model before.
+    releaseDatabase();
     if (std::fseek(file, 0, SEEK_END) != 0) return 0;
     const long fileSize = std::ftell(file);
     if (fileSize < 0 || std::fseek(file, 0, SEEK_SET) != 0) return 0;
 
-    if (!createLists(file)) return 0;
     WalkEnd end = WalkEnd::Complete;
-    if (!walkChunks(file, fileSize, end)) {
-        releaseLists();
+    if (!walkChunks(file, fileSize, lists, end)) {
+        lists.release();
         return 0;
     }
-    // The stream belongs to the caller and is closed after the walk.
-    currentMeshList()->file = nullptr;
-    currentMaterialList()->file = nullptr;
-    currentKeyframeList()->file = nullptr;
+    hasModel = true;
     lastEnd = end;
     return 1;
 }
 
 WalkEnd ModelDatabase::lastWalkEnd() const { return lastEnd; }
 
-void ModelDatabase::getMeshList(MeshList*& out) const { out = currentMeshList(); }
+// The queries have always been const and handed out records the caller may
+// change; the records belong to the model, not to the database's own state.
+void ModelDatabase::getMeshList(MeshList*& out) const {
+    out = hasModel ? const_cast<MeshList*>(&lists.meshList()) : nullptr;
+}
 
-void ModelDatabase::getMaterialList(MaterialList*& out) const { out = currentMaterialList(); }
+void ModelDatabase::getMaterialList(MaterialList*& out) const {
+    out = hasModel ? const_cast<MaterialList*>(&lists.materialList()) : nullptr;
+}
 
-void ModelDatabase::getLightingList(LightingList*& out) const { out = currentLightingList(); }
+void ModelDatabase::getKeyframeList(KeyframeList*& out) const {
+    out = hasModel ? const_cast<KeyframeList*>(&lists.keyframeList()) : nullptr;
+}
+
+void ModelDatabase::getLightingList(LightingList*& out) const {
+    out = hasModel ? const_cast<LightingList*>(&lists.lightingList()) : nullptr;
+}
 
 const KeyframeNode* ModelDatabase::findTaggedNode(const char* name, uint16_t tag) const {
-    const KeyframeList* keyframes = currentKeyframeList();
+    KeyframeList* keyframes;
+    getKeyframeList(keyframes);
     for (int i = 0; keyframes && i < keyframes->count; ++i) {
         const KeyframeNode& node = keyframes->nodes[i];
         if (node.tag == tag && (!name || std::strncmp(node.name, name, sizeof node.name) == 0)) return &node;
@@ -70,11 +76,10 @@ const KeyframeNode* ModelDatabase::findTaggedNode(const char* name, uint16_t tag
     return nullptr;
 }
 
-void ModelDatabase::getKeyframeList(KeyframeList*& out) const { out = currentKeyframeList(); }
-
 void ModelDatabase::findMesh(const char* name, MeshRecord*& out) const {
     out = nullptr;
-    const MeshList* meshes = currentMeshList();
+    MeshList* meshes;
+    getMeshList(meshes);
     if (!meshes) return;
     for (int i = 0; i < meshes->count; ++i) {
         if (std::strcmp(meshes->names[i], name) == 0) {
@@ -86,7 +91,8 @@ void ModelDatabase::findMesh(const char* name, MeshRecord*& out) const {
 
 void ModelDatabase::findMaterial(const char* name, MaterialRecord*& out) const {
     out = nullptr;
-    const MaterialList* materials = currentMaterialList();
+    MaterialList* materials;
+    getMaterialList(materials);
     if (!materials) return;
     for (int i = 0; i < materials->count; ++i) {
         if (std::strcmp(materials->names[i], name) == 0) {
@@ -98,7 +104,8 @@ void ModelDatabase::findMaterial(const char* name, MaterialRecord*& out) const {
 
 void ModelDatabase::lookupNode(const char* name, KeyframeNode*& out) const {
     out = nullptr;
-    const KeyframeList* keyframes = currentKeyframeList();
+    KeyframeList* keyframes;
+    getKeyframeList(keyframes);
     if (!keyframes) return;
     // Dummies are all named "$$$DUMMY"; only their instance names tell them apart.
     const bool dummy = std::strstr(name, "$$$DUMMY") != nullptr;
@@ -120,7 +127,8 @@ void ModelDatabase::lookupNode(const char* name, KeyframeNode*& out) const {
 }
 
 void ModelDatabase::findNode(const char* name, int j, KeyframeNode*& out) const {
-    const KeyframeList* keyframes = currentKeyframeList();
+    KeyframeList* keyframes;
+    getKeyframeList(keyframes);
     int seen = 0;
     for (int i = 0; keyframes && i < keyframes->count; ++i) {
         if (std::strcmp(keyframes->nodes[i].name, name) != 0) continue;
@@ -133,13 +141,17 @@ void ModelDatabase::findNode(const char* name, int j, KeyframeNode*& out) const 
 }
 
 int ModelDatabase::countNodes(const char* name) const {
-    const KeyframeList* keyframes = currentKeyframeList();
+    KeyframeList* keyframes;
+    getKeyframeList(keyframes);
     int count = 0;
     for (int i = 0; keyframes && i < keyframes->count; ++i)
         if (std::strcmp(keyframes->nodes[i].name, name) == 0) ++count;
     return count;
 }
 
-void ModelDatabase::releaseDatabase() { releaseLists(); }
+void ModelDatabase::releaseDatabase() {
+    lists.release();
+    hasModel = false;
+}
 
 }  // namespace kestrav

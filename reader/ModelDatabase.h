@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "reader/ModelLists.h"
 #include "reader/ModelRecords.h"
 
 namespace kestrav {
@@ -20,17 +21,28 @@ enum class WalkEnd {
     BadChunkLength,  // a length below 6, or one that moves past 2^31 - 1
 };
 
-// Access object over the process-wide mesh, material and keyframer lists. It
-// has no data of its own: there is one model per process.
+// One model read from a file: its mesh, material, keyframer and lighting
+// lists belong to this object, so each conversion in a process has its own.
+// The lists and the records they hand out live until the next read or the
+// release.
 class ModelDatabase {
 public:
+    ModelDatabase() = default;
+    ModelDatabase(const ModelDatabase&) = delete;
+    ModelDatabase& operator=(const ModelDatabase&) = delete;
+
     // 1 when the file was walked (completely or up to damage), 0 when the name
-    // is empty, the file cannot be opened or memory runs out; then no list exists.
+    // is empty, the file cannot be opened or memory runs out; then no list
+    // exists, except that an empty name or a file that cannot be opened leaves
+    // the model before in place. A read replaces the model read before it.
     int readDatabase(const char* fileName);
     // The same walk over a stream that is already open; the caller closes it.
     int readDatabaseFrom(FILE* file);
-    // How the last successful walk ended.
+    // How this object's last successful walk ended.
     WalkEnd lastWalkEnd() const;
+
+    // Each list is null before the first read, after a failed one and after
+    // the release.
 
     void getMeshList(MeshList*& out) const;
     void findMesh(const char* name, MeshRecord*& out) const;
@@ -45,7 +57,18 @@ public:
     // the object name (any name when null), or null.
     const KeyframeNode* findTaggedNode(const char* name, uint16_t tag) const;
 
+    // Frees the model; the destructor does too. May be called any number of times.
     void releaseDatabase();
+
+    // For tests: the allocation after the next `count` of this database's
+    // reads succeeds fails, and so does every later one; a negative count
+    // turns failures off.
+    void failAllocationsAfter(long count) { lists.failAllocationsAfter(count); }
+
+private:
+    ModelLists lists;
+    bool hasModel = false;
+    WalkEnd lastEnd = WalkEnd::Complete;
 };
 
 }  // namespace kestrav

@@ -8,13 +8,6 @@ namespace kestrav {
 
 namespace {
 
-MeshList* meshes = nullptr;
-MaterialList* materials = nullptr;
-KeyframeList* keyframes = nullptr;
-LightingList* lighting = nullptr;
-
-long allocationsLeft = -1;
-
 // Copies at most size - 1 bytes and always terminates.
 template <size_t size>
 void copyName(char (&out)[size], const char* name) {
@@ -24,15 +17,6 @@ void copyName(char (&out)[size], const char* name) {
         ++n;
     }
     std::memset(out + n, 0, size - n);
-}
-
-// Makes room for count elements; on failure the block is untouched.
-template <class T>
-bool growTo(T*& block, int32_t count) {
-    void* grown = modelGrow(block, sizeof(T), count);
-    if (!grown) return false;
-    block = static_cast<T*>(grown);
-    return true;
 }
 
 void freeNodeArrays(KeyframeNode& node) {
@@ -110,130 +94,96 @@ void fullName(const KeyframeNode& node, char (&out)[kFullNameSize]) {
     out[n] = 0;
 }
 
-MeshList* currentMeshList() { return meshes; }
-MaterialList* currentMaterialList() { return materials; }
-KeyframeList* currentKeyframeList() { return keyframes; }
-LightingList* currentLightingList() { return lighting; }
-
-bool createLists(FILE* file) {
-    meshes = static_cast<MeshList*>(modelMalloc(sizeof(MeshList)));
-    materials = static_cast<MaterialList*>(modelMalloc(sizeof(MaterialList)));
-    keyframes = static_cast<KeyframeList*>(modelMalloc(sizeof(KeyframeList)));
-    lighting = static_cast<LightingList*>(modelMalloc(sizeof(LightingList)));
-    if (!meshes || !materials || !keyframes || !lighting) {
-        std::free(meshes);
-        std::free(materials);
-        std::free(keyframes);
-        std::free(lighting);
-        meshes = nullptr;
-        materials = nullptr;
-        keyframes = nullptr;
-        lighting = nullptr;
-        return false;
-    }
-    std::memset(lighting, 0, sizeof *lighting);
-    *meshes = MeshList{nullptr, 0, nullptr, file};
-    *materials = MaterialList{nullptr, 0, nullptr, file, kNoColour, kNoProperty};
-    *keyframes = KeyframeList{0, nullptr, file, 0, 0, 0, 0};
+template <class T>
+bool ModelLists::growTo(T*& block, int32_t count) {
+    // On failure the block is untouched.
+    void* grown = grow(block, sizeof(T), count);
+    if (!grown) return false;
+    block = static_cast<T*>(grown);
     return true;
 }
 
-bool appendMesh(const char* name) {
-    const int32_t count = meshes->count + 1;
-    if (!growTo(meshes->names, count) || !growTo(meshes->records, count)) return false;
-    copyName(meshes->names[count - 1], name);
-    initMeshRecord(meshes->records[count - 1], name);
-    meshes->count = count;
+bool ModelLists::appendMesh(const char* name) {
+    const int32_t count = meshes.count + 1;
+    if (!growTo(meshes.names, count) || !growTo(meshes.records, count)) return false;
+    copyName(meshes.names[count - 1], name);
+    initMeshRecord(meshes.records[count - 1], name);
+    meshes.count = count;
     return true;
 }
 
-bool appendMaterial(const char* name) {
-    const int32_t count = materials->count + 1;
-    if (!growTo(materials->names, count) || !growTo(materials->records, count)) return false;
-    copyName(materials->names[count - 1], name);
-    initMaterialRecord(materials->records[count - 1], name);
-    materials->count = count;
+bool ModelLists::appendMaterial(const char* name) {
+    const int32_t count = materials.count + 1;
+    if (!growTo(materials.names, count) || !growTo(materials.records, count)) return false;
+    copyName(materials.names[count - 1], name);
+    initMaterialRecord(materials.records[count - 1], name);
+    materials.count = count;
     return true;
 }
 
-bool appendNode(bool hasId, uint16_t id) {
-    const int32_t count = keyframes->count + 1;
-    if (!growTo(keyframes->nodes, count)) return false;
-    KeyframeNode& node = keyframes->nodes[count - 1];
+bool ModelLists::appendNode(bool hasId, uint16_t id) {
+    const int32_t count = keyframes.count + 1;
+    if (!growTo(keyframes.nodes, count)) return false;
+    KeyframeNode& node = keyframes.nodes[count - 1];
     initKeyframeNode(node);
     node.id = hasId ? id : uint16_t(count - 1);
-    keyframes->count = count;
-    keyframes->nodeOpen = 1;
+    keyframes.count = count;
     return true;
 }
 
-LightRecord* appendLight(const char* name) {
-    const int32_t count = lighting->lightCount + 1;
-    if (!growTo(lighting->lights, count)) return nullptr;
-    LightRecord& light = lighting->lights[count - 1];
+LightRecord* ModelLists::appendLight(const char* name) {
+    const int32_t count = lighting.lightCount + 1;
+    if (!growTo(lighting.lights, count)) return nullptr;
+    LightRecord& light = lighting.lights[count - 1];
     std::memset(&light, 0, sizeof light);
     copyName(light.name, name);
     light.colour[0] = light.colour[1] = light.colour[2] = 1.0f;
     light.multiplier = 1.0f;
-    lighting->lightCount = count;
+    lighting.lightCount = count;
     return &light;
 }
 
-CameraRecord* appendCamera(const char* name) {
-    const int32_t count = lighting->cameraCount + 1;
-    if (!growTo(lighting->cameras, count)) return nullptr;
-    CameraRecord& camera = lighting->cameras[count - 1];
+CameraRecord* ModelLists::appendCamera(const char* name) {
+    const int32_t count = lighting.cameraCount + 1;
+    if (!growTo(lighting.cameras, count)) return nullptr;
+    CameraRecord& camera = lighting.cameras[count - 1];
     std::memset(&camera, 0, sizeof camera);
     copyName(camera.name, name);
-    lighting->cameraCount = count;
+    lighting.cameraCount = count;
     return &camera;
 }
 
-void releaseLists() {
-    if (lighting) {
-        std::free(lighting->lights);
-        std::free(lighting->cameras);
-        std::free(lighting);
-        lighting = nullptr;
-    }
-    if (keyframes) {
-        for (int i = 0; i < keyframes->count; ++i) freeNodeArrays(keyframes->nodes[i]);
-        std::free(keyframes->nodes);
-        std::free(keyframes);
-        keyframes = nullptr;
-    }
-    if (materials) {
-        std::free(materials->names);
-        std::free(materials->records);
-        std::free(materials);
-        materials = nullptr;
-    }
-    if (meshes) {
-        if (meshes->records)
-            for (int i = 0; i < meshes->count; ++i) freeMeshArrays(meshes->records[i]);
-        std::free(meshes->records);
-        std::free(meshes->names);
-        std::free(meshes);
-        meshes = nullptr;
-    }
+void ModelLists::release() {
+    std::free(lighting.lights);
+    std::free(lighting.cameras);
+    lighting = LightingList{};
+    for (int i = 0; i < keyframes.count; ++i) freeNodeArrays(keyframes.nodes[i]);
+    std::free(keyframes.nodes);
+    keyframes = KeyframeList{};
+    std::free(materials.names);
+    std::free(materials.records);
+    materials = MaterialList{};
+    if (meshes.records)
+        for (int i = 0; i < meshes.count; ++i) freeMeshArrays(meshes.records[i]);
+    std::free(meshes.records);
+    std::free(meshes.names);
+    meshes = MeshList{};
 }
 
-void* modelMalloc(size_t bytes) { return modelRealloc(nullptr, bytes); }
+void* ModelLists::allocate(size_t bytes) { return reallocate(nullptr, bytes); }
 
-void* modelRealloc(void* block, size_t bytes) {
+void* ModelLists::reallocate(void* block, size_t bytes) {
     if (allocationsLeft == 0) return nullptr;
     if (allocationsLeft > 0) --allocationsLeft;
     return std::realloc(block, bytes);
 }
 
-void* modelGrow(void* block, size_t elementSize, int32_t count) {
+void* ModelLists::grow(void* block, size_t elementSize, int32_t count) {
     size_t room = 1;
     while (room < size_t(count)) room *= 2;
     // count - 1 elements already fit in the room rounded up for them.
     if (block && count > 1 && size_t(count - 1) * 2 > room) return block;
-    return modelRealloc(block, elementSize * room);
+    return reallocate(block, elementSize * room);
 }
-
-void failAllocationsAfter(long count) { allocationsLeft = count < 0 ? -1 : count; }
 
 }  // namespace kestrav

@@ -5,7 +5,6 @@
 // width they have in the file.
 
 #include <cstdint>
-#include <cstdio>
 
 namespace kestrav {
 
@@ -40,7 +39,6 @@ struct MeshList {
     char (*names)[20];
     int32_t count;
     MeshRecord* records;
-    FILE* file;
 };
 
 struct MapRecord {
@@ -89,37 +87,23 @@ struct MaterialRecord {
     MapRecord bumpMap;
 };
 
-enum ColourTarget : int32_t { kNoColour = 0, kAmbient = 1, kDiffuse = 2, kSpecular = 3 };
-
-enum PropertyTarget : int32_t {
-    kNoProperty = 0,
-    kShininess = 1,
-    kShininessStrength = 2,
-    kTransparency = 3,
-    kTransparencyFalloff = 4,
-    kReflectionBlur = 5,
-    kSelfIllumination = 6,
-    kTextureMap = 7,
-    kBumpMap = 8,
-};
-
 struct MaterialList {
     char (*names)[20];
     int32_t count;
     MaterialRecord* records;
-    FILE* file;
-    int32_t colourTarget;
-    int32_t propertyTarget;
 };
 
+// The spline values are the file's floats, -1 to 1 for tension, continuity
+// and bias and 0 to 1 for the eases when the writer kept to its ranges; 0 for
+// a value the key's spline flags leave out.
 struct TrackKey {
     uint32_t frame;
     uint16_t splineFlags;
-    float tension;     // file value * 25 + 25
-    float continuity;  // file value * 25 + 25
-    float bias;        // file value * 25 + 25
-    float easeTo;      // file value * 50
-    float easeFrom;    // file value * 50
+    float tension;
+    float continuity;
+    float bias;
+    float easeTo;
+    float easeFrom;
 };
 
 // A keyframer track of any value width: keyCount keys, values per key after each other.
@@ -160,8 +144,6 @@ struct KeyframeNode {
 struct KeyframeList {
     int32_t count;
     KeyframeNode* nodes;
-    FILE* file;
-    int32_t nodeOpen;
     // The animation's active segment and the frame the file was saved at, as
     // the file gives them; all 0 when it has none.
     uint32_t segmentStart;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks what a user installs: cmake --install into a temporary prefix gives the
 # program and its manual page, the page renders without a warning, the
-# installed program converts the example, and cpack makes a Debian package
-# holding both.
+# installed program converts the example, the library example builds against
+# the installed CMake package and pkg-config file and runs, and cpack makes a
+# Debian package holding the program and its page.
 #   bash scripts/check-package.sh      (after scripts/test.sh has built build/)
 set -euo pipefail
 
@@ -28,6 +29,26 @@ MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q "TEXTURE LOOK-UP" || fail "the 
 
 "$prefix/bin/kestrav" "$root/examples/cube.3ds" "$prefix/cube.iv"
 head -n 1 "$prefix/cube.iv" | grep -q '^#Inventor V2.1 ascii' || fail "the installed program wrote no scene"
+
+# A program of someone else's: the example, configured out of tree against the
+# installed CMake package, built, and run on the example model.
+for f in include/kestrav/kestrav.h lib/libkestrav.a lib/pkgconfig/kestrav.pc \
+  lib/cmake/kestrav/kestravConfig.cmake; do
+  [ -f "$prefix/$f" ] || fail "no $f under the prefix"
+done
+example=$prefix/example-build
+cmake -S "$root/examples/library" -B "$example" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null ||
+  fail "the example does not configure against the installed package"
+cmake --build "$example" >/dev/null || fail "the example does not build against the installed package"
+said=$("$example/count_instances" "$root/examples/cube.3ds" "$prefix/example.iv") || fail "the example failed"
+grep -q ': 1 mesh instances$' <<<"$said" || fail "the example said: $said"
+head -n 1 "$prefix/example.iv" | grep -q '^#Inventor V2.1 ascii' || fail "the example wrote no scene"
+# The same program built with pkg-config's flags alone.
+PKG_CONFIG_PATH=$prefix/lib/pkgconfig \
+  c++ -std=c++17 "$root/examples/library/count_instances.cpp" -o "$prefix/count_instances_pc" \
+  $(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs kestrav) ||
+  fail "the example does not build with pkg-config's flags"
+"$prefix/count_instances_pc" "$root/examples/cube.3ds" "$prefix/example-pc.iv" >/dev/null || fail "the pkg-config build failed"
 
 (cd "$build" && rm -f kestrav_*.deb && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/kestrav_*.deb)

@@ -3,6 +3,8 @@
 #include <cfloat>
 #include <cmath>
 
+#include "reader/FiniteValues.h"
+
 namespace kestrav {
 
 namespace {
@@ -72,13 +74,14 @@ Vec3 halfTurn(const float* key) {
     return (0.5 * double(key[0]) / n) * axis;
 }
 
-// The reader keeps the keyframer dialogue's units: 25 + 25 x for tension,
-// continuity and bias, 50 x for the eases.
-double tension(const TrackKey& key) { return (double(key.tension) - 25.0) / 25.0; }
-double continuity(const TrackKey& key) { return (double(key.continuity) - 25.0) / 25.0; }
-double bias(const TrackKey& key) { return (double(key.bias) - 25.0) / 25.0; }
-double ease(float stored) {
-    const double e = double(stored) / 50.0;
+// The keys hold the file's spline values: tension, continuity and bias from
+// -1 to 1, the eases from 0 to 1.
+double tension(const TrackKey& key) { return key.tension; }
+double continuity(const TrackKey& key) { return key.continuity; }
+double bias(const TrackKey& key) { return key.bias; }
+// An ease beyond 0 to 1, or not a number, is clamped.
+double ease(float value) {
+    const double e = value;
     return e > 0.0 ? (e < 1.0 ? e : 1.0) : 0.0;
 }
 
@@ -167,12 +170,6 @@ bool findSegment(const TrackKey* keys, uint32_t count, uint32_t frame, uint32_t&
     return true;
 }
 
-bool finiteValues(const float* values, size_t count) {
-    for (size_t k = 0; k < count; ++k)
-        if (!std::isfinite(values[k])) return false;
-    return true;
-}
-
 bool storeIfFinite(const double* v, int count, float* out) {
     for (int c = 0; c < count; ++c)
         if (!(std::fabs(v[c]) <= double(FLT_MAX))) return false;
@@ -203,7 +200,7 @@ bool splineTrackAt(const TrackKey* keys, const float* values, uint32_t count, ui
     // Keys that are not numbers, or a curve beyond float's range, leave the
     // first key, as when only the first key was read.
     const uint32_t first = i > 0 ? i - 1 : 0, last = i + 2 < count ? i + 2 : count - 1;
-    if (between && finiteValues(values + width * size_t(first), width * size_t(last - first + 1))) {
+    if (between && allFinite(values + width * size_t(first), width * size_t(last - first + 1))) {
         auto value = [&](uint32_t k) {
             const float* v = values + width * size_t(k);
             return width == 3 ? Vec3{v[0], v[1], v[2]} : Vec3{v[0], 0.0, 0.0};
@@ -241,7 +238,7 @@ bool rotationTrackAt(const TrackKey* keys, const float* values, uint32_t count, 
     double s = 0.0;
     const bool between = findSegment(keys, count, frame, i, s);
     const uint32_t last = between ? (i + 2 < count ? i + 2 : count - 1) : i;
-    if ((between || i != 0) && finiteValues(values, 4 * size_t(last + 1))) {
+    if ((between || i != 0) && allFinite(values, 4 * size_t(last + 1))) {
         auto change = [&](uint32_t k) { return halfTurn(values + 4 * size_t(k)); };
         // Key k's total is its own turn after key k - 1's total.
         Quat total = exp(change(0));

@@ -24,6 +24,7 @@ struct Options {
     bool noTextures = false;   // no texture coordinates, transforms, images or bump maps
     bool twoSided = false;     // every material drawn two-sided
     bool bumpMaps = false;     // a bump-map node (a Coin extension) for found bump images
+    bool binary = false;       // convertToFile writes Open Inventor's binary form
     bool lights = false;       // the file's cameras, lights and ambient colour
 };
 
@@ -55,11 +56,12 @@ struct Conversion {
 // relative to the current directory.
 Conversion convert(const std::string& path, const Options& options = {}, const std::string& scenePath = "");
 
-// Writes the scene as an Open Inventor ASCII file at path, or to standard
-// output when path is empty. An existing file is replaced only once the whole
+// Writes the scene as an Open Inventor file at path, or to standard output
+// when path is empty: ASCII, or with binary the binary form, a third of the
+// size and faster to load. An existing file is replaced only once the whole
 // scene is written beside it. On failure returns false and, when failure is
 // given, sets it to one line naming the target and the system's reason.
-bool write(SoNode* root, const std::string& path, std::string* failure = nullptr);
+bool write(SoNode* root, const std::string& path, std::string* failure = nullptr, bool binary = false);
 
 // convert, then write to outputPath (the scene folder is its folder). A failed
 // write gives Outcome::NotWritten, with its line last among the messages.

@@ -13,6 +13,7 @@ const char* const kUsageText =
     "   -s      : Force two sided materials\n"
     "   -b      : Turn on bump map support\n"
     "   -t      : Do not apply textures\n"
+    "   -B      : Write the scene in Open Inventor binary form\n"
     "   -l      : Add the file's cameras and lights\n"
     "   -v      : Do not create outfile, only use Examine viewer to show the model\n"
     "If no input or output file name is specified, stdin and stdout will be used.\n";

@@ -6,12 +6,11 @@
 #include <filesystem>
 #include <memory>
 
-#include "reader/ModelLists.h"
 
 using namespace kestrav;
 
 void ModelReadTest::TearDown() {
-    failAllocationsAfter(-1);
+    database.failAllocationsAfter(-1);
     database.releaseDatabase();
 }
 

@@ -46,5 +46,8 @@ SoSeparator* readSceneText(const std::string& text);
 // The i-th child of a group, checked to be of type T (null otherwise).
 template <class T>
 T* childAs(SoNode* group, int i);
+// Every node of type T at or under node, depth first, in traversal order.
+template <class T>
+std::vector<T*> nodesOf(SoNode* node);
 
 #include "tests/support/SceneFixture.inl"

@@ -1,5 +1,4 @@
 #include <Inventor/SoPath.h>
-#include <Inventor/actions/SoSearchAction.h>
 #include <Inventor/nodes/SoBumpMap.h>
 #include <Inventor/nodes/SoBumpMapTransform.h>
 #include <Inventor/nodes/SoDrawStyle.h>
@@ -37,21 +36,10 @@ int indexOf(SoNode* group, int from = 0) {
     return -1;
 }
 
-int countOfType(SoNode* root, SoType type) {
-    SoSearchAction search;
-    search.setType(type);
-    search.setInterest(SoSearchAction::ALL);
-    search.apply(root);
-    return search.getPaths().getLength();
-}
-
 int textureNodeCount(SoNode* root) {
-    int count = 0;
-    for (SoType type : {SoTextureCoordinate2::getClassTypeId(), SoTextureCoordinateBinding::getClassTypeId(),
-                        SoTexture2Transform::getClassTypeId(), SoTexture2::getClassTypeId(),
-                        SoBumpMapTransform::getClassTypeId(), SoBumpMap::getClassTypeId()})
-        count += countOfType(root, type);
-    return count;
+    return int(nodesOf<SoTextureCoordinate2>(root).size() + nodesOf<SoTextureCoordinateBinding>(root).size() +
+               nodesOf<SoTexture2Transform>(root).size() + nodesOf<SoTexture2>(root).size() +
+               nodesOf<SoBumpMapTransform>(root).size() + nodesOf<SoBumpMap>(root).size());
 }
 
 // The separators directly under a group, in order.
@@ -200,7 +188,7 @@ TEST_F(TexturedSceneTest, LongImageNameFoundBesideTheModelOnceForTheWholeModel) 
     errors = joinedLines(scene.messages);
     EXPECT_EQ(errors, "Using \"models/caldarifighter_tex_d.png\" for texture file \"CALDARIFIGHTER_TEX_D.PNG\".\n");
     ASSERT_TRUE(scene.root);
-    ASSERT_EQ(countOfType(scene.root, SoTexture2::getClassTypeId()), 3);
+    ASSERT_EQ(int(nodesOf<SoTexture2>(scene.root).size()), 3);
     SoSeparator* group = separatorsOf(childAs<SoSeparator>(scene.root, 0)).at(0);
     SoTexture2* texture = childAs<SoTexture2>(group, indexOf<SoTexture2>(group));
     ASSERT_TRUE(texture);
@@ -243,7 +231,7 @@ TEST_F(TexturedSceneTest, NoTexturesOptionLeavesNoTextureNodes) {
         convert(model3ds({texturedMaterial("Wood", "WOOD.PNG", "GONE.PNG"), texturedMesh({"Wood", "Wood"})}), options);
     EXPECT_EQ(errors, "");
     ASSERT_TRUE(scene.root);
-    EXPECT_EQ(countOfType(scene.root, SoMaterial::getClassTypeId()), 2);
+    EXPECT_EQ(int(nodesOf<SoMaterial>(scene.root).size()), 2);
     EXPECT_EQ(textureNodeCount(scene.root), 0);
 }
 
@@ -255,8 +243,8 @@ TEST_F(TexturedSceneTest, BumpMapOptionReachesTheTextureBuilder) {
     ConvertedScene plain = convert(model);
     EXPECT_EQ(errors, "");
     ASSERT_TRUE(plain.root);
-    EXPECT_EQ(countOfType(plain.root, SoBumpMapTransform::getClassTypeId()), 0);
-    EXPECT_EQ(countOfType(plain.root, SoBumpMap::getClassTypeId()), 0);
+    EXPECT_EQ(int(nodesOf<SoBumpMapTransform>(plain.root).size()), 0);
+    EXPECT_EQ(int(nodesOf<SoBumpMap>(plain.root).size()), 0);
 
     ConverterOptions options;
     options.bumpMaps = 1;
@@ -285,7 +273,7 @@ TEST_F(TexturedSceneTest, MissingMaterialLooksLikeMeshWithoutMaterials) {
     SoMaterial* grey = childAs<SoMaterial>(groups[0], 1);
     ASSERT_TRUE(grey);
     EXPECT_EQ(grey->diffuseColor[0], SbColor(0.7f, 0.7f, 0.7f));
-    EXPECT_EQ(countOfType(scene.root, SoDrawStyle::getClassTypeId()), 0);
+    EXPECT_EQ(int(nodesOf<SoDrawStyle>(scene.root).size()), 0);
 }
 
 TEST_F(TexturedSceneTest, TwoSidedOptionReachesTheMaterialBuilder) {

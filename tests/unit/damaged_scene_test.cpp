@@ -34,16 +34,6 @@ const float kNan = std::numeric_limits<float>::quiet_NaN();
 const float kInf = std::numeric_limits<float>::infinity();
 const char* const kSkippedWarning = "\" is damaged; damaged chunks were skipped and the rest was converted.\n";
 
-template <class T>
-std::vector<T*> nodesOf(SoNode* node) {
-    std::vector<T*> found;
-    if (!node) return found;
-    if (node->isOfType(T::getClassTypeId())) found.push_back(static_cast<T*>(node));
-    for (int i = 0; SoNode* child = childAs<SoNode>(node, i); ++i)
-        for (T* inner : nodesOf<T>(child)) found.push_back(inner);
-    return found;
-}
-
 // The faces drawn under a node, three indices each.
 std::vector<std::vector<int>> facesUnder(SoNode* node) {
     std::vector<std::vector<int>> faces;

@@ -15,31 +15,11 @@
 #include "geometry/VectorOps.h"
 #include "geometry/VertexFaceTable.h"
 #include "tests/support/BuilderFixture.h"
+#include "tests/support/TestMesh.h"
 
 using namespace kestrav;
 
-void PrintTo(const SbVec3f& v, std::ostream* os) { *os << '(' << v[0] << ", " << v[1] << ", " << v[2] << ')'; }
-
 namespace {
-
-// A MeshRecord over vectors the test owns.
-struct TestMesh {
-    std::vector<float> vertices;
-    std::vector<MeshFace> faces;
-    std::vector<uint32_t> masks;  // empty: no smoothing data
-    MeshRecord record{};
-
-    MeshRecord* get() {
-        record.vertexCount = uint16_t(vertices.size() / 3);
-        record.vertices = vertices.empty() ? nullptr : vertices.data();
-        record.faceCount = uint16_t(faces.size());
-        record.faces = faces.empty() ? nullptr : faces.data();
-        record.smoothingGroups = masks.empty() ? nullptr : masks.data();
-        return &record;
-    }
-};
-
-MeshFace face(uint16_t a, uint16_t b, uint16_t c) { return MeshFace{a, b, c, 0}; }
 
 std::vector<int> groupsOf(VertexFaceTable& table, int f) {
     const SbIntList& list = *table.groupsOfFace(f);
@@ -62,14 +42,6 @@ TestMesh fanAroundOrigin(std::vector<uint32_t> masks) {
     mesh.faces = {face(0, 1, 2), face(0, 3, 4), face(0, 4, 5)};
     mesh.masks = std::move(masks);
     return mesh;
-}
-
-SbVec3f faceNormalOf(const TestMesh& mesh, int f) {
-    const MeshFace& fc = mesh.faces[f];
-    const float* v = mesh.vertices.data();
-    float n[3];
-    NormalCalculator::faceNormal(v + 3 * fc.a, v + 3 * fc.b, v + 3 * fc.c, n);
-    return SbVec3f(n);
 }
 
 // The average of k face normals, as the vertex normal forms it.

@@ -263,8 +263,6 @@ std::string dumpModel(const MeshList* meshes, const MaterialList* materials, con
         }
     }
     put(materials->records, sizeof(MaterialRecord) * size_t(materials->count));
-    put(&materials->colourTarget, sizeof materials->colourTarget);
-    put(&materials->propertyTarget, sizeof materials->propertyTarget);
     for (int i = 0; i < keyframes->count; ++i) {
         const KeyframeNode& n = keyframes->nodes[i];
         put(&n.id, sizeof n.id);
@@ -489,6 +487,9 @@ TEST_F(ReaderDamage, SubChunksWithNoRecordToWriteIntoAreSkipped) {
     mdata.add(Chunk3ds(MAT_TEXMAP).add(Chunk3ds(INT_PERCENTAGE).i16(5)).add(Chunk3ds(MAT_MAPNAME).name("X.JPG")));
     mdata.add(Chunk3ds(MAT_TWO_SIDE)).add(Chunk3ds(MAT_SHADING).u16(3));
     mdata.add(meshObject("Box", {}));
+    // A colour and a percentage without target chunks of their own, in the
+    // first material: they go where the chunks before any material pointed.
+    mdata.add(material("Late", -1, {Chunk3ds(COLOR_24).u8(64).u8(64).u8(64), Chunk3ds(INT_PERCENTAGE).i16(50)}));
     Chunk3ds kfdata(KFDATA);
     kfdata.add(Chunk3ds(PIVOT).floats({1, 2, 3})).add(Chunk3ds(INSTANCE_NAME).name("I"));
     kfdata.add(track(POS_TRACK_TAG, 1, 3)).add(objectNode(0, "Box", 0xFFFF));
@@ -500,14 +501,70 @@ TEST_F(ReaderDamage, SubChunksWithNoRecordToWriteIntoAreSkipped) {
     EXPECT_EQ(meshes->records[0].vertexCount, 0);
     EXPECT_EQ(meshes->records[0].faceCount, 0);
     EXPECT_EQ(meshes->records[0].materialGroupCount, 0);
-    EXPECT_EQ(materials->count, 0);
-    // The targets were still set: they belong to the list, not to a record.
-    EXPECT_EQ(materials->colourTarget, kDiffuse);
-    EXPECT_EQ(materials->propertyTarget, kTextureMap);
+    // The targets were still set: they belong to the walk, not to a record.
+    ASSERT_EQ(materials->count, 1);
+    const MaterialRecord& late = materials->records[0];
+    EXPECT_EQ(late.diffuse[0], 0.25f);
+    EXPECT_EQ(late.textureMap.percentage, 0.5f);
+    EXPECT_STREQ(late.textureMap.fileName, "");
+    EXPECT_EQ(late.twoSided, 0);
+    EXPECT_EQ(late.shading, 1);
     ASSERT_EQ(keyframes->count, 1);
     EXPECT_EQ(keyframes->nodes[0].pivot[0], 0.0f);
     EXPECT_STREQ(keyframes->nodes[0].instanceName, "");
     EXPECT_EQ(keyframes->nodes[0].positionKeyCount, 0u);
+}
+
+TEST_F(ReaderDamage, IdsBetweenHandledIdsAreSkippedWithTheirPayload) {
+    // Each payload would be damage, or would change the record, if the walk
+    // took its id for one of its neighbours.
+    Chunk3ds faces = faceArray({{0, 1, 2}}, {Chunk3ds(0x4131).u16(40000), Chunk3ds(0x4155).u32(9)});
+    const Bytes file = model3ds(
+        {material("Red", -1, {Chunk3ds(0xA001).u16(40000), Chunk3ds(0xA086).f32(9), Chunk3ds(0xA352).u16(0x11),
+                              Chunk3ds(0x0020).u8(255).u8(255).u8(255)}),
+         meshObject("Box", {pointArray({0, 0, 0, 1, 0, 0, 0, 1, 0}), Chunk3ds(0x4112).u16(40000),
+                            Chunk3ds(0x4145).u16(9).u16(9), Chunk3ds(0x4161).floats({1, 2}), faces})},
+        {objectNode(0, "Box", kNoParent, {Chunk3ds(0xB012).name("NotAnInstanceName"), Chunk3ds(0xB015).floats({1}),
+                                          Chunk3ds(0xB023).u16(0).u32(0).u32(0).u32(0xFFFFFFFFu)})});
+    ASSERT_EQ(readBytes(file), 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
+    ASSERT_EQ(meshes->count, 1);
+    const MeshRecord& mesh = meshes->records[0];
+    EXPECT_EQ(mesh.vertexCount, 3);
+    EXPECT_EQ(mesh.vertexFlagCount + mesh.texCoordCount + mesh.materialGroupCount, 0);
+    EXPECT_EQ(mesh.faceCount, 1);
+    EXPECT_EQ(mesh.smoothingGroups, nullptr);
+    ASSERT_EQ(materials->count, 1);
+    MaterialRecord fresh;
+    initMaterialRecord(fresh, "Red");
+    EXPECT_EQ(std::memcmp(&materials->records[0], &fresh, sizeof fresh), 0);
+    ASSERT_EQ(keyframes->count, 1);
+    EXPECT_STREQ(keyframes->nodes[0].instanceName, "");
+    EXPECT_EQ(keyframes->nodes[0].boundingBox[0], 0.0f);
+}
+
+TEST_F(ReaderDamage, EveryChunkThatWritesIntoARecordIsSkippedBeforeThatRecordExists) {
+    // Each alone in a file, with a payload its handler would accept: none may
+    // reach a record that is not there, and none opens one.
+    const uint16_t ids[] = {COLOR_F, COLOR_24, LIN_COLOR_24, LIN_COLOR_F, INT_PERCENTAGE, POINT_ARRAY,
+                            POINT_FLAG_ARRAY, FACE_ARRAY, MSH_MAT_GROUP, TEX_VERTS, SMOOTH_GROUP, MESH_MATRIX,
+                            MAT_SELF_ILLUM, MAT_TWO_SIDE, MAT_DECAL, MAT_ADDITIVE, MAT_WIRE, MAT_WIRESIZE,
+                            MAT_FACEMAP, MAT_PHONGSOFT, MAT_WIREABS, MAT_SHADING, MAT_USE_XPFALL,
+                            MAT_USE_REFBLUR, MAT_MAPNAME, MAT_MAP_TILING, MAT_MAP_TEXBLUR, MAT_MAP_USCALE,
+                            MAT_MAP_VSCALE, MAT_MAP_UOFFSET, MAT_MAP_VOFFSET, MAT_MAP_ANG, INSTANCE_NAME,
+                            PIVOT, BOUNDBOX, POS_TRACK_TAG, ROT_TRACK_TAG, SCL_TRACK_TAG};
+    for (uint16_t id : ids) {
+        SCOPED_TRACE(id);
+        // Small counts and names, then plenty of room for what they promise.
+        Chunk3ds chunk(id);
+        chunk.u8('M').u8(0).u8(1).u8(0);
+        for (int i = 0; i < 16; ++i) chunk.f32(0.5f);
+        // After a target chunk, so colour, percentage and map chunks have somewhere to go.
+        ASSERT_EQ(readBytes(model3ds({Chunk3ds(MAT_TEXMAP), Chunk3ds(MAT_DIFFUSE), chunk})), 1);
+        EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
+        EXPECT_EQ(meshes->count + materials->count + keyframes->count, 0);
+        database.releaseDatabase();
+    }
 }
 
 TEST_F(ReaderDamage, RepeatedChunksReplaceTheirArraysWithoutLeaking) {
@@ -566,9 +623,9 @@ TEST_F(ReaderDamage, FailedAllocationFreesEverythingAndFails) {
     const std::string path = writeScratchFile("rich.3ds", richModel());
     long failAfter = 0;
     for (;; ++failAfter) {
-        failAllocationsAfter(failAfter);
+        database.failAllocationsAfter(failAfter);
         const int result = database.readDatabase(path.c_str());
-        failAllocationsAfter(-1);
+        database.failAllocationsAfter(-1);
         if (result == 1) break;
         database.getMeshList(meshes);
         database.getMaterialList(materials);

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "reader/ModelDatabase.h"
 #include "reader/ModelLists.h"
 #include "tests/support/ModelReadTest.h"
+#include "tests/support/SceneFixture.h"
 #include "writer/ModelChunks.h"
 
 using namespace kestrav;
@@ -139,6 +141,106 @@ TEST_F(ReaderQuery, RecordsMadeByHandStartLikeRecordsReadFromAFile) {
     // The one field the file sets beyond the name: the chunk that holds the node.
     expectedNode.tag = OBJECT_NODE_TAG;
     EXPECT_EQ(std::memcmp(&keyframes->nodes[0], &expectedNode, sizeof expectedNode), 0);
+}
+
+// What model A holds: a material, a mesh of three vertices and its node.
+void expectModelA(ModelDatabase& database) {
+    MeshList* meshes = nullptr;
+    database.getMeshList(meshes);
+    ASSERT_NE(meshes, nullptr);
+    ASSERT_EQ(meshes->count, 1);
+    MeshRecord* box = nullptr;
+    database.findMesh("Box", box);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->vertexCount, 3);
+    MaterialRecord* red = nullptr;
+    database.findMaterial("Red", red);
+    ASSERT_NE(red, nullptr);
+    EXPECT_EQ(red->shading, 1);
+    EXPECT_EQ(database.countNodes("Box"), 1);
+    EXPECT_EQ(database.countNodes("Ball"), 0);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
+}
+
+// What model B holds: two meshes, no material, two nodes, one with an
+// instance name; the file ends inside a chunk.
+void expectModelB(ModelDatabase& database) {
+    MeshList* meshes = nullptr;
+    database.getMeshList(meshes);
+    ASSERT_NE(meshes, nullptr);
+    ASSERT_EQ(meshes->count, 2);
+    MeshRecord* ball = nullptr;
+    database.findMesh("Ball", ball);
+    ASSERT_NE(ball, nullptr);
+    EXPECT_EQ(ball->vertexCount, 5);
+    MeshRecord* box = nullptr;
+    database.findMesh("Box", box);
+    EXPECT_EQ(box, nullptr);
+    MaterialList* materials = nullptr;
+    database.getMaterialList(materials);
+    ASSERT_NE(materials, nullptr);
+    EXPECT_EQ(materials->count, 0);
+    KeyframeNode* cone = nullptr;
+    database.lookupNode("Cone.X", cone);
+    ASSERT_NE(cone, nullptr);
+    EXPECT_EQ(cone->id, 1);
+    EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Truncated);
+}
+
+TEST(ReaderDatabases, TwoDatabasesHoldTwoModelsAndEachReadReplacesOnlyItsOwn) {
+    const std::string a = writeScratchFile("model-a.3ds", model3ds({material("Red", 1), object("Box", 3)}, {node(0, "Box")}));
+    Bytes bytesB = model3ds({object("Ball", 5), object("Cone", 2)}, {node(0, "Ball"), node(1, "Cone", "X")});
+    bytesB.insert(bytesB.end(), {0x4D, 0x4D, 0});
+    const std::string b = writeScratchFile("model-b.3ds", bytesB);
+
+    ModelDatabase first, second;
+    ASSERT_EQ(first.readDatabase(a.c_str()), 1);
+    ASSERT_EQ(second.readDatabase(b.c_str()), 1);
+    ASSERT_NO_FATAL_FAILURE(expectModelA(first));
+    ASSERT_NO_FATAL_FAILURE(expectModelB(second));
+    MeshRecord* firstBox = nullptr;
+    first.findMesh("Box", firstBox);
+
+    // A into the second replaces B there; the first keeps its own records.
+    ASSERT_EQ(second.readDatabase(a.c_str()), 1);
+    ASSERT_NO_FATAL_FAILURE(expectModelA(second));
+    ASSERT_NO_FATAL_FAILURE(expectModelA(first));
+    MeshRecord* box = nullptr;
+    first.findMesh("Box", box);
+    EXPECT_EQ(box, firstBox);
+    second.findMesh("Box", box);
+    EXPECT_NE(box, firstBox);
+
+    ASSERT_EQ(first.readDatabase(b.c_str()), 1);
+    ASSERT_NO_FATAL_FAILURE(expectModelB(first));
+    ASSERT_NO_FATAL_FAILURE(expectModelA(second));
+
+    // Failing allocations is a matter of one database.
+    first.failAllocationsAfter(0);
+    EXPECT_EQ(second.readDatabase(b.c_str()), 1);
+    EXPECT_EQ(first.readDatabase(a.c_str()), 0);
+    first.failAllocationsAfter(-1);
+    ASSERT_NO_FATAL_FAILURE(expectModelB(second));
+
+    // Releasing one leaves the other.
+    ASSERT_EQ(first.readDatabase(a.c_str()), 1);
+    second.releaseDatabase();
+    MeshList* released = nullptr;
+    second.getMeshList(released);
+    EXPECT_EQ(released, nullptr);
+    ASSERT_NO_FATAL_FAILURE(expectModelA(first));
+}
+
+TEST(ReaderDatabases, DestroyingADatabaseFreesItsModelAndLeavesTheOthers) {
+    // Run under the sanitizers, a model the destructor did not free leaks.
+    const std::string a = writeScratchFile("model-a.3ds", model3ds({material("Red", 1), object("Box", 3)}, {node(0, "Box")}));
+    ModelDatabase kept;
+    ASSERT_EQ(kept.readDatabase(a.c_str()), 1);
+    {
+        ModelDatabase dropped;
+        ASSERT_EQ(dropped.readDatabase(a.c_str()), 1);
+    }
+    ASSERT_NO_FATAL_FAILURE(expectModelA(kept));
 }
 
 TEST_F(ReaderQuery, FullNameJoinsNameAndInstanceName) {

@@ -49,7 +49,6 @@ TEST_F(ReaderWalk, EmptyFileGivesThreeEmptyLists) {
     EXPECT_EQ(meshes->count, 0);
     EXPECT_EQ(materials->count, 0);
     EXPECT_EQ(keyframes->count, 0);
-    EXPECT_EQ(meshes->file, nullptr);
 }
 
 TEST_F(ReaderWalk, MeshNameSlotAndRecordBothHoldTheObjectName) {
@@ -201,8 +200,6 @@ TEST_F(ReaderWalk, TargetsOutliveTheMaterialThatSetThem) {
     ASSERT_NO_FATAL_FAILURE(read(model3ds({material("A", -1, {Chunk3ds(MAT_DIFFUSE).add({byteColour(128, 128, 128)}), Chunk3ds(MAT_TEXMAP).add({percentage(50)})}),
                    material("B", -1, {byteColour(64, 64, 64), percentage(25)})})));
     ASSERT_EQ(materials->count, 2);
-    EXPECT_EQ(materials->colourTarget, kDiffuse);
-    EXPECT_EQ(materials->propertyTarget, kTextureMap);
     expectColour(materials->records[1].diffuse, 0.25f, 0.25f, 0.25f);
     expectColour(materials->records[1].ambient, 0, 0, 0);
     EXPECT_EQ(materials->records[0].textureMap.percentage, 0.5f);
@@ -357,12 +354,17 @@ TEST_F(ReaderWalk, NodeIdsComeFromTheFileOrFromTheIndex) {
     EXPECT_STREQ(keyframes->nodes[2].name, "C");
     EXPECT_EQ(keyframes->nodes[3].id, 3);
     EXPECT_STREQ(keyframes->nodes[3].name, "D");
-    EXPECT_EQ(keyframes->nodeOpen, 0);
 }
 
 TEST_F(ReaderWalk, NodeOpenFollowsIdAndHeader) {
-    ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(1)})})));
-    EXPECT_EQ(keyframes->nodeOpen, 1);
+    // An id opens a node that its pivot lands in, and a header in a later tag
+    // still names it rather than opening one of its own.
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {Chunk3ds(OBJECT_NODE_TAG).add({Chunk3ds(NODE_ID).u16(1), Chunk3ds(PIVOT).floats({4, 5, 6})}),
+                                               Chunk3ds(OBJECT_NODE_TAG).add({nodeHeader("A", 0xFFFF)})})));
+    ASSERT_EQ(keyframes->count, 1);
+    EXPECT_EQ(keyframes->nodes[0].id, 1);
+    EXPECT_EQ(keyframes->nodes[0].pivot[1], 5.0f);
+    EXPECT_STREQ(keyframes->nodes[0].name, "A");
     database.releaseDatabase();
     // Two headers in a row make two nodes; an id chunk in between opens one.
     ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {Chunk3ds(OBJECT_NODE_TAG).add({nodeHeader("A", 0xFFFF), nodeHeader("B", 0xFFFF), Chunk3ds(NODE_ID).u16(9),
@@ -371,7 +373,6 @@ TEST_F(ReaderWalk, NodeOpenFollowsIdAndHeader) {
     EXPECT_STREQ(keyframes->nodes[1].name, "B");
     EXPECT_EQ(keyframes->nodes[2].id, 9);
     EXPECT_STREQ(keyframes->nodes[2].name, "C");
-    EXPECT_EQ(keyframes->nodeOpen, 0);
 }
 
 TEST_F(ReaderWalk, NodeHeaderResolvesItsParentByIdAgainstTheNodesReadSoFar) {
@@ -413,49 +414,54 @@ TEST_F(ReaderWalk, NodeFieldsPivotBoundingBoxAndInstanceName) {
     EXPECT_STREQ(full, "Box.Left");
 }
 
-TEST_F(ReaderWalk, TrackKeysConvertTheirSplineValues) {
+TEST_F(ReaderWalk, TrackKeysKeepTheSplineValuesTheFileGives) {
     Chunk3ds position = trackHeader(POS_TRACK_TAG, 4);
     position.u32(0).u16(0).floats({1, 2, 3});                          // no spline values
     position.u32(10).u16(0x01).f32(-1.0f).floats({4, 5, 6});            // tension -1
     position.u32(20).u16(0x08).f32(0.5f).floats({7, 8, 9});             // ease to 0.5
-    position.u32(30).u16(0x1F).floats({1, 0.5f, -0.5f, 1, 0.25f}).floats({10, 11, 12});
+    position.u32(30).u16(0x1F).floats({0.3f, 0.7f, -0.1f, 1, 0.25f}).floats({10, 11, 12});
     Chunk3ds rotation = trackHeader(ROT_TRACK_TAG, 2);
     rotation.u32(0).u16(0).floats({0, 0, 0, 1});
-    rotation.u32(5).u16(0x04).f32(1).floats({1.5f, 0, 1, 0});
+    rotation.u32(5).u16(0x04).f32(0.9f).floats({1.5f, 0, 1, 0});
     Chunk3ds scale = trackHeader(SCL_TRACK_TAG, 1);
-    scale.u32(0).u16(0x12).floats({0.2f, -1}).floats({2, 2, 2});
+    // Values beyond the dialogue's ranges are kept as they are too.
+    scale.u32(0).u16(0x12).floats({0.2f, -3}).floats({2, 2, 2});
     ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {Chunk3ds(OBJECT_NODE_TAG).add({nodeHeader("Box", 0xFFFF), position, rotation, scale})})));
     const KeyframeNode& node = keyframes->nodes[0];
 
     ASSERT_EQ(node.positionKeyCount, 4u);
     const TrackKey* k = node.positionKeys;
-    EXPECT_EQ(k[0].tension, 25.0f);
-    EXPECT_EQ(k[0].continuity, 25.0f);
-    EXPECT_EQ(k[0].bias, 25.0f);
+    EXPECT_EQ(k[0].tension, 0.0f);
+    EXPECT_EQ(k[0].continuity, 0.0f);
+    EXPECT_EQ(k[0].bias, 0.0f);
     EXPECT_EQ(k[0].easeTo, 0.0f);
     EXPECT_EQ(k[0].easeFrom, 0.0f);
     EXPECT_EQ(k[1].frame, 10u);
     EXPECT_EQ(k[1].splineFlags, 0x01);
-    EXPECT_EQ(k[1].tension, 0.0f);
-    EXPECT_EQ(k[2].easeTo, 25.0f);
-    EXPECT_EQ(k[2].tension, 25.0f);
-    EXPECT_EQ(k[2].bias, 25.0f);
-    EXPECT_EQ(k[3].tension, 50.0f);
-    EXPECT_EQ(k[3].continuity, 37.5f);
-    EXPECT_EQ(k[3].bias, 12.5f);
-    EXPECT_EQ(k[3].easeTo, 50.0f);
-    EXPECT_EQ(k[3].easeFrom, 12.5f);
+    EXPECT_EQ(k[1].tension, -1.0f);
+    EXPECT_EQ(k[1].easeTo, 0.0f);
+    EXPECT_EQ(k[2].easeTo, 0.5f);
+    EXPECT_EQ(k[2].tension, 0.0f);
+    EXPECT_EQ(k[2].bias, 0.0f);
+    // 0.3, 0.7 and -0.1 have no exact binary form: any scaling on the way
+    // would show in their last bits.
+    EXPECT_EQ(k[3].tension, 0.3f);
+    EXPECT_EQ(k[3].continuity, 0.7f);
+    EXPECT_EQ(k[3].bias, -0.1f);
+    EXPECT_EQ(k[3].easeTo, 1.0f);
+    EXPECT_EQ(k[3].easeFrom, 0.25f);
     EXPECT_EQ(node.positionValues[3], 4.0f);
     EXPECT_EQ(node.positionValues[11], 12.0f);
 
     ASSERT_EQ(node.rotationKeyCount, 2u);
-    EXPECT_EQ(node.rotationKeys[1].bias, 50.0f);
+    EXPECT_EQ(node.rotationKeys[1].bias, 0.9f);
+    EXPECT_EQ(node.rotationKeys[1].tension, 0.0f);
     EXPECT_EQ(node.rotationValues[4], 1.5f);
     EXPECT_EQ(node.rotationValues[6], 1.0f);
 
     ASSERT_EQ(node.scaleKeyCount, 1u);
-    EXPECT_EQ(node.scaleKeys[0].continuity, 30.0f);
-    EXPECT_EQ(node.scaleKeys[0].easeFrom, -50.0f);
+    EXPECT_EQ(node.scaleKeys[0].continuity, 0.2f);
+    EXPECT_EQ(node.scaleKeys[0].easeFrom, -3.0f);
     EXPECT_EQ(node.scaleValues[2], 2.0f);
 }
 

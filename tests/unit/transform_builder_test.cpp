@@ -70,7 +70,7 @@ private:
     HandNode& append(std::vector<float>& values, std::initializer_list<float> key) {
         values.insert(values.end(), key);
         timing.resize(std::max({positions.size() / 3, rotations.size() / 4, scales.size() / 3}));
-        for (size_t k = 0; k < timing.size(); ++k) timing[k] = TrackKey{uint32_t(k), 0, 25, 25, 25, 0, 0};
+        for (size_t k = 0; k < timing.size(); ++k) timing[k] = TrackKey{uint32_t(k), 0, 0, 0, 0, 0, 0};
         node.positionKeyCount = uint32_t(positions.size() / 3);
         node.positionValues = positions.empty() ? nullptr : positions.data();
         node.positionKeys = positions.empty() ? nullptr : timing.data();
@@ -374,9 +374,10 @@ protected:
         return transformAt(fixture, count - 2)->scaleFactor.getValue();
     }
 
-    ModelDatabase database;
-    KeyframeList* nodes = nullptr;
     BuilderFixture fixture;
+    // The builder follows parent links through its converter's database.
+    ModelDatabase& database = fixture.database;
+    KeyframeList* nodes = nullptr;
     MeshRecord mesh = meshAt(SbVec3f(0, 0, 0));
 };
 

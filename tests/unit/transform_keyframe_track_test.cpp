@@ -17,7 +17,7 @@ namespace {
 
 const float kPi = 3.14159265f;
 
-// A key with the file's spline values, stored as the reader stores them.
+// A key with the file's spline values, which the reader stores as they are.
 struct Key {
     uint32_t frame;
     std::vector<float> value;
@@ -28,8 +28,7 @@ class Track {
 public:
     explicit Track(const std::vector<Key>& keys) {
         for (const Key& k : keys) {
-            timing.push_back(TrackKey{k.frame, 0, k.tension * 25 + 25, k.continuity * 25 + 25, k.bias * 25 + 25,
-                                      k.easeTo * 50, k.easeFrom * 50});
+            timing.push_back(TrackKey{k.frame, 0, k.tension, k.continuity, k.bias, k.easeTo, k.easeFrom});
             values.insert(values.end(), k.value.begin(), k.value.end());
         }
     }
