@@ -18,6 +18,7 @@ const char* const kUsageLines[] = {
     "   -b      : Turn on bump map support\n",
     "   -t      : Do not apply textures\n",
     "   -B      : Write the scene in Open Inventor binary form\n",
+    "   -l      : Add the file's cameras and lights\n",
     "   -v      : Do not create outfile, only use Examine viewer to show the model\n",
     "   --version : Print the version of kestrav\n",
     "   --      : End the options: what follows are file names, even if they start with -\n",
@@ -31,6 +32,7 @@ bool applyLetter(char letter, ConverterOptions& options) {
         case 'B': options.binary = true; return true;
         case 'e': options.examineViewer = true; return true;
         case 'f': options.flatShading = true; return true;
+        case 'l': options.lights = true; return true;
         case 's': options.twoSided = true; return true;
         case 't': options.noTextures = true; return true;
         case 'v': options.viewOnly = true; return true;

@@ -1,6 +1,8 @@
 #include <Inventor/Qt/SoQt.h>
 #include <Inventor/Qt/viewers/SoQtExaminerViewer.h>
 #include <Inventor/SoDB.h>
+#include <Inventor/nodes/SoCamera.h>
+#include <Inventor/nodes/SoLight.h>
 #include <Inventor/nodes/SoSeparator.h>
 #include <X11/Xlib.h>
 
@@ -65,10 +67,29 @@ void printMessages(const std::vector<std::string>& messages) {
     for (const std::string& line : messages) std::cerr << (line + '\n');
 }
 
+// The file's own camera (the first child) and lights, which -l puts at the top
+// of the scene: the viewer starts from that camera, and drops its headlight
+// when one of the lights is on.
+void viewAsTheFileLights(SoQtExaminerViewer* viewer, SoSeparator* root, const Conversion& view) {
+    bool lit = false;
+    for (int i = 0; i < root->getNumChildren(); ++i) {
+        SoNode* child = root->getChild(i);
+        if (i == 0 && child->isOfType(SoCamera::getClassTypeId())) viewer->setCamera(static_cast<SoCamera*>(child));
+        if (child->isOfType(SoLight::getClassTypeId()) && static_cast<SoLight*>(child)->on.getValue()) lit = true;
+    }
+    if (lit) viewer->setHeadlight(FALSE);
+    if (view.hasBackground)
+        viewer->setBackgroundColor(SbColor(view.background[0], view.background[1], view.background[2]));
+}
+
 // Converts and, unless only viewing, writes: prints the conversion's lines and
 // returns the scene, or null (with the exit status) when there is nothing to show.
-SoSeparator* convertAndWrite(const ConverterOptions& options, int& status) {
+SoSeparator* convertAndWrite(const ConverterOptions& options, int& status, Conversion* shown = nullptr) {
     Conversion conversion = convert(options.inputPath, options, options.viewOnly ? "" : options.outputPath);
+    if (shown) {
+        shown->hasBackground = conversion.hasBackground;
+        for (int i = 0; i < 3; ++i) shown->background[i] = conversion.background[i];
+    }
     printMessages(conversion.messages);
     status = conversion.root ? 0 : 1;
     if (!conversion.root || options.viewOnly) return conversion.root;
@@ -108,10 +129,12 @@ int convertAndView(const ConverterOptions& options) {
     QWidget* mainWindow = SoQt::init(kApplicationName, "SoQt");
     SoQtExaminerViewer* viewer = new KestravViewer(mainWindow);
     int status = 0;
-    SoSeparator* root = convertAndWrite(options, status);
+    Conversion view;
+    SoSeparator* root = convertAndWrite(options, status, &view);
     if (!root) return status;
 
     viewer->setSceneGraph(root);
+    if (options.lights) viewAsTheFileLights(viewer, root, view);
     // The conversion only named the images; the viewer needs their pixels,
     // from wherever the current directory is.
     loadTextureImages(root, sceneFolderOf(options.viewOnly ? "" : options.outputPath));

@@ -22,7 +22,10 @@ Conversion convert(const std::string& path, const Options& options, const std::s
         if (readable) converter.build();
         conversion.messages = converter.messages();
         // Taken last, so a throw above leaves the root to the converter.
-        if (readable) conversion.root = converter.takeRoot();
+        if (readable) {
+            conversion.hasBackground = converter.background(conversion.background);
+            conversion.root = converter.takeRoot();
+        }
     } catch (const std::bad_alloc&) {
         // The converter releases the part of the scene built so far.
         conversion.status = Outcome::OutOfMemory;

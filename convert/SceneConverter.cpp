@@ -1,6 +1,10 @@
 #include "convert/SceneConverter.h"
 
+#include <Inventor/nodes/SoEnvironment.h>
+#include <Inventor/nodes/SoLight.h>
+#include <Inventor/nodes/SoPerspectiveCamera.h>
 #include <Inventor/nodes/SoSeparator.h>
+#include <Inventor/nodes/SoSwitch.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,6 +15,9 @@
 #include "appearance/TextureLookup.h"
 #include "convert/LineWidthQuery.h"
 #include "geometry/MeshBuilder.h"
+#include "lighting/CameraBuilder.h"
+#include "lighting/LightBuilder.h"
+#include "lighting/LightingPlacement.h"
 #include "reader/ModelFileProbe.h"
 #include "transform/KeyframeTrack.h"
 #include "transform/TransformBuilder.h"
@@ -70,6 +77,11 @@ Outcome SceneConverter::read(const std::string& modelPath) {
         return readStatus = Outcome::OutOfMemory;
     }
     readStatus = statusOf(database.lastWalkEnd());
+    // Damaged cameras and lights matter only to a conversion that adds them.
+    LightingList* lighting = nullptr;
+    database.getLightingList(lighting);
+    if (options.lights && lighting->damaged && readStatus == Outcome::Converted)
+        readStatus = Outcome::DamagedChunksSkipped;
     if (readStatus == Outcome::DamagedChunksSkipped)
         lines.push_back(kDamagedPrefix + modelPath + kChunksSkippedSuffix);
     else if (readStatus == Outcome::DamageEndedWalk)
@@ -86,6 +98,7 @@ SoSeparator* SceneConverter::build() {
         root = new SoSeparator;
         root->ref();
     }
+    if (options.lights) addCamerasAndLights();
     MeshList* meshList = nullptr;
     database.getMeshList(meshList);
     for (int i = 0; meshList && i < meshList->count; ++i) {
@@ -145,6 +158,43 @@ void SceneConverter::convertMaterialGroup(const MeshRecord& mesh, MeshBuilder& m
             .buildTextures(objectSeparator, materialSeparator);
     meshBuilder.buildGeometry(group, material ? material->shading : 0, materialSeparator);
     objectSeparator->addChild(materialSeparator);
+}
+
+// The first camera is the scene's; the others wait under a switch that shows
+// none. Lights come before the geometry so they light all of it.
+void SceneConverter::addCamerasAndLights() {
+    LightingList* lighting = nullptr;
+    database.getLightingList(lighting);
+    const LightingPlacement placement(database, frame);
+    SoSwitch* otherCameras = nullptr;
+    for (int i = 0; i < lighting->cameraCount; ++i) {
+        const CameraRecord& record = lighting->cameras[i];
+        SoPerspectiveCamera* camera = CameraBuilder(record.name, placement.cameraAt(record)).buildCamera();
+        if (i == 0) {
+            root->addChild(camera);
+            continue;
+        }
+        if (!otherCameras) {
+            otherCameras = new SoSwitch;
+            otherCameras->whichChild = SO_SWITCH_NONE;
+            root->addChild(otherCameras);
+        }
+        otherCameras->addChild(camera);
+    }
+    SbVec3f ambient;
+    if (placement.ambientAt(*lighting, ambient)) root->addChild(LightBuilder::buildEnvironment(ambient));
+    for (int i = 0; i < lighting->lightCount; ++i) {
+        const LightRecord& record = lighting->lights[i];
+        root->addChild(LightBuilder(record.name, placement.lightAt(record)).buildLight());
+    }
+}
+
+bool SceneConverter::background(float out[3]) const {
+    LightingList* lighting = nullptr;
+    database.getLightingList(lighting);
+    if (!options.lights || !lighting || !lighting->hasBackground || !lighting->useBackground) return false;
+    for (int i = 0; i < 3; ++i) out[i] = lighting->background[i];
+    return true;
 }
 
 void SceneConverter::setLineWidthRange(float minimum, float maximum) {

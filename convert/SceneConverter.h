@@ -53,11 +53,16 @@ public:
     // a small model; tests may set their own.
     void setLineWidthRange(float minimum, float maximum);
 
+    // With the lights option, the solid background colour of a file that uses
+    // one; false otherwise.
+    bool background(float out[3]) const;
+
 private:
     void convertInstance(const MeshRecord& mesh, const KeyframeNode* node);
     void convertMaterialGroup(const MeshRecord& mesh, MeshBuilder& meshBuilder, SoSeparator* objectSeparator,
                               int group, int mirrored);
     void ensureLineWidthRange();
+    void addCamerasAndLights();
 
     Options options;
     std::string folder;

@@ -48,6 +48,9 @@ constexpr ChunkRule kChunkRules[] = {
     {LIN_COLOR_24, Kind::Leaf, Needs::Material},
     {LIN_COLOR_F, Kind::Leaf, Needs::Material},
     {INT_PERCENTAGE, Kind::Leaf, Needs::Material},
+    {SOLID_BGND, Kind::Leaf, Needs::Nothing},
+    {USE_SOLID_BGND, Kind::Leaf, Needs::Nothing},
+    {AMBIENT_LIGHT, Kind::Leaf, Needs::Nothing},
     {MDATA, Kind::Container, Needs::Nothing},
     {NAMED_OBJECT, Kind::Descended, Needs::Nothing},
     {N_TRI_OBJECT, Kind::Descended, Needs::Nothing},
@@ -58,6 +61,8 @@ constexpr ChunkRule kChunkRules[] = {
     {TEX_VERTS, Kind::Leaf, Needs::Mesh},
     {SMOOTH_GROUP, Kind::Leaf, Needs::Mesh},
     {MESH_MATRIX, Kind::Leaf, Needs::Mesh},
+    {N_DIRECT_LIGHT, Kind::Leaf, Needs::Nothing},
+    {N_CAMERA, Kind::Leaf, Needs::Nothing},
     {M3DMAGIC, Kind::Container, Needs::Nothing},
     {MAT_NAME, Kind::Leaf, Needs::Nothing},
     {MAT_AMBIENT, Kind::Descended, Needs::Nothing},
@@ -109,6 +114,11 @@ constexpr ChunkRule kChunkRules[] = {
     {POS_TRACK_TAG, Kind::Leaf, Needs::Node},
     {ROT_TRACK_TAG, Kind::Leaf, Needs::Node},
     {SCL_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {FOV_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {ROLL_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {COL_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {HOT_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {FALL_TRACK_TAG, Kind::Leaf, Needs::Node},
     {NODE_ID, Kind::Leaf, Needs::Nothing},
 };
 
@@ -162,6 +172,22 @@ float clampUnit(float v) {
     return v > 1.0f ? 1.0f : v;
 }
 
+// A colour sub-chunk of a light or scene colour; other ids are passed over. As
+// for materials, a byte colour wins over a float one. False when it is damaged.
+bool readColourChunk(uint16_t id, ChunkCursor& in, float* colour, bool& fromBytes) {
+    if (id == COLOR_24 || id == LIN_COLOR_24) {
+        uint8_t rgb[3];
+        if (!in.read(rgb, 3)) return false;
+        for (int i = 0; i < 3; ++i) colour[i] = rgb[i] / 255.0f;
+        fromBytes = true;
+    } else if ((id == COLOR_F || id == LIN_COLOR_F) && !fromBytes) {
+        float rgb[3];
+        if (!in.readF32(rgb[0]) || !in.readF32(rgb[1]) || !in.readF32(rgb[2]) || !allFinite(rgb, 3)) return false;
+        for (int i = 0; i < 3; ++i) colour[i] = clampUnit(rgb[i]);
+    }
+    return true;
+}
+
 class ChunkWalk {
 public:
     ChunkWalk(FILE* input, int64_t size, ModelLists& model) : file(input), fileSize(size), lists(model) {}
@@ -187,6 +213,7 @@ private:
     float* targetColour(MaterialRecord& material) const;
     MapRecord* targetMap(MaterialRecord& material) const;
     bool openNode(bool hasId, uint16_t id);
+    void enterContainer(uint16_t id);
 
     // Allocates count elements of T from the model's allocator, or null for a
     // count of 0; false when memory runs out.
@@ -213,6 +240,13 @@ private:
     Outcome readNodeHeader(ChunkCursor& in);
     Outcome readFloats(ChunkCursor& in, float* out, int count);
     Outcome readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount, TrackKey*& keys, float*& values);
+    Outcome readLightingTrack(ChunkCursor& in, int valueCount, Track& track);
+    Outcome readLight(ChunkCursor& in);
+    Outcome readCamera(ChunkCursor& in);
+    Outcome readSceneColour(ChunkCursor& in, float* colour, uint8_t& present);
+    template <class Handler>
+    void readSubChunks(ChunkCursor& in, Handler handler);
+    Outcome lightingDamage();
 
     FILE* file;
     int64_t fileSize;
@@ -229,6 +263,8 @@ private:
     // node; a header closes it. The next header names an open node rather
     // than opening one.
     bool nodeOpen = false;
+    // The keyframer chunk around the nodes being read (OBJECT_NODE_TAG, ...).
+    uint16_t nodeTag = 0;
 };
 
 MeshRecord* ChunkWalk::currentMesh() {
@@ -274,8 +310,23 @@ MapRecord* ChunkWalk::targetMap(MaterialRecord& material) const {
 
 bool ChunkWalk::openNode(bool hasId, uint16_t id) {
     if (!lists.appendNode(hasId, id)) return false;
+    currentNode()->tag = nodeTag;
     nodeOpen = true;
     return true;
+}
+
+// The node chunks say what kind of object the nodes inside them move.
+void ChunkWalk::enterContainer(uint16_t id) {
+    switch (id) {
+    case AMBIENT_NODE_TAG:
+    case OBJECT_NODE_TAG:
+    case CAMERA_NODE_TAG:
+    case TARGET_NODE_TAG:
+    case LIGHT_NODE_TAG:
+    case L_TARGET_NODE_TAG:
+    case SPOTLIGHT_NODE_TAG: nodeTag = id; break;
+    default: break;
+    }
 }
 
 Outcome ChunkWalk::run() {
@@ -292,6 +343,7 @@ Outcome ChunkWalk::run() {
         const ChunkRule rule = ruleOf(id);
 
         if (rule.kind == Kind::Container) {
+            enterContainer(id);
             if (end > furthestEnd) furthestEnd = end;
             position = header.offset();
             continue;
@@ -387,6 +439,18 @@ Outcome ChunkWalk::handleOpening(uint16_t id, ChunkCursor& in) {
         return openNode(true, nodeId) ? Outcome::GoOn : Outcome::OutOfMemory;
     }
     case NODE_HDR: return readNodeHeader(in);
+
+    case N_DIRECT_LIGHT: return readLight(in);
+    case N_CAMERA: return readCamera(in);
+    case AMBIENT_LIGHT: {
+        LightingList& lighting = lists.lightingList();
+        return readSceneColour(in, lighting.ambient, lighting.hasAmbient);
+    }
+    case SOLID_BGND: {
+        LightingList& lighting = lists.lightingList();
+        return readSceneColour(in, lighting.background, lighting.hasBackground);
+    }
+    case USE_SOLID_BGND: lists.lightingList().useBackground = 1; return Outcome::GoOn;
     default: return Outcome::SkipChunk;
     }
 }
@@ -458,6 +522,11 @@ Outcome ChunkWalk::handleNode(uint16_t id, ChunkCursor& in, KeyframeNode& node) 
         return readTrack(in, 4, node.rotationKeyCount, node.rotationKeys, node.rotationValues);
     case SCL_TRACK_TAG:
         return readTrack(in, 3, node.scaleKeyCount, node.scaleKeys, node.scaleValues);
+    case FOV_TRACK_TAG: return readLightingTrack(in, 1, node.fieldOfView);
+    case ROLL_TRACK_TAG: return readLightingTrack(in, 1, node.roll);
+    case COL_TRACK_TAG: return readLightingTrack(in, 3, node.colour);
+    case HOT_TRACK_TAG: return readLightingTrack(in, 1, node.hotspot);
+    case FALL_TRACK_TAG: return readLightingTrack(in, 1, node.falloff);
     default: return Outcome::SkipChunk;
     }
 }
@@ -687,6 +756,7 @@ Outcome ChunkWalk::readNodeHeader(ChunkCursor& in) {
     if (!nodeOpen && !openNode(false, 0)) return Outcome::OutOfMemory;
     KeyframeList& keyframes = lists.keyframeList();
     KeyframeNode& node = keyframes.nodes[keyframes.count - 1];
+    node.tag = nodeTag;
     std::memcpy(node.name, name, sizeof name);
     node.flags1 = flags1;
     node.flags2 = flags2;
@@ -763,6 +833,107 @@ Outcome ChunkWalk::readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount
     replace(keys, newKeys);
     replace(values, newValues);
     keyCount = n;
+    return Outcome::GoOn;
+}
+
+// Damage to a camera's or light's chunks costs only them: it is noted apart
+// from the walk's end, so a conversion without them reads as before.
+Outcome ChunkWalk::lightingDamage() {
+    lists.lightingList().damaged = 1;
+    return Outcome::SkipChunk;
+}
+
+Outcome ChunkWalk::readLightingTrack(ChunkCursor& in, int valueCount, Track& track) {
+    const Outcome outcome = readTrack(in, valueCount, track.keyCount, track.keys, track.values);
+    return outcome == Outcome::Damaged ? lightingDamage() : outcome;
+}
+
+// The sub-chunks of a light, camera or scene colour, walked inside the chunk so
+// that damage to their framing ends only this chunk's list; the walk goes on
+// at the chunk's end. handler(id, cursor over the sub-chunk's payload).
+template <class Handler>
+void ChunkWalk::readSubChunks(ChunkCursor& in, Handler handler) {
+    const int64_t end = in.offset() + in.remaining();
+    int64_t position = in.offset();
+    while (end - position >= kChunkHeaderSize) {
+        if (std::fseek(file, long(position), SEEK_SET) != 0) return;
+        ChunkCursor header(file, position, end);
+        uint16_t id;
+        uint32_t length;
+        header.readU16(id);
+        header.readU32(length);
+        if (header.failure() != ChunkCursor::Failure::None || length < kChunkHeaderSize ||
+            length > end - position) {
+            lightingDamage();
+            return;
+        }
+        ChunkCursor body(file, header.offset(), position + length);
+        if (!handler(id, body)) lightingDamage();
+        position += length;
+    }
+}
+
+// 0x2100 AMBIENT_LIGHT and 0x1200 SOLID_BGND: a colour sub-chunk.
+Outcome ChunkWalk::readSceneColour(ChunkCursor& in, float* colour, uint8_t& present) {
+    bool fromBytes = false;
+    readSubChunks(in, [&](uint16_t id, ChunkCursor& body) {
+        const bool read = readColourChunk(id, body, colour, fromBytes);
+        if (read && (id == COLOR_24 || id == LIN_COLOR_24 || id == COLOR_F || id == LIN_COLOR_F)) present = 1;
+        return read;
+    });
+    return Outcome::GoOn;
+}
+
+// 0x4600 N_DIRECT_LIGHT: float x, y, z, then its sub-chunks. A light whose
+// position is damaged is left out.
+Outcome ChunkWalk::readLight(ChunkCursor& in) {
+    float position[3];
+    if (readFloats(in, position, 3) != Outcome::GoOn) return lightingDamage();
+    LightRecord* light = lists.appendLight(currentName);
+    if (!light) return Outcome::OutOfMemory;
+    std::memcpy(light->position, position, sizeof position);
+    bool fromBytes = false;
+    readSubChunks(in, [&](uint16_t id, ChunkCursor& body) {
+        switch (id) {
+        // 0x4610 DL_SPOTLIGHT: float target x, y, z, hotspot, falloff.
+        case DL_SPOTLIGHT: {
+            float spot[5];
+            if (readFloats(body, spot, 5) != Outcome::GoOn) return false;
+            std::memcpy(light->target, spot, sizeof(float) * 3);
+            light->hotspot = spot[3];
+            light->falloff = spot[4];
+            light->spot = 1;
+            return true;
+        }
+        case DL_OFF: light->off = 1; return true;
+        case DL_MULTIPLIER: return readFloats(body, &light->multiplier, 1) == Outcome::GoOn;
+        default: return readColourChunk(id, body, light->colour, fromBytes);
+        }
+    });
+    return Outcome::GoOn;
+}
+
+// 0x4700 N_CAMERA: float position x, y, z, target x, y, z, bank, lens; then
+// 0x4720 CAM_RANGES, float near and far. A camera whose fields are damaged is
+// left out.
+Outcome ChunkWalk::readCamera(ChunkCursor& in) {
+    float fields[8];
+    if (readFloats(in, fields, 8) != Outcome::GoOn) return lightingDamage();
+    CameraRecord* camera = lists.appendCamera(currentName);
+    if (!camera) return Outcome::OutOfMemory;
+    std::memcpy(camera->position, fields, sizeof(float) * 3);
+    std::memcpy(camera->target, fields + 3, sizeof(float) * 3);
+    camera->bank = fields[6];
+    camera->lens = fields[7];
+    readSubChunks(in, [&](uint16_t id, ChunkCursor& body) {
+        if (id != CAM_RANGES) return true;
+        float ranges[2];
+        if (readFloats(body, ranges, 2) != Outcome::GoOn) return false;
+        camera->nearRange = ranges[0];
+        camera->farRange = ranges[1];
+        camera->hasRanges = 1;
+        return true;
+    });
     return Outcome::GoOn;
 }
 

@@ -62,6 +62,20 @@ void ModelDatabase::getKeyframeList(KeyframeList*& out) const {
     out = hasModel ? const_cast<KeyframeList*>(&lists.keyframeList()) : nullptr;
 }
 
+void ModelDatabase::getLightingList(LightingList*& out) const {
+    out = hasModel ? const_cast<LightingList*>(&lists.lightingList()) : nullptr;
+}
+
+const KeyframeNode* ModelDatabase::findTaggedNode(const char* name, uint16_t tag) const {
+    KeyframeList* keyframes;
+    getKeyframeList(keyframes);
+    for (int i = 0; keyframes && i < keyframes->count; ++i) {
+        const KeyframeNode& node = keyframes->nodes[i];
+        if (node.tag == tag && (!name || std::strncmp(node.name, name, sizeof node.name) == 0)) return &node;
+    }
+    return nullptr;
+}
+
 void ModelDatabase::findMesh(const char* name, MeshRecord*& out) const {
     out = nullptr;
     MeshList* meshes;

@@ -21,9 +21,10 @@ enum class WalkEnd {
     BadChunkLength,  // a length below 6, or one that moves past 2^31 - 1
 };
 
-// One model read from a file: its mesh, material and keyframer lists belong to
-// this object, so each conversion in a process has its own. The lists and the
-// records they hand out live until the next read or the release.
+// One model read from a file: its mesh, material, keyframer and lighting
+// lists belong to this object, so each conversion in a process has its own.
+// The lists and the records they hand out live until the next read or the
+// release.
 class ModelDatabase {
 public:
     ModelDatabase() = default;
@@ -51,6 +52,10 @@ public:
     int countNodes(const char* name) const;
     void getMaterialList(MaterialList*& out) const;
     void getKeyframeList(KeyframeList*& out) const;
+    void getLightingList(LightingList*& out) const;
+    // The first keyframer node of the given kind (CAMERA_NODE_TAG, ...) for
+    // the object name (any name when null), or null.
+    const KeyframeNode* findTaggedNode(const char* name, uint16_t tag) const;
 
     // Frees the model; the destructor does too. May be called any number of times.
     void releaseDatabase();

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace kestrav {
 
@@ -31,6 +32,11 @@ void freeNodeArrays(KeyframeNode& node) {
     node.scaleValues = nullptr;
     std::free(node.scaleKeys);
     node.scaleKeys = nullptr;
+    for (Track* track : {&node.fieldOfView, &node.roll, &node.colour, &node.hotspot, &node.falloff}) {
+        std::free(track->keys);
+        std::free(track->values);
+        *track = Track{0, nullptr, nullptr};
+    }
 }
 
 void freeMeshArrays(MeshRecord& mesh) {
@@ -125,7 +131,32 @@ bool ModelLists::appendNode(bool hasId, uint16_t id) {
     return true;
 }
 
+LightRecord* ModelLists::appendLight(const char* name) {
+    const int32_t count = lighting.lightCount + 1;
+    if (!growTo(lighting.lights, count)) return nullptr;
+    LightRecord& light = lighting.lights[count - 1];
+    std::memset(&light, 0, sizeof light);
+    copyName(light.name, name);
+    light.colour[0] = light.colour[1] = light.colour[2] = 1.0f;
+    light.multiplier = 1.0f;
+    lighting.lightCount = count;
+    return &light;
+}
+
+CameraRecord* ModelLists::appendCamera(const char* name) {
+    const int32_t count = lighting.cameraCount + 1;
+    if (!growTo(lighting.cameras, count)) return nullptr;
+    CameraRecord& camera = lighting.cameras[count - 1];
+    std::memset(&camera, 0, sizeof camera);
+    copyName(camera.name, name);
+    lighting.cameraCount = count;
+    return &camera;
+}
+
 void ModelLists::release() {
+    std::free(lighting.lights);
+    std::free(lighting.cameras);
+    lighting = LightingList{};
     for (int i = 0; i < keyframes.count; ++i) freeNodeArrays(keyframes.nodes[i]);
     std::free(keyframes.nodes);
     keyframes = KeyframeList{};

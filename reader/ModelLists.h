@@ -1,6 +1,6 @@
 #pragma once
 
-// The three lists of one model, their append operations and the values every
+// The lists of one model, their append operations and the values every
 // record starts with. Only the chunk walk appends; everything else reads the
 // lists through the ModelDatabase that owns them.
 
@@ -23,8 +23,8 @@ void initKeyframeNode(KeyframeNode& node);
 // The node's name, or name "." instanceName when it has an instance name.
 void fullName(const KeyframeNode& node, char (&out)[kFullNameSize]);
 
-// The mesh, material and keyframer lists of one model and every array their
-// records own. Each object holds its own model, so several conversions can
+// The mesh, material, keyframer and lighting lists of one model and every
+// array their records own. Each object holds its own model, so several conversions can
 // run side by side in one process.
 class ModelLists {
 public:
@@ -36,9 +36,11 @@ public:
     MeshList& meshList() { return meshes; }
     MaterialList& materialList() { return materials; }
     KeyframeList& keyframeList() { return keyframes; }
+    LightingList& lightingList() { return lighting; }
     const MeshList& meshList() const { return meshes; }
     const MaterialList& materialList() const { return materials; }
     const KeyframeList& keyframeList() const { return keyframes; }
+    const LightingList& lightingList() const { return lighting; }
 
     // Each adds one element to its arrays; false when memory runs out (then the
     // lists are unchanged).
@@ -46,6 +48,10 @@ public:
     bool appendMaterial(const char* name);
     // With hasId false the node's id is its index in the list.
     bool appendNode(bool hasId, uint16_t id);
+    // Adds a light or camera with every value 0, but for a white light at full
+    // strength; null when memory runs out (then the lists are unchanged).
+    LightRecord* appendLight(const char* name);
+    CameraRecord* appendCamera(const char* name);
     // Frees everything the lists and their records own and leaves them empty;
     // may be called any number of times.
     void release();
@@ -69,6 +75,7 @@ private:
     MeshList meshes{};
     MaterialList materials{};
     KeyframeList keyframes{};
+    LightingList lighting{};
     long allocationsLeft = -1;
 };
 

@@ -106,8 +106,16 @@ struct TrackKey {
     float easeFrom;
 };
 
+// A keyframer track of any value width: keyCount keys, values per key after each other.
+struct Track {
+    uint32_t keyCount;
+    TrackKey* keys;
+    float* values;
+};
+
 struct KeyframeNode {
     uint16_t id;
+    uint16_t tag;  // the chunk that holds the node: OBJECT_NODE_TAG, CAMERA_NODE_TAG, ...
     char name[11];
     char parentName[23];  // the parent's full name: name, '.', instance name
     uint16_t parentId;
@@ -125,6 +133,12 @@ struct KeyframeNode {
     uint32_t scaleKeyCount;
     TrackKey* scaleKeys;
     float* scaleValues;  // 3 per key
+    // Cameras' and lights' tracks; colour keys hold three floats, the others one.
+    Track fieldOfView;  // degrees
+    Track roll;         // degrees
+    Track colour;
+    Track hotspot;  // degrees, full cone
+    Track falloff;  // degrees, full cone
 };
 
 struct KeyframeList {
@@ -135,6 +149,45 @@ struct KeyframeList {
     uint32_t segmentStart;
     uint32_t segmentEnd;
     uint32_t currentTime;
+};
+
+struct LightRecord {
+    char name[20];
+    float position[3];
+    float colour[3];
+    float multiplier;
+    uint8_t off;
+    uint8_t spot;
+    float target[3];  // the rest only for a spotlight
+    float hotspot;    // degrees, full cone
+    float falloff;    // degrees, full cone
+};
+
+struct CameraRecord {
+    char name[20];
+    float position[3];
+    float target[3];
+    float bank;  // degrees
+    float lens;  // millimetres, for a frame 36 mm wide
+    uint8_t hasRanges;
+    float nearRange;
+    float farRange;
+};
+
+// Cameras and lights in file order, and the scene's ambient and background colours.
+struct LightingList {
+    int32_t lightCount;
+    LightRecord* lights;
+    int32_t cameraCount;
+    CameraRecord* cameras;
+    uint8_t hasAmbient;
+    float ambient[3];
+    uint8_t hasBackground;
+    uint8_t useBackground;
+    float background[3];
+    // A damaged light, camera or track of theirs was left out; the walk's end
+    // does not say so, since the meshes do not depend on them.
+    uint8_t damaged;
 };
 
 }  // namespace kestrav

@@ -187,7 +187,12 @@ uint32_t placementFrame(const KeyframeList& keyframes) {
     return 0;
 }
 
-bool vectorTrackAt(const TrackKey* keys, const float* values, uint32_t count, uint32_t frame, float out[3]) {
+namespace {
+
+// Tracks of width 1 (angles) or 3 (positions, scales, colours), the unused
+// components of a width-1 value held at 0.
+bool splineTrackAt(const TrackKey* keys, const float* values, uint32_t count, uint32_t frame, int width,
+                   float* out) {
     if (count == 0) return false;
     uint32_t i;
     double s = 0.0;
@@ -195,10 +200,10 @@ bool vectorTrackAt(const TrackKey* keys, const float* values, uint32_t count, ui
     // Keys that are not numbers, or a curve beyond float's range, leave the
     // first key, as when only the first key was read.
     const uint32_t first = i > 0 ? i - 1 : 0, last = i + 2 < count ? i + 2 : count - 1;
-    if (between && allFinite(values + 3 * size_t(first), 3 * size_t(last - first + 1))) {
+    if (between && allFinite(values + width * size_t(first), width * size_t(last - first + 1))) {
         auto value = [&](uint32_t k) {
-            const float* v = values + 3 * size_t(k);
-            return Vec3{v[0], v[1], v[2]};
+            const float* v = values + width * size_t(k);
+            return width == 3 ? Vec3{v[0], v[1], v[2]} : Vec3{v[0], 0.0, 0.0};
         };
         auto change = [&](uint32_t k) { return value(k) - value(k - 1); };
         const Tangents<decltype(change)> tangents(keys, count, change);
@@ -206,11 +211,25 @@ bool vectorTrackAt(const TrackKey* keys, const float* values, uint32_t count, ui
         const Vec3 p = (2.0 * s3 - 3.0 * s2 + 1.0) * value(i) + (s3 - 2.0 * s2 + s) * tangents.outgoing(i) +
                        (-2.0 * s3 + 3.0 * s2) * value(i + 1) + (s3 - s2) * tangents.incoming(i + 1);
         const double xyz[3] = {p.x, p.y, p.z};
-        if (storeIfFinite(xyz, 3, out)) return true;
+        if (storeIfFinite(xyz, width, out)) return true;
     }
-    const float* key = between ? values : values + 3 * size_t(i);
-    for (int c = 0; c < 3; ++c) out[c] = key[c];
+    const float* key = between ? values : values + width * size_t(i);
+    for (int c = 0; c < width; ++c) out[c] = key[c];
     return true;
+}
+
+}  // namespace
+
+bool vectorTrackAt(const TrackKey* keys, const float* values, uint32_t count, uint32_t frame, float out[3]) {
+    return splineTrackAt(keys, values, count, frame, 3, out);
+}
+
+bool scalarTrackAt(const Track& track, uint32_t frame, float& out) {
+    return splineTrackAt(track.keys, track.values, track.keyCount, frame, 1, &out);
+}
+
+bool vectorTrackAt(const Track& track, uint32_t frame, float out[3]) {
+    return splineTrackAt(track.keys, track.values, track.keyCount, frame, 3, out);
 }
 
 bool rotationTrackAt(const TrackKey* keys, const float* values, uint32_t count, uint32_t frame, float out[4]) {

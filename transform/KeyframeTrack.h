@@ -21,6 +21,10 @@ uint32_t placementFrame(const KeyframeList& keyframes);
 // without keys (out is then untouched).
 bool vectorTrackAt(const TrackKey* keys, const float* values, uint32_t count, uint32_t frame, float out[3]);
 
+// The same for a camera's or light's track: one value (angles) or three (colours).
+bool scalarTrackAt(const Track& track, uint32_t frame, float& out);
+bool vectorTrackAt(const Track& track, uint32_t frame, float out[3]);
+
 // A rotation track at the frame as angle, then axis x, y, z, the layout of a
 // key. Each key turns relative to the one before, so the result is the
 // accumulated turn; false for a track without keys (out is then untouched).

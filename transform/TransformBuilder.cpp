@@ -176,6 +176,20 @@ void TransformBuilder::buildTransforms(SoSeparator* objectSeparator, int& mirror
     if (reflects) mirrored = 1;
 }
 
+void TransformBuilder::parentWorldMatrix(SbDPMatrix& out) {
+    out = SbDPMatrix::identity();
+    if (!currentNode) return;
+    lineage[0] = currentNode;
+    lineageDepth = 1;
+    const KeyframeNode* parent = resolveParent(currentNode);
+    if (parent) {
+        SbVec3f t, s;
+        SbVec4f r;
+        composeNode(parent, t, r, s, out);
+    }
+    lineageDepth = 0;
+}
+
 // Placement, rotation, mirror, scale and local frame, each about the frame's
 // origin; the rotation only for a nonzero axis, the mirror only for a mirrored
 // frame. Returns how many there are.

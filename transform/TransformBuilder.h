@@ -28,6 +28,11 @@ public:
     // the stored triangles and leaves it alone otherwise.
     void buildTransforms(SoSeparator* parent, int& mirrored);
 
+    // The world matrix of the node's parent chain at the frame (row vectors, as
+    // Inventor's), the identity for a node without a parent; the mesh is not
+    // used. Cameras and lights hang below a parent this way.
+    void parentWorldMatrix(SbDPMatrix& out);
+
 private:
     // Parent chains deeper than this are cut, so no file can exhaust the stack.
     static constexpr int kMaxLineage = 256;

@@ -89,10 +89,28 @@ Chunk3ds splineTrack(uint16_t id, const std::vector<SplineKey>& keys) {
 }
 
 Chunk3ds objectNode(uint16_t id, const std::string& name, uint16_t parentId, std::initializer_list<Chunk3ds> more) {
-    Chunk3ds node(OBJECT_NODE_TAG);
+    return keyframerNode(OBJECT_NODE_TAG, id, name, parentId, more);
+}
+
+Chunk3ds keyframerNode(uint16_t tag, uint16_t id, const std::string& name, uint16_t parentId,
+                       std::initializer_list<Chunk3ds> more) {
+    Chunk3ds node(tag);
     node.add(Chunk3ds(NODE_ID).u16(id));
     node.add(Chunk3ds(NODE_HDR).name(name).u16(0).u16(0).u16(parentId));
     return node.add(more);
+}
+
+Chunk3ds camera(std::initializer_list<float> position, std::initializer_list<float> target, float bank, float lens,
+                std::initializer_list<Chunk3ds> more) {
+    return Chunk3ds(N_CAMERA).floats(position).floats(target).f32(bank).f32(lens).add(more);
+}
+
+Chunk3ds omniLight(std::initializer_list<float> position, std::initializer_list<Chunk3ds> more) {
+    return Chunk3ds(N_DIRECT_LIGHT).floats(position).add(more);
+}
+
+Chunk3ds spotlight(std::initializer_list<float> target, float hotspot, float falloff) {
+    return Chunk3ds(DL_SPOTLIGHT).floats(target).f32(hotspot).f32(falloff);
 }
 
 }  // namespace kestrav

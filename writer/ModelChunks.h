@@ -58,5 +58,15 @@ struct SplineKey {
 Chunk3ds splineTrack(uint16_t id, const std::vector<SplineKey>& keys);
 Chunk3ds objectNode(uint16_t id, const std::string& name, uint16_t parentId,
                     std::initializer_list<Chunk3ds> more = {});
+// A node of another kind: tag is CAMERA_NODE_TAG, TARGET_NODE_TAG, LIGHT_NODE_TAG, ...
+Chunk3ds keyframerNode(uint16_t tag, uint16_t id, const std::string& name, uint16_t parentId,
+                       std::initializer_list<Chunk3ds> more = {});
+
+// Cameras and lights, to go in namedObject.
+Chunk3ds camera(std::initializer_list<float> position, std::initializer_list<float> target, float bank, float lens,
+                std::initializer_list<Chunk3ds> more = {});
+Chunk3ds omniLight(std::initializer_list<float> position, std::initializer_list<Chunk3ds> more = {});
+// DL_SPOTLIGHT, to go in an omniLight's chunks.
+Chunk3ds spotlight(std::initializer_list<float> target, float hotspot, float falloff);
 
 }  // namespace kestrav

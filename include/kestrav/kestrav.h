@@ -25,6 +25,7 @@ struct Options {
     bool twoSided = false;     // every material drawn two-sided
     bool bumpMaps = false;     // a bump-map node (a Coin extension) for found bump images
     bool binary = false;       // convertToFile writes Open Inventor's binary form
+    bool lights = false;       // the file's cameras, lights and ambient colour
 };
 
 // How a conversion went. (Not "Status": Xlib defines that name as a macro.)
@@ -46,6 +47,9 @@ struct Conversion {
     // why the file could not be read, damage warnings, texture look-ups, a
     // failed write.
     std::vector<std::string> messages;
+    // With Options::lights, the solid background colour when the file uses one.
+    bool hasBackground = false;
+    float background[3] = {0.0f, 0.0f, 0.0f};
 };
 
 // Reads the model at path and builds its scene. Texture images are found

@@ -14,6 +14,7 @@ const char* const kUsageText =
     "   -b      : Turn on bump map support\n"
     "   -t      : Do not apply textures\n"
     "   -B      : Write the scene in Open Inventor binary form\n"
+    "   -l      : Add the file's cameras and lights\n"
     "   -v      : Do not create outfile, only use Examine viewer to show the model\n"
     "   --version : Print the version of kestrav\n"
     "   --      : End the options: what follows are file names, even if they start with -\n"

@@ -152,6 +152,35 @@ std::string mirroredCubes() {
     return path;
 }
 
+// A white plane of 40 x 40 squares, wide enough to fill the view, seen by the
+// file's camera from above and lit only by a narrow spotlight aimed at its
+// middle; the squares are small so per-vertex lighting shows the spot.
+std::string spotlitPlane() {
+    const int n = 40;
+    const float size = 400.0f;
+    std::vector<float> points;
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) points.insert(points.end(), {size * (float(i) / n - 0.5f), size * (float(j) / n - 0.5f), 0});
+    std::vector<Face> faces;
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const uint16_t a = uint16_t(j * (n + 1) + i), b = uint16_t(a + 1), c = uint16_t(a + n + 1), d = uint16_t(c + 1);
+            faces.push_back({a, b, d});
+            faces.push_back({a, d, c});
+        }
+    const Chunk3ds plane = meshObject("Plane", {pointArray(points),
+                                                faceArray(faces, {materialGroup("White", faceRange(0, uint32_t(faces.size()))),
+                                                                  smoothGroup(std::vector<uint32_t>(faces.size(), 1))})});
+    const Bytes file = model3ds({material("White", 2, {colour(MAT_DIFFUSE, 255, 255, 255)}), plane,
+                                 namedObject("View", {camera({0, -40, 120}, {0, 0, 0}, 0, 35)}),
+                                 namedObject("Spot", {omniLight({0, 0, 60}, {spotlight({0, 0, 0}, 20, 40)})})});
+    const std::string path = freshDirectory("spotlit") + "/plane.3ds";
+    writeFile(path, std::string(file.begin(), file.end()));
+    return path;
+}
+
+int brightness(const unsigned char* p) { return p[0] + p[1] + p[2]; }
+
 bool strongRed(const unsigned char* p) { return p[0] >= 96 && p[1] * 3 <= p[0] && p[2] * 3 <= p[0]; }
 
 // Strong red pixels in the left and right halves of the drawing area, outside
@@ -400,3 +429,34 @@ TEST_F(ViewerE2e, UnwritableOutputEndsTheRunWithoutTheViewer) {
 }
 
 }  // namespace
+
+TEST_F(ViewerE2e, FileSpotlightLightsThePlaneMiddleWithTheHeadlightOff) {
+    ChildProcess process(withDisplay({"-lv", spotlitPlane()}));
+    const TopLevelWindow window = waitForWindow(process);
+    ASSERT_NE(window.id, 0u) << "no window appeared";
+
+    int middle = 0, brightestCorner = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kFrameTimeout);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const RgbImage image = captureDrawingArea(server->displayName(), window.id);
+        if (!image.empty()) {
+            const int w = image.width, h = image.height;
+            middle = brightness(image.at(w / 2, h / 2));
+            brightestCorner = 0;
+            for (const int x : {w / 10, w - w / 4})
+                for (const int y : {h / 10, h - h / 4}) brightestCorner = std::max(brightestCorner, brightness(image.at(x, y)));
+            if (middle > 3 * kBackgroundLevel) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    std::cout << "brightness: middle " << middle << ", brightest corner " << brightestCorner << "\n";
+    // The file's camera looks at the plane's middle, where the spot falls; a
+    // headlight would light the corners as well.
+    EXPECT_GT(middle, 3 * kBackgroundLevel);
+    EXPECT_LT(brightestCorner, kBackgroundLevel);
+
+    server->requestClose(window.id);
+    const ProcessResult r = process.wait(kWindowTimeout);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitStatus, 0);
+}

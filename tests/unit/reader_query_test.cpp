@@ -138,6 +138,8 @@ TEST_F(ReaderQuery, RecordsMadeByHandStartLikeRecordsReadFromAFile) {
     EXPECT_EQ(expectedNode.id, 0xFFFF);
     EXPECT_EQ(expectedNode.parentId, 0xFFFF);
     std::memcpy(expectedNode.name, "Box", 4);
+    // The one field the file sets beyond the name: the chunk that holds the node.
+    expectedNode.tag = OBJECT_NODE_TAG;
     EXPECT_EQ(std::memcmp(&keyframes->nodes[0], &expectedNode, sizeof expectedNode), 0);
 }
 
@@ -239,6 +241,42 @@ TEST(ReaderDatabases, DestroyingADatabaseFreesItsModelAndLeavesTheOthers) {
         ASSERT_EQ(dropped.readDatabase(a.c_str()), 1);
     }
     ASSERT_NO_FATAL_FAILURE(expectModelA(kept));
+}
+
+TEST(ReaderDatabases, CamerasLightsAndTheirDamageBelongToTheirOwnDatabase) {
+    const std::string lit = writeScratchFile(
+        "model-lit.3ds",
+        model3ds({Chunk3ds(AMBIENT_LIGHT).add(Chunk3ds(COLOR_F).floats({0.1f, 0.2f, 0.3f})),
+                  namedObject("Cam", {camera({0, 0, 0}, {0, 5, 0}, 0, 35)}),
+                  namedObject("Broken", {Chunk3ds(N_CAMERA).floats({1, 2, 3})}),
+                  namedObject("Omni", {omniLight({1, 2, 3})})},
+                 {keyframerNode(CAMERA_NODE_TAG, 0, "Cam", kNoParent)}));
+    const std::string plain = writeScratchFile("model-plain.3ds", model3ds({object("Box", 3)}, {node(0, "Box")}));
+
+    ModelDatabase first, second;
+    ASSERT_EQ(first.readDatabase(lit.c_str()), 1);
+    ASSERT_EQ(second.readDatabase(plain.c_str()), 1);
+    LightingList* ofFirst = nullptr;
+    LightingList* ofSecond = nullptr;
+    first.getLightingList(ofFirst);
+    second.getLightingList(ofSecond);
+    ASSERT_NE(ofFirst, nullptr);
+    ASSERT_NE(ofSecond, nullptr);
+    EXPECT_EQ(ofFirst->cameraCount, 1);
+    EXPECT_EQ(ofFirst->lightCount, 1);
+    EXPECT_EQ(ofFirst->hasAmbient, 1);
+    EXPECT_EQ(ofFirst->damaged, 1);
+    EXPECT_EQ(ofSecond->cameraCount + ofSecond->lightCount + ofSecond->hasAmbient + ofSecond->damaged, 0);
+    EXPECT_NE(first.findTaggedNode("Cam", CAMERA_NODE_TAG), nullptr);
+    EXPECT_EQ(second.findTaggedNode("Cam", CAMERA_NODE_TAG), nullptr);
+
+    // A read replaces the cameras and lights before it, damage included.
+    ASSERT_EQ(first.readDatabase(plain.c_str()), 1);
+    first.getLightingList(ofFirst);
+    EXPECT_EQ(ofFirst->cameraCount + ofFirst->lightCount + ofFirst->hasAmbient + ofFirst->damaged, 0);
+    first.releaseDatabase();
+    first.getLightingList(ofFirst);
+    EXPECT_EQ(ofFirst, nullptr);
 }
 
 TEST_F(ReaderQuery, FullNameJoinsNameAndInstanceName) {
