@@ -10,6 +10,7 @@
 
 #include "appearance/TextureImages.h"
 #include "appearance/TextureLookup.h"
+#include "cli/BatchRun.h"
 #include "cli/CommandLine.h"
 #include "cli/ConverterOptions.h"
 #include "kestrav/kestrav.h"
@@ -119,6 +120,7 @@ int main(int argc, char** argv) {
     ConverterOptions options;
     options.programPath = argv[0];
     parseCommandLine(argc, argv, options);
+    if (!options.batchFolder.empty()) return runBatch(options);
     // SoQt aborts when it cannot reach an X server, so it starts only for the
     // viewer and only once a display is known to answer.
     if ((options.examineViewer || options.viewOnly) && displayReachable()) return convertAndView(options);
