@@ -24,6 +24,10 @@ TEST(CommandLineE2e, UsageTextAndExitStatus) {
         {{"-eq", model}, 2},
         {{model, "-v"}, 2},
         {{model, "a.iv", "b.iv"}, 2},
+        {{"-d", "out"}, 2},
+        {{"-v", "-d", "out", model}, 2},
+        {{"-d", "out", "-e", model}, 2},
+        {{"-j", "2", model}, 2},
     };
     for (const Case& c : cases) {
         std::string shown;
