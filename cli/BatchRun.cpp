@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +22,7 @@
 #include "cli/BatchPlan.h"
 #include "cli/BatchReport.h"
 #include "convert/SceneOutput.h"
+#include "convert/SceneWriter.h"
 #include "kestrav/kestrav.h"
 
 namespace kestrav {
@@ -152,19 +153,38 @@ size_t terminalColumns() {
     return 80;
 }
 
+// The names in folder that a scene's temporary file can have.
+std::set<std::string> temporaryScenes(const std::string& folder) {
+    const std::string pattern = kTemporarySceneName;
+    const std::string prefix = pattern.substr(0, pattern.find('X'));
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == pattern.size() && name.compare(0, prefix.size(), prefix) == 0) names.insert(name);
+    }
+    return names;
+}
+
 void writeToStderr(const std::string& text) {
     if (!text.empty()) writeAll(STDERR_FILENO, text.data(), text.size());
 }
 
 class Batch {
 public:
-    Batch(const BatchPlan& batchPlan, const Options& batchOptions, size_t workerCount)
-        : plan(batchPlan), options(batchOptions), report(batchPlan.size(), terminalColumns()),
+    Batch(const BatchPlan& batchPlan, const std::string& batchFolder, const Options& batchOptions, size_t workerCount)
+        : plan(batchPlan), folder(batchFolder), options(batchOptions), report(batchPlan.size(), terminalColumns()),
           wanted(workerCount), start(std::chrono::steady_clock::now()) {}
 
     int run() {
+        const std::set<std::string> temporariesBefore = temporaryScenes(folder);
         startWorkers();
         while (!workers.empty()) waitForWorkers();
+        // A worker that died while writing left its temporary file, part of a
+        // scene; only those that appeared during the run are ours to remove.
+        if (workerDied)
+            for (const std::string& name : temporaryScenes(folder))
+                if (!temporariesBefore.count(name)) unlink((folder + "/" + name).c_str());
         writeToStderr(report.summary(elapsed()));
         return report.exitStatus();
     }
@@ -279,17 +299,20 @@ private:
         while (waitpid(worker.pid, &waitStatus, 0) < 0 && errno == EINTR) {
         }
         if (worker.current < 0) return;
+        workerDied = true;
         writeToStderr(report.fileDone(plan.input(size_t(worker.current)), FileEnd::Failed,
                                       {describeEnd(waitStatus) + "; nothing was written for it."}, elapsed()));
     }
 
     const BatchPlan& plan;
+    const std::string folder;
     const Options& options;
     BatchReport report;
     const size_t wanted;
     const std::chrono::steady_clock::time_point start;
     std::vector<Worker> workers;
     size_t next = 0;
+    bool workerDied = false;
 };
 
 }  // namespace
@@ -312,7 +335,7 @@ int runBatch(const ConverterOptions& options) {
     // A worker that died must not take the parent with it when it is handed a file.
     signal(SIGPIPE, SIG_IGN);
     const size_t workerCount = options.workerCount > 0 ? size_t(options.workerCount) : processorCount();
-    return Batch(plan, options, workerCount).run();
+    return Batch(plan, options.batchFolder, options, workerCount).run();
 }
 
 }  // namespace kestrav

@@ -17,6 +17,8 @@
 
 namespace kestrav {
 
+const char* const kTemporarySceneName = ".kestrav-XXXXXX";
+
 namespace {
 
 // Writes the whole scene text to a descriptor: false, with errno set, when a
@@ -88,7 +90,7 @@ bool writeInPlace(const std::string& path, const TextWriter& writeText, std::str
 // the disk, so a failed run never leaves a truncated file where the old one was.
 bool replaceFile(const std::string& path, const std::string& shownName, mode_t mode, const TextWriter& writeText,
                  std::string& failure) {
-    std::string temporary = directoryOf(path) + "/.kestrav-XXXXXX";
+    std::string temporary = directoryOf(path) + "/" + kTemporarySceneName;
     const int fd = mkostemp(&temporary[0], O_CLOEXEC);
     if (fd < 0) {
         failure = failureLine(quoted(shownName));

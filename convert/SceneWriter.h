@@ -6,6 +6,10 @@ class SoNode;
 
 namespace kestrav {
 
+// The mkstemp template of the temporary file a scene is written to beside its
+// target before it replaces it.
+extern const char* const kTemporarySceneName;
+
 // Writes the scene as Open Inventor ASCII to outputPath, or to standard output
 // when it is empty. A regular file is replaced only after a complete, checked
 // write of a temporary file beside it. Returns false and sets failure to one

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,6 +93,24 @@ TEST(BatchE2e, AWorkerThatDiesCostsOnlyTheFileItWasConverting) {
             EXPECT_TRUE(fileExists(out + scene)) << workers << scene;
         EXPECT_TRUE(leftovers(out).empty());
     }
+}
+
+TEST(BatchE2e, AWorkerKilledWhileWritingLeavesNoPartOfItsScene) {
+    const std::string models = modelFolder("batch-killed");
+    const std::string out = freshDirectory("batch-killed/out");
+    writeFile(out + "/.kestrav-other1", "another run's");
+    // fels.iv is 75 kB and CameraRollAnim.iv under 4 kB.
+    LaunchOptions batch = kestravCommand({"-j", "1", "-d", out, "fels.3ds", "CameraRollAnim.3ds"});
+    batch.workingDirectory = models;
+    batch.fileSizeLimit = 4096;
+    batch.killPastFileSizeLimit = true;
+    const ProcessResult r = runProcess(batch);
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_NE(r.err.find("fels.3ds: its conversion was ended by signal " + std::to_string(SIGXFSZ)),
+              std::string::npos) << r.err;
+    EXPECT_FALSE(fileExists(out + "/fels.iv"));
+    EXPECT_TRUE(fileExists(out + "/CameraRollAnim.iv"));
+    EXPECT_EQ(leftovers(out), std::vector<std::string>{out + "/.kestrav-other1"});
 }
 
 TEST(BatchE2e, InputsThatWouldShareAnOutputAreRefusedBeforeAnythingIsWritten) {
