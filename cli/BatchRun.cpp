@@ -283,7 +283,8 @@ private:
         worker.buffer.append(block, size_t(count));
         FileResult result;
         while (takeResult(worker.buffer, result)) {
-            writeToStderr(report.fileDone(plan.input(result.index), fileEndOf(result.status), result.lines, elapsed()));
+            const FileEnd end = fileEndOf(result.status);
+            writeToStderr(report.fileDone(plan.input(result.index), end, result.lines, elapsed()));
             worker.current = -1;
             handOut(worker);
         }

@@ -41,7 +41,8 @@ TEST(BatchReport, LinesNameTheirFileAndTheSummaryCountsEachEnd) {
     report.fileDone("m/c.3ds", FileEnd::Failed, {"gone"}, 0.3);
     report.fileDone("d.3ds", fileEndOf(Outcome::NotWritten), {}, 0.4);
     EXPECT_EQ(report.exitStatus(), 1);
-    EXPECT_EQ(report.summary(2.25), "kestrav: 2 converted (1 with damaged parts skipped), 2 failed: m/c.3ds, d.3ds; 2.2 s\n");
+    EXPECT_EQ(report.summary(2.25),
+              "kestrav: 2 converted (1 with damaged parts skipped), 2 failed: m/c.3ds, d.3ds; 2.2 s\n");
     EXPECT_EQ(fileEndOf(Outcome::DamageEndedWalk), FileEnd::ConvertedWithDamage);
     EXPECT_EQ(fileEndOf(Outcome::Unreadable), FileEnd::Failed);
 }
