@@ -1,7 +1,8 @@
 // Prints how fast kestrav converts and how much memory it takes, on models
 // made here at run time: one mesh at the 16-bit limits, a big scene of 200
-// meshes, many small files one process each, and the bundled example. The
-// limit mesh and the big scene are also written with -B and read back by Coin.
+// meshes, many small files one process each and all in one kestrav -d run,
+// the bundled example, and the test corpus's models as a folder. The limit
+// mesh and the big scene are also written with -B and read back by Coin.
 //   kestrav_bench [-r runs] [-n small-files] [-e example-runs] [-d display] <kestrav> <scratch-dir>
 // Every figure is the median of its runs. With -d the example is also
 // converted with DISPLAY set to that X server.
@@ -11,10 +12,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -47,6 +50,7 @@ struct Row {
     // When measured: medians of the in-process runs and of kestrav -B, and of
     // Coin reading back the ASCII and the binary scene, each its own process.
     Figures binary, binaryProcess, asciiReadBack, binaryReadBack;
+    Figures batch;      // medians of one kestrav -d run over all the files, when measured
     double loadBefore = 0, loadAfter = 0;
 };
 
@@ -188,14 +192,26 @@ Row measureOne(const Settings& settings, const std::string& name, const std::str
     return row;
 }
 
-// The files one process each; the in-process run converts them all in one.
+// The real binary on all the files at once, as kestrav -d; the peak is that of
+// its largest process, the parent or a worker.
+Figures kestravBatchRun(const Settings& settings, const std::vector<std::string>& inputs, const std::string& folder) {
+    std::vector<std::string> argv{settings.kestrav, "-d", folder};
+    argv.insert(argv.end(), inputs.begin(), inputs.end());
+    const ProcessFigures run = runProcess(argv, settings.scratch, "", false);
+    if (!run.started || run.exitStatus != 0) fail("kestrav -d failed on " + inputs.front() + " and the rest");
+    return Figures{{"wallSeconds", run.wallSeconds}, {"cpuSeconds", run.cpuSeconds}, {"peakBytes", run.peakBytes}};
+}
+
+// The files one process each and all in one batch run; the in-process run
+// converts them all in one.
 Row measureBatch(const Settings& settings, const std::vector<std::string>& inputs, std::vector<double>& perFile) {
     Row row;
     row.name = "many small (" + std::to_string(inputs.size()) + " files)";
     row.loadBefore = loadAverage();
-    std::vector<Figures> inProcess, process;
+    std::vector<Figures> inProcess, process, batch;
     for (int run = 0; run < settings.runs; ++run) {
         inProcess.push_back(inProcessRun(settings, inputs));
+        batch.push_back(kestravBatchRun(settings, inputs, settings.scratch + "/out-batch"));
         double wall = 0, cpu = 0, peak = 0;
         for (const std::string& input : inputs) {
             const Figures one = kestravRun(settings, input, "");
@@ -208,6 +224,42 @@ Row measureBatch(const Settings& settings, const std::vector<std::string>& input
     }
     row.inProcess = medians(inProcess);
     row.process = medians(process);
+    row.batch = medians(batch);
+    row.loadAfter = loadAverage();
+    // The batch must write what each separate run writes.
+    const std::string& last = inputs.back();
+    const std::string scene = last.substr(last.rfind('/') + 1, last.rfind('.') - last.rfind('/') - 1) + ".iv";
+    if (!sameContents(settings.scratch + "/out-batch/" + scene, kestravOutput(settings)))
+        fail("kestrav -d wrote another scene of " + last + " than kestrav alone");
+    return row;
+}
+
+// Every model of the test corpus, one process each and in one batch run.
+Row measureCorpus(const Settings& settings) {
+    std::vector<std::string> inputs;
+    for (const auto& entry : std::filesystem::directory_iterator(KESTRAV_CORPUS)) {
+        std::string extension = entry.path().extension().string();
+        for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (extension == ".3ds") inputs.push_back(entry.path().string());
+    }
+    std::sort(inputs.begin(), inputs.end());
+    Row row;
+    row.name = "corpus folder (" + std::to_string(inputs.size()) + " files)";
+    row.loadBefore = loadAverage();
+    std::vector<Figures> process, batch;
+    for (int run = 0; run < settings.runs; ++run) {
+        batch.push_back(kestravBatchRun(settings, inputs, settings.scratch + "/out-corpus"));
+        double wall = 0, cpu = 0, peak = 0;
+        for (const std::string& input : inputs) {
+            const Figures one = kestravRun(settings, input, "");
+            wall += one.at("wallSeconds");
+            cpu += one.at("cpuSeconds");
+            peak = std::max(peak, one.at("peakBytes"));
+        }
+        process.push_back(Figures{{"wallSeconds", wall}, {"cpuSeconds", cpu}, {"peakBytes", peak}});
+    }
+    row.process = medians(process);
+    row.batch = medians(batch);
     row.loadAfter = loadAverage();
     return row;
 }
@@ -393,6 +445,22 @@ void printTargets(const Row& big, const Row& example, const Row* exampleWithDisp
                 milliseconds(figure(e, "formatSeconds")).c_str());
 }
 
+void printBatches(const std::vector<const Row*>& rows) {
+    std::printf("\nThe same files as separate kestrav runs and as one kestrav -d run (%ld processors)\n\n",
+                sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("| files | separate runs, wall | kestrav -d, wall | batch / separate | kestrav -d, CPU "
+                "| peak RSS, largest separate run | peak RSS, largest process of the batch |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    for (const Row* row : rows) {
+        const double separate = figure(row->process, "wallSeconds"), batch = figure(row->batch, "wallSeconds");
+        std::printf("| %s | %s | %s | %.1f%% | %s | %s | %s |\n", row->name.c_str(), milliseconds(separate).c_str(),
+                    milliseconds(batch).c_str(), 100.0 * batch / separate,
+                    milliseconds(figure(row->batch, "cpuSeconds")).c_str(),
+                    megabytes(figure(row->process, "peakBytes")).c_str(),
+                    megabytes(figure(row->batch, "peakBytes")).c_str());
+    }
+}
+
 void printLoad(const std::vector<Row>& rows) {
     std::printf("\nLoad average (1 min) before and after each model, on %ld cores:", sysconf(_SC_NPROCESSORS_ONLN));
     for (const Row& row : rows) std::printf(" %s %.2f/%.2f;", row.name.c_str(), row.loadBefore, row.loadAfter);
@@ -489,6 +557,7 @@ int main(int argc, char** argv) {
     rows.push_back(measureBatch(settings, smallInputs, perFile));
     rows.push_back(measureExample(settings, KESTRAV_EXAMPLE, ""));
     if (!settings.display.empty()) rows.push_back(measureExample(settings, KESTRAV_EXAMPLE, settings.display));
+    const Row corpus = measureCorpus(settings);
 
     std::printf("Medians of %d runs (the bundled example: %d); MB = 10^6 bytes.\n\n", settings.runs,
                 settings.exampleRuns);
@@ -497,6 +566,7 @@ int main(int argc, char** argv) {
     printSceneText(rows);
     printBinary(rows);
     printTargets(rows[1], rows[3], settings.display.empty() ? nullptr : &rows[4], rows[2], perFile);
+    printBatches({&rows[2], &corpus});
     printLoad(rows);
     rusage usage;
     getrusage(RUSAGE_SELF, &usage);

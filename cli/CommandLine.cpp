@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -8,12 +9,16 @@ namespace kestrav {
 
 namespace {
 const int kMalformedStatus = 2;
+const long kMostWorkers = 1024;
 
 const char* const kUsageLines[] = {
     "Usage: kestrav [options] infile [outfile]\n",
+    "       kestrav [options] -d outdir infile...\n",
+    "   -d dir  : Convert every infile to dir/<its name>.iv, creating dir if missing\n",
     "   -e      : Use Examine viewer to show the model and create outfile\n",
     "   -f      : Compute normals using flat shading\n",
     "   -h      : Print this message (help), as --help does\n",
+    "   -j n    : With -d, convert n files at a time (default: one per processor)\n",
     "   -s      : Force two sided materials\n",
     "   -b      : Turn on bump map support\n",
     "   -t      : Do not apply textures\n",
@@ -45,8 +50,28 @@ CommandLineVerdict malformed(CommandLineFault* fault, CommandLineFault::Kind kin
     return CommandLineVerdict::Malformed;
 }
 
-// One argument of options: a long option, or a group of letters after one dash.
-CommandLineVerdict applyOptionArgument(const char* argument, ConverterOptions& options, CommandLineFault* fault) {
+bool takesValue(char letter) { return letter == 'd' || letter == 'j'; }
+
+// Applies a letter that takes a value; false for a value it cannot take.
+bool applyValue(char letter, const char* value, ConverterOptions& options) {
+    if (letter == 'd') {
+        options.batchFolder = value;
+        return !options.batchFolder.empty();
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long count = std::strtol(value, &end, 10);
+    if (errno != 0 || end == value || *end != '\0' || count < 1 || count > kMostWorkers) return false;
+    options.workerCount = int(count);
+    return true;
+}
+
+// One argument of options: a long option, or a group of letters after one
+// dash. A letter that takes a value takes the rest of its group or, as getopt
+// does, the next argument (index then moves past it).
+CommandLineVerdict applyOptionArgument(int argc, const char* const* argv, int& index, ConverterOptions& options,
+                                       CommandLineFault* fault) {
+    const char* argument = argv[index];
     if (argument[1] == '-') {
         if (std::strcmp(argument, "--help") == 0) return CommandLineVerdict::Help;
         if (std::strcmp(argument, "--version") == 0) return CommandLineVerdict::Version;
@@ -54,8 +79,28 @@ CommandLineVerdict applyOptionArgument(const char* argument, ConverterOptions& o
     }
     for (const char* letter = argument + 1; *letter; ++letter) {
         if (*letter == 'h') return CommandLineVerdict::Help;
+        if (takesValue(*letter)) {
+            const char* value = letter[1] ? letter + 1 : index + 1 < argc ? argv[++index] : nullptr;
+            if (!value || !applyValue(*letter, value, options))
+                return malformed(fault, CommandLineFault::MissingValue, std::string("-") + *letter);
+            break;
+        }
         if (!applyLetter(*letter, options))
             return malformed(fault, CommandLineFault::UnknownOption, std::string("-") + *letter);
+    }
+    return CommandLineVerdict::Ok;
+}
+
+// With -d every name after the options is an input; the viewer shows one
+// model, so it has no place in a batch.
+CommandLineVerdict decideBatch(int argc, const char* const* argv, int index, bool optionsEnded,
+                               ConverterOptions& options, CommandLineFault* fault) {
+    if (options.examineViewer || options.viewOnly) return malformed(fault, CommandLineFault::ViewerInBatch);
+    if (index == argc) return malformed(fault, CommandLineFault::NoInputFile);
+    for (; index < argc; ++index) {
+        if (!optionsEnded && argv[index][0] == '-')
+            return malformed(fault, CommandLineFault::OptionAfterFileName, argv[index]);
+        options.batchInputs.push_back(argv[index]);
     }
     return CommandLineVerdict::Ok;
 }
@@ -71,9 +116,11 @@ CommandLineVerdict decideCommandLine(int argc, const char* const* argv, Converte
             ++index;
             break;
         }
-        const CommandLineVerdict verdict = applyOptionArgument(argv[index], options, fault);
+        const CommandLineVerdict verdict = applyOptionArgument(argc, argv, index, options, fault);
         if (verdict != CommandLineVerdict::Ok) return verdict;
     }
+    if (!options.batchFolder.empty()) return decideBatch(argc, argv, index, optionsEnded, options, fault);
+    if (options.workerCount != 0) return malformed(fault, CommandLineFault::WorkersWithoutBatch);
 
     // Options come only before the file names, unless -- said that what
     // follows are all file names.
@@ -96,6 +143,11 @@ std::string faultLine(const CommandLineFault& fault) {
     case CommandLineFault::OptionAfterFileName:
         return "kestrav: option " + fault.argument + " after a file name; options come first";
     case CommandLineFault::NoInputFile: return "kestrav: no input file";
+    case CommandLineFault::MissingValue:
+        return "kestrav: option " + fault.argument +
+               (fault.argument == "-d" ? " needs a folder" : " needs a number of files from 1 to 1024");
+    case CommandLineFault::ViewerInBatch: return "kestrav: -e and -v show one model and cannot go with -d";
+    case CommandLineFault::WorkersWithoutBatch: return "kestrav: -j goes only with -d";
     case CommandLineFault::TooManyFileNames:
         return "kestrav: too many file names, from " + fault.argument + " on; give an input and at most one output";
     default: return "";

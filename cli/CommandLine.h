@@ -12,7 +12,16 @@ enum class CommandLineVerdict { Ok, Help, Version, Malformed };
 
 // Why a line is malformed, with the argument at fault where there is one.
 struct CommandLineFault {
-    enum Kind { NoFault, UnknownOption, OptionAfterFileName, NoInputFile, TooManyFileNames } kind = NoFault;
+    enum Kind {
+        NoFault,
+        UnknownOption,
+        OptionAfterFileName,
+        NoInputFile,
+        TooManyFileNames,
+        MissingValue,         // -d without a folder, -j without a number of files
+        ViewerInBatch,        // -e or -v with -d
+        WorkersWithoutBatch,  // -j without -d
+    } kind = NoFault;
     std::string argument;
 };
 

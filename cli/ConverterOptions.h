@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "kestrav/kestrav.h"
 
@@ -14,6 +15,10 @@ struct ConverterOptions : Options {
     std::string inputPath;
     std::string outputPath;  // empty: standard output
     std::string programPath;
+    // -d: every batch input is converted into this folder (empty: one file).
+    std::string batchFolder;
+    std::vector<std::string> batchInputs;
+    int workerCount = 0;  // -j; 0: one worker per core
 };
 
 }  // namespace kestrav

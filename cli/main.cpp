@@ -13,6 +13,7 @@
 
 #include "appearance/TextureImages.h"
 #include "appearance/TextureLookup.h"
+#include "cli/BatchRun.h"
 #include "cli/CommandLine.h"
 #include "cli/ConverterOptions.h"
 #include "cli/InterruptCleanup.h"
@@ -170,6 +171,7 @@ int main(int argc, char** argv) {
     ConverterOptions options;
     options.programPath = argv[0];
     parseCommandLine(argc, argv, options);
+    if (!options.batchFolder.empty()) return runBatch(options);
     try {
         return run(options);
     } catch (const std::bad_alloc&) {

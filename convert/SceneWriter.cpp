@@ -18,6 +18,8 @@
 
 namespace kestrav {
 
+const char* const kTemporarySceneName = ".kestrav-XXXXXX";
+
 namespace {
 
 // Writes the whole scene text to a descriptor: false, with errno set, when a
@@ -89,7 +91,7 @@ bool writeInPlace(const std::string& path, const TextWriter& writeText, std::str
 // the disk, so a failed run never leaves a truncated file where the old one was.
 bool replaceFile(const std::string& path, const std::string& shownName, mode_t mode, const TextWriter& writeText,
                  std::string& failure, TemporaryWatch watch) {
-    std::string temporary = directoryOf(path) + "/.kestrav-XXXXXX";
+    std::string temporary = directoryOf(path) + "/" + kTemporarySceneName;
     if (watch) watch(nullptr);
     const int fd = mkostemp(&temporary[0], O_CLOEXEC);
     if (fd < 0) {

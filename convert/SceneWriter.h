@@ -6,6 +6,10 @@ class SoNode;
 
 namespace kestrav {
 
+// The mkstemp template of the temporary file a scene is written to beside its
+// target before it replaces it.
+extern const char* const kTemporarySceneName;
+
 // Open Inventor's two forms of a scene file: text, or the binary form that is
 // smaller and faster to read back.
 enum class SceneFormat { Ascii, Binary };

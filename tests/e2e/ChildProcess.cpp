@@ -65,8 +65,9 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     umask(launch.umask);
     if (!launch.workingDirectory.empty() && chdir(launch.workingDirectory.c_str()) != 0) _exit(126);
     if (launch.fileSizeLimit >= 0) {
-        // Past the limit a write fails with EFBIG instead of killing the process.
-        signal(SIGXFSZ, SIG_IGN);
+        // Past the limit a write fails with EFBIG instead of killing the process,
+        // unless the test wants it killed.
+        if (!launch.killPastFileSizeLimit) signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{rlim_t(launch.fileSizeLimit), rlim_t(launch.fileSizeLimit)};
         setrlimit(RLIMIT_FSIZE, &limit);
     }

@@ -19,6 +19,7 @@ struct LaunchOptions {
     mode_t umask = 022;
     long fileSizeLimit = -1;  // bytes; -1 leaves the limit alone
     long addressSpaceLimit = -1;  // bytes; -1 leaves the limit alone
+    bool killPastFileSizeLimit = false;  // SIGXFSZ ends a process that writes past it
     bool dropRoot = false;    // run as nobody when the tests run as root
 };
 

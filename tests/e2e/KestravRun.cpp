@@ -7,9 +7,12 @@
 
 const char* const kUsageText =
     "Usage: kestrav [options] infile [outfile]\n"
+    "       kestrav [options] -d outdir infile...\n"
+    "   -d dir  : Convert every infile to dir/<its name>.iv, creating dir if missing\n"
     "   -e      : Use Examine viewer to show the model and create outfile\n"
     "   -f      : Compute normals using flat shading\n"
     "   -h      : Print this message (help), as --help does\n"
+    "   -j n    : With -d, convert n files at a time (default: one per processor)\n"
     "   -s      : Force two sided materials\n"
     "   -b      : Turn on bump map support\n"
     "   -t      : Do not apply textures\n"

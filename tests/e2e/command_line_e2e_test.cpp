@@ -39,6 +39,13 @@ TEST(CommandLineE2e, MalformedLineSaysWhatIsWrongOnStandardError) {
         {{"--verbose", model}, "kestrav: unknown option --verbose"},
         {{model, "-f"}, "kestrav: option -f after a file name; options come first"},
         {{model, "a.iv", "b.iv"}, "kestrav: too many file names, from b.iv on; give an input and at most one output"},
+        {{"-d", "out"}, "kestrav: no input file"},
+        {{"-v", "-d", "out", model}, "kestrav: -e and -v show one model and cannot go with -d"},
+        {{"-d", "out", "-e", model}, "kestrav: -e and -v show one model and cannot go with -d"},
+        {{"-d", "out", model, "-f"}, "kestrav: option -f after a file name; options come first"},
+        {{"-j", "2", model}, "kestrav: -j goes only with -d"},
+        {{"-j", "0", "-d", "out", model}, "kestrav: option -j needs a number of files from 1 to 1024"},
+        {{"-d"}, "kestrav: option -d needs a folder"},
     };
     for (const Case& c : cases) {
         const ProcessResult r = runProcess(kestravCommand(c.arguments));

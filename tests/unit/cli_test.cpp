@@ -172,3 +172,46 @@ TEST(CommandLine, ParsingKeepsTheProgramPath) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CommandLineBatch, FolderAndWorkerCountTakeTheRestOfTheGroupOrTheNextArgument) {
+    const Parsed p = parse({"-fd", "out", "-j2", "a.3ds", "b.3ds"});
+    ASSERT_EQ(p.verdict, CommandLineVerdict::Ok);
+    EXPECT_EQ(p.options.batchFolder, "out");
+    EXPECT_EQ(p.options.workerCount, 2);
+    EXPECT_EQ(p.options.flatShading, 1);
+    EXPECT_EQ(p.options.batchInputs, (std::vector<std::string>{"a.3ds", "b.3ds"}));
+    EXPECT_EQ(p.options.inputPath, "");
+
+    const Parsed joined = parse({"-dout/", "-j", "3", "-t", "m.3ds"});
+    ASSERT_EQ(joined.verdict, CommandLineVerdict::Ok);
+    EXPECT_EQ(joined.options.batchFolder, "out/");
+    EXPECT_EQ(joined.options.workerCount, 3);
+    EXPECT_EQ(joined.options.noTextures, 1);
+}
+
+TEST(CommandLineBatch, BatchLinesTheViewerOrAnyInputCannotServeAreRejected) {
+    const std::vector<std::vector<const char*>> lines = {
+        {"-d", "out"},                     // no inputs
+        {"-d"},                            // no folder
+        {"-d", "", "m.3ds"},               // an empty folder name
+        {"-v", "-d", "out", "m.3ds"},      // the viewer shows one model
+        {"-d", "out", "-e", "m.3ds"},
+        {"-d", "out", "a.3ds", "-f"},      // an option after the inputs
+        {"-j", "2", "m.3ds"},              // -j only counts batch workers
+        {"-j", "0", "-d", "out", "m.3ds"},
+        {"-j", "two", "-d", "out", "m.3ds"},
+        {"-j3x", "-d", "out", "m.3ds"},
+    };
+    for (const auto& line : lines) {
+        std::string shown;
+        for (const char* a : line) shown += std::string(" [") + a + "]";
+        EXPECT_EQ(parse(line).verdict, CommandLineVerdict::Malformed) << shown;
+    }
+    // Help still wins among the options; a value is never read as a letter.
+    EXPECT_EQ(parse({"-d", "out", "-h"}).verdict, CommandLineVerdict::Help);
+    EXPECT_EQ(parse({"-d", "-h", "m.3ds"}).options.batchFolder, "-h");
+}
+
+}  // namespace

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrav {
+
+// Where each input of a batch is written: folder/<its file name without the
+// last extension>.iv. Decided for all inputs before anything is converted, so
+// two inputs that would overwrite each other's scene are found first.
+class BatchPlan {
+public:
+    BatchPlan(const std::string& folder, const std::vector<std::string>& inputs);
+
+    size_t size() const { return inputs.size(); }
+    const std::string& input(size_t index) const { return inputs[index]; }
+    const std::string& output(size_t index) const { return outputs[index]; }
+    // One line for each input whose output another input already has; empty
+    // when every output is distinct.
+    const std::vector<std::string>& clashes() const { return clashLines; }
+
+private:
+    std::vector<std::string> inputs;
+    std::vector<std::string> outputs;
+    std::vector<std::string> clashLines;
+};
+
+// "models/ship.v2.3ds" -> "ship.v2.iv"; a name that only starts with a dot
+// keeps it (".hidden" -> ".hidden.iv").
+std::string sceneNameFor(const std::string& input);
+
+}  // namespace kestrav

@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/BatchPlan.h"
+#include "cli/BatchReport.h"
+
+using namespace kestrav;
+
+namespace {
+
+TEST(BatchPlan, EachInputIsWrittenUnderItsNameWithoutTheLastExtension) {
+    EXPECT_EQ(sceneNameFor("models/ship.3ds"), "ship.iv");
+    EXPECT_EQ(sceneNameFor("ship.v2.3DS"), "ship.v2.iv");
+    EXPECT_EQ(sceneNameFor("/a.b/ship"), "ship.iv");
+    EXPECT_EQ(sceneNameFor(".hidden"), ".hidden.iv");
+
+    const BatchPlan plan("out//", {"a/one.3ds", "two.3DS"});
+    ASSERT_EQ(plan.size(), 2u);
+    EXPECT_EQ(plan.output(0), "out/one.iv");
+    EXPECT_EQ(plan.output(1), "out/two.iv");
+    EXPECT_TRUE(plan.clashes().empty());
+    EXPECT_EQ(BatchPlan("/", {"x.3ds"}).output(0), "/x.iv");
+}
+
+TEST(BatchPlan, EveryInputThatWouldOverwriteAnEarlierOneIsNamedWithIt) {
+    const BatchPlan plan("out", {"a/x.3ds", "y.3ds", "b/x.3DS", "a/x.3ds"});
+    EXPECT_EQ(plan.clashes(), (std::vector<std::string>{
+                                  "\"a/x.3ds\" and \"b/x.3DS\" would both be written to \"out/x.iv\".",
+                                  "\"a/x.3ds\" and \"a/x.3ds\" would both be written to \"out/x.iv\".",
+                              }));
+}
+
+TEST(BatchReport, LinesNameTheirFileAndTheSummaryCountsEachEnd) {
+    BatchReport report(4, 0);
+    EXPECT_EQ(report.fileDone("m/a.3ds", FileEnd::Converted, {}, 0.1), "");
+    EXPECT_EQ(report.fileDone("m/b.3ds", FileEnd::ConvertedWithDamage, {"Warning: one", "Using two"}, 0.2),
+              "m/b.3ds: Warning: one\nm/b.3ds: Using two\n");
+    EXPECT_EQ(report.exitStatus(), 0);
+    report.fileDone("m/c.3ds", FileEnd::Failed, {"gone"}, 0.3);
+    report.fileDone("d.3ds", fileEndOf(Outcome::NotWritten), {}, 0.4);
+    EXPECT_EQ(report.exitStatus(), 1);
+    EXPECT_EQ(report.summary(2.25),
+              "kestrav: 2 converted (1 with damaged parts skipped), 2 failed: m/c.3ds, d.3ds; 2.2 s\n");
+    EXPECT_EQ(fileEndOf(Outcome::DamageEndedWalk), FileEnd::ConvertedWithDamage);
+    EXPECT_EQ(fileEndOf(Outcome::Unreadable), FileEnd::Failed);
+}
+
+TEST(BatchReport, TheProgressLineIsRedrawnWithinTheTerminalsWidth) {
+    BatchReport report(12, 20);
+    EXPECT_EQ(report.fileDone("models/a.3ds", FileEnd::Converted, {}, 1.04), "\r\033[K[1/12] a.3ds 1.0 s");
+    EXPECT_EQ(report.fileDone("models/a-rather-long-name.3ds", FileEnd::Failed, {"gone"}, 2.0),
+              "\r\033[Kmodels/a-rather-long-name.3ds: gone\n\r\033[K[2/12] a-rather-lon");
+    EXPECT_EQ(report.summary(3.0), "\r\033[Kkestrav: 1 converted, 1 failed: models/a-rather-long-name.3ds; 3.0 s\n");
+}
+
+}  // namespace
