@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "convert/SceneWriter.h"
+
 namespace kestrav {
 
 namespace {
@@ -34,6 +36,9 @@ BatchPlan::BatchPlan(const std::string& folder, const std::vector<std::string>& 
         if (!isNew)
             clashLines.push_back(quoted(inputs[found->second]) + " and " + quoted(inputs[i]) +
                                  " would both be written to " + quoted(outputs[i]) + ".");
+        // A model named like a scene (x.iv) in the folder itself would be replaced by its own scene.
+        else if (isSameFile(inputs[i], outputs[i]))
+            clashLines.push_back(quoted(inputs[i]) + " would be written over itself.");
     }
 }
 

@@ -15,8 +15,8 @@ public:
     size_t size() const { return inputs.size(); }
     const std::string& input(size_t index) const { return inputs[index]; }
     const std::string& output(size_t index) const { return outputs[index]; }
-    // One line for each input whose output another input already has; empty
-    // when every output is distinct.
+    // One line for each input whose output another input already has, or
+    // that is its own output; empty when every output is distinct and new.
     const std::vector<std::string>& clashes() const { return clashLines; }
 
 private:

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,15 @@ TEST(BatchPlan, EveryInputThatWouldOverwriteAnEarlierOneIsNamedWithIt) {
                                   "\"a/x.3ds\" and \"b/x.3DS\" would both be written to \"out/x.iv\".",
                                   "\"a/x.3ds\" and \"a/x.3ds\" would both be written to \"out/x.iv\".",
                               }));
+}
+
+TEST(BatchPlan, AModelThatWouldBeReplacedByItsOwnSceneIsRefused) {
+    const std::string folder = testing::TempDir() + "batch-plan-self";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/model.iv") << "a 3DS model named like a scene";
+    const BatchPlan plan(folder, {folder + "/model.iv", folder + "/other.3ds"});
+    EXPECT_EQ(plan.clashes(),
+              (std::vector<std::string>{"\"" + folder + "/model.iv\" would be written over itself."}));
 }
 
 TEST(BatchReport, LinesNameTheirFileAndTheSummaryCountsEachEnd) {
