@@ -149,8 +149,7 @@ int convertAndView(const ConverterOptions& options) {
 
 int run(const ConverterOptions& options) {
     if (!options.viewOnly && !options.outputPath.empty() && isSameFile(options.inputPath, options.outputPath)) {
-        std::cerr << ("kestrav: the output \"" + options.outputPath + "\" is the input file \"" + options.inputPath +
-                      "\"; nothing was written\n");
+        std::cerr << (sameFileLine(options.inputPath, options.outputPath) + '\n');
         return 1;
     }
     // SoQt aborts when it cannot reach an X server, so it starts only for the

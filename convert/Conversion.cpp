@@ -44,6 +44,13 @@ bool write(SoNode* root, const std::string& path, std::string* failure, bool bin
 }
 
 Conversion convertToFile(const std::string& path, const std::string& outputPath, const Options& options) {
+    // Writing the scene over its own model would lose the model.
+    if (!outputPath.empty() && isSameFile(path, outputPath)) {
+        Conversion refused;
+        refused.status = Outcome::NotWritten;
+        refused.messages.push_back(sameFileLine(path, outputPath));
+        return refused;
+    }
     Conversion conversion = convert(path, options, outputPath);
     if (!conversion.root) return conversion;
     std::string failure;

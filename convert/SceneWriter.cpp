@@ -175,6 +175,10 @@ bool writeScene(SoNode* root, const std::string& outputPath, std::string& failur
         failure, watch);
 }
 
+std::string sameFileLine(const std::string& input, const std::string& output) {
+    return "kestrav: the output " + quoted(output) + " is the input file " + quoted(input) + "; nothing was written";
+}
+
 bool isSameFile(const std::string& first, const std::string& second) {
     struct stat a, b;
     if (stat(first.c_str(), &a) != 0 || stat(second.c_str(), &b) != 0) return false;

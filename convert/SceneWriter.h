@@ -34,5 +34,7 @@ bool writeSceneWithCoinOutput(SoNode* root, const std::string& outputPath, std::
 
 // True when both paths name one existing file, through links or otherwise.
 bool isSameFile(const std::string& first, const std::string& second);
+// The line for a run refused because its output is its input.
+std::string sameFileLine(const std::string& input, const std::string& output);
 
 }  // namespace kestrav

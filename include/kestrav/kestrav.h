@@ -66,7 +66,8 @@ Conversion convert(const std::string& path, const Options& options = {}, const s
 bool write(SoNode* root, const std::string& path, std::string* failure = nullptr, bool binary = false);
 
 // convert, then write to outputPath (the scene folder is its folder). A failed
-// write gives Outcome::NotWritten, with its line last among the messages.
+// write gives Outcome::NotWritten, with its line last among the messages; an
+// outputPath that names the model itself gives it at once, with no scene.
 Conversion convertToFile(const std::string& path, const std::string& outputPath, const Options& options = {});
 
 }  // namespace kestrav

@@ -105,6 +105,16 @@ TEST(LibraryE2e, FailuresComeBackAsStatusesAndTheProcessGoesOn) {
     EXPECT_EQ(joined(unwritten.messages),
               "Cannot write the scene to \"" + dir + "/no-such-folder/scene.iv\": No such file or directory\n");
 
+    // The model itself as the output is refused before anything is read or written.
+    const std::string model = dir + "/model.3ds";
+    writeFile(model, readFile(exampleModel()));
+    const Conversion overItself = convertToFile(model, model);
+    EXPECT_EQ(overItself.status, Outcome::NotWritten);
+    EXPECT_EQ(overItself.root, nullptr);
+    EXPECT_EQ(joined(overItself.messages),
+              "kestrav: the output \"" + model + "\" is the input file \"" + model + "\"; nothing was written\n");
+    EXPECT_EQ(readFile(model), readFile(exampleModel()));
+
     // And the process still converts.
     Conversion after = convertToFile(exampleModel(), dir + "/after.iv");
     ASSERT_NE(after.root, nullptr);
