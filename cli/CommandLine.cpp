@@ -16,6 +16,7 @@ const char* const kUsageLines[] = {
     "   -h      : Print this message (help)\n",
     "   -s      : Force two sided materials\n",
     "   -b      : Turn on bump map support\n",
+    "   -a      : Keep the keyframer animation as engines\n",
     "   -t      : Do not apply textures\n",
     "   -v      : Do not create outfile, only use Examine viewer to show the model\n",
     "If no input or output file name is specified, stdin and stdout will be used.\n",
@@ -24,6 +25,7 @@ const char* const kUsageLines[] = {
 // Applies one option letter; false for a letter that ends the parse.
 bool applyLetter(char letter, ConverterOptions& options) {
     switch (letter) {
+        case 'a': options.animation = true; return true;
         case 'b': options.bumpMaps = true; return true;
         case 'e': options.examineViewer = true; return true;
         case 'f': options.flatShading = true; return true;

@@ -9,6 +9,7 @@
 #include "appearance/TextureLookup.h"
 #include "convert/LineWidthQuery.h"
 #include "geometry/MeshBuilder.h"
+#include "transform/AnimationBuilder.h"
 #include "transform/KeyframeTrack.h"
 #include "transform/TransformBuilder.h"
 
@@ -49,6 +50,7 @@ Outcome SceneConverter::read(const std::string& modelPath) {
     KeyframeList* keyframes = nullptr;
     database.getKeyframeList(keyframes);
     frame = keyframes ? placementFrame(*keyframes) : 0;
+    if (options.animation) animationBuilder.reset(new AnimationBuilder(database, frame));
     textureLookup.reset(new TextureLookup(modelPath, folder, textureSearchPath(), lines));
     return readStatus;
 }
@@ -84,7 +86,9 @@ SoSeparator* SceneConverter::takeRoot() {
 void SceneConverter::convertInstance(const MeshRecord& mesh, const KeyframeNode* node) {
     SoSeparator* objectSeparator = new SoSeparator;
     int mirrored = 0;
-    TransformBuilder(database, frame, &mesh, node).buildTransforms(objectSeparator, mirrored);
+    if (!animationBuilder || !animationBuilder->buildMovingTransform(mesh, node, objectSeparator, mirrored))
+        TransformBuilder(database, frame, &mesh, node).buildTransforms(objectSeparator, mirrored);
+    const int firstContent = objectSeparator->getNumChildren();
 
     MeshBuilder meshBuilder(&mesh, options.flatShading, objectSeparator);
     if (mesh.materialGroupCount != 0) {
@@ -98,6 +102,7 @@ void SceneConverter::convertInstance(const MeshRecord& mesh, const KeyframeNode*
         meshBuilder.buildGeometry(0, 0, materialSeparator);
         objectSeparator->addChild(materialSeparator);
     }
+    if (animationBuilder) animationBuilder->buildVisibility(node, objectSeparator, firstContent);
     root->addChild(objectSeparator);
 }
 

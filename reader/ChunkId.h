@@ -77,6 +77,7 @@ enum ChunkId : uint16_t {
     POS_TRACK_TAG = 0xB020,
     ROT_TRACK_TAG = 0xB021,
     SCL_TRACK_TAG = 0xB022,
+    HIDE_TRACK_TAG = 0xB029,
     NODE_ID = 0xB030,
 };
 

@@ -103,6 +103,7 @@ Kind kindOf(uint16_t id) {
     case POS_TRACK_TAG:
     case ROT_TRACK_TAG:
     case SCL_TRACK_TAG:
+    case HIDE_TRACK_TAG:
         return Kind::Leaf;
     default:
         return Kind::Skipped;
@@ -172,6 +173,7 @@ private:
     Outcome readNodeHeader(ChunkCursor& in);
     Outcome readFloats(ChunkCursor& in, float* out, int count);
     Outcome readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount, TrackKey*& keys, float*& values);
+    Outcome readHideTrack(ChunkCursor& in, KeyframeNode& node);
 
     FILE* file;
     int64_t fileSize;
@@ -272,7 +274,7 @@ Outcome ChunkWalk::handle(uint16_t id, ChunkCursor& in) {
     // that only set a target or open a record need none.
     const bool meshChunk = id >= POINT_ARRAY && id <= MESH_MATRIX;
     const bool materialChunk = kindOf(id) == Kind::Leaf && (id <= INT_PERCENTAGE || (id > MAT_NAME && id <= MAT_MAP_ANG));
-    const bool nodeChunk = id > NODE_HDR && id <= SCL_TRACK_TAG;
+    const bool nodeChunk = (id > NODE_HDR && id <= SCL_TRACK_TAG) || id == HIDE_TRACK_TAG;
     if ((meshChunk && !mesh) || (materialChunk && !material) || (nodeChunk && !node)) return Outcome::SkipChunk;
 
     switch (id) {
@@ -354,6 +356,7 @@ Outcome ChunkWalk::handle(uint16_t id, ChunkCursor& in) {
         KeyframeList* keyframes = currentKeyframeList();
         keyframes->segmentStart = start;
         keyframes->segmentEnd = end;
+        keyframes->segmentGiven = 1;
         return Outcome::GoOn;
     }
     // 0xB009 KFCURTIME: u32, the time the file was saved at.
@@ -377,6 +380,7 @@ Outcome ChunkWalk::handle(uint16_t id, ChunkCursor& in) {
         return readTrack(in, 4, node->rotationKeyCount, node->rotationKeys, node->rotationValues);
     case SCL_TRACK_TAG:
         return readTrack(in, 3, node->scaleKeyCount, node->scaleKeys, node->scaleValues);
+    case HIDE_TRACK_TAG: return readHideTrack(in, *node);
     default:
         return Outcome::SkipChunk;
     }
@@ -688,6 +692,37 @@ Outcome ChunkWalk::readTrack(ChunkCursor& in, int valueCount, uint32_t& keyCount
     replace(keys, newKeys);
     replace(values, newValues);
     keyCount = n;
+    return Outcome::GoOn;
+}
+
+// 0xB029 HIDE_TRACK_TAG: the track header as above, then per key u32 frame,
+// u16 spline flags and one float per flag bit, with no value: only the frames
+// are kept. Conversions without the animation never looked at this track, so
+// keys that do not fit skip it without a warning and the node keeps the one
+// it had.
+Outcome ChunkWalk::readHideTrack(ChunkCursor& in, KeyframeNode& node) {
+    uint16_t trackFlags;
+    uint32_t unused[2], n = 0;
+    in.readU16(trackFlags) && in.readU32(unused[0]) && in.readU32(unused[1]) && in.readU32(n);
+    uint32_t* frames = nullptr;
+    const bool fits = in.failure() == ChunkCursor::Failure::None && int64_t(n) <= in.remaining() / 6;
+    if (fits) {
+        if (!allocate(frames, n)) return Outcome::OutOfMemory;
+        for (uint32_t k = 0; k < n && in.failure() == ChunkCursor::Failure::None; ++k) {
+            uint16_t splineFlags = 0;
+            float spline;
+            in.readU32(frames[k]);
+            in.readU16(splineFlags);
+            for (int bit = 0; bit < 5; ++bit)
+                if (splineFlags & 1u << bit) in.readF32(spline);
+        }
+    }
+    if (!fits || in.failure() != ChunkCursor::Failure::None) {
+        std::free(frames);
+        return in.failure() == ChunkCursor::Failure::FileEnded ? Outcome::Truncated : Outcome::SkipChunk;
+    }
+    replace(node.hideFrames, frames);
+    node.hideKeyCount = n;
     return Outcome::GoOn;
 }
 

@@ -46,6 +46,8 @@ void freeNodeArrays(KeyframeNode& node) {
     node.scaleValues = nullptr;
     std::free(node.scaleKeys);
     node.scaleKeys = nullptr;
+    std::free(node.hideFrames);
+    node.hideFrames = nullptr;
 }
 
 void freeMeshArrays(MeshRecord& mesh) {
@@ -122,7 +124,7 @@ bool createLists(FILE* file) {
     }
     *meshes = MeshList{nullptr, 0, nullptr, file};
     *materials = MaterialList{nullptr, 0, nullptr, file, kNoColour, kNoProperty};
-    *keyframes = KeyframeList{0, nullptr, file, 0, 0, 0, 0};
+    *keyframes = KeyframeList{0, nullptr, file, 0, 0, 0, 0, 0};
     return true;
 }
 

@@ -141,6 +141,10 @@ struct KeyframeNode {
     uint32_t scaleKeyCount;
     TrackKey* scaleKeys;
     float* scaleValues;  // 3 per key
+    // Each hide key toggles the node's visibility from its frame on; the node
+    // starts visible.
+    uint32_t hideKeyCount;
+    uint32_t* hideFrames;
 };
 
 struct KeyframeList {
@@ -153,6 +157,8 @@ struct KeyframeList {
     uint32_t segmentStart;
     uint32_t segmentEnd;
     uint32_t currentTime;
+    // Nonzero once the file gave a segment (0xB008).
+    uint8_t segmentGiven;
 };
 
 }  // namespace kestrav

@@ -28,6 +28,14 @@ public:
     // the stored triangles and leaves it alone otherwise.
     void buildTransforms(SoSeparator* parent, int& mirrored);
 
+    // The single instance matrix at another frame, composed as the placement
+    // composes it; reflects tells whether it reflects. False when the frame
+    // has no usable inverse or the matrix no finite float form.
+    bool instanceMatrixAt(uint32_t at, SbMatrix& out, bool& reflects);
+    // Whether a track of the node or of one of its parents has more than one
+    // key; if none has, the instance is placed alike at every frame.
+    bool tracksCanMove();
+
 private:
     // Parent chains deeper than this are cut, so no file can exhaust the stack.
     static constexpr int kMaxLineage = 256;

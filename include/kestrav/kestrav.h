@@ -24,6 +24,7 @@ struct Options {
     bool noTextures = false;   // no texture coordinates, transforms, images or bump maps
     bool twoSided = false;     // every material drawn two-sided
     bool bumpMaps = false;     // a bump-map node (a Coin extension) for found bump images
+    bool animation = false;    // parts' keyframer motion and hiding kept as engines that play it
 };
 
 // How a conversion went. (Not "Status": Xlib defines that name as a macro.)
