@@ -33,11 +33,15 @@ namespace {
 
 const float kPi = 3.14159265f;
 
-ConverterOptions animated() {
+// Scenes of corpus models are written to the scratch folder, never beside them.
+ConverterOptions writingTo(const std::string& name, bool animation = true) {
     ConverterOptions options;
-    options.animation = true;
+    options.animation = animation;
+    if (!name.empty()) options.outputPath = scratchDirectory() + "/" + name;
     return options;
 }
+
+ConverterOptions animated() { return writingTo("", true); }
 
 Chunk3ds triangle(const std::string& name) {
     return meshObject(name, {pointArray({0, 0, 0, 1, 0, 0, 0, 1, 0}), faceArray({{0, 1, 2}}),
@@ -220,7 +224,7 @@ TEST(AnimatedScene, FileSavedInTheMiddleOfALaterSegmentCountsFromTheSegmentStart
 TEST(AnimatedScene, CorpusRotatingCubeCornersAtKnownFrames) {
     ASSERT_TRUE(corpusIsThere());
     const std::string path = corpusPath("RotatingCube.3DS");
-    ConvertedScene scene = convertFile(path, animated());
+    ConvertedScene scene = convertFile(path, writingTo("cube.iv"));
     ASSERT_NE(scene.root, nullptr);
     ASSERT_EQ(nodesOf<SoMatrixTransform>(scene.root).size(), 1u);
     const SoCoordinate3* corners = nodesOf<SoCoordinate3>(scene.root).at(0);
@@ -264,8 +268,8 @@ TEST(AnimatedScene, CorpusModelsThatDoNotMoveGiveTheSameSceneWithAnimation) {
         const std::string name = entry.path().filename().string();
         if (entry.path().extension() != ".3ds" && entry.path().extension() != ".3DS") continue;
         const bool moves = name == "RotatingCube.3DS" || name == "CameraRollAnimWithChildObject.3ds";
-        ConvertedScene still = convertFile(entry.path().string());
-        ConvertedScene kept = convertFile(entry.path().string(), animated());
+        ConvertedScene still = convertFile(entry.path().string(), writingTo("still.iv", false));
+        ConvertedScene kept = convertFile(entry.path().string(), writingTo("kept.iv"));
         EXPECT_EQ(still.messages, kept.messages) << name;
         EXPECT_EQ(occurrences(still.text, "TimeCounter"), 0) << name;
         if (moves)
