@@ -12,6 +12,7 @@ const char* const kUsageText =
     "   -h      : Print this message (help)\n"
     "   -s      : Force two sided materials\n"
     "   -b      : Turn on bump map support\n"
+    "   -a      : Keep the keyframer animation as engines\n"
     "   -t      : Do not apply textures\n"
     "   -v      : Do not create outfile, only use Examine viewer to show the model\n"
     "If no input or output file name is specified, stdin and stdout will be used.\n";

@@ -23,7 +23,7 @@ Parsed parse(const std::vector<const char*>& arguments) {
 }
 
 int flagCount(const ConverterOptions& o) {
-    return o.flatShading + o.noTextures + o.examineViewer + o.twoSided + o.viewOnly + o.bumpMaps;
+    return o.flatShading + o.noTextures + o.examineViewer + o.twoSided + o.viewOnly + o.bumpMaps + o.animation;
 }
 
 TEST(CommandLine, MalformedLinesAreRejected) {
@@ -83,7 +83,8 @@ TEST(CommandLine, EachLetterSetsItsOwnField) {
     EXPECT_EQ(parse({"-s", "m"}).options.twoSided, 1);
     EXPECT_EQ(parse({"-t", "m"}).options.noTextures, 1);
     EXPECT_EQ(parse({"-v", "m"}).options.viewOnly, 1);
-    for (const char* letter : {"-b", "-e", "-f", "-s", "-t", "-v"})
+    EXPECT_EQ(parse({"-a", "m"}).options.animation, 1);
+    for (const char* letter : {"-a", "-b", "-e", "-f", "-s", "-t", "-v"})
         EXPECT_EQ(flagCount(parse({letter, "m"}).options), 1) << letter;
 }
 
