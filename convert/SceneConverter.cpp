@@ -19,6 +19,7 @@
 #include "lighting/LightBuilder.h"
 #include "lighting/LightingPlacement.h"
 #include "reader/ModelFileProbe.h"
+#include "transform/AnimationBuilder.h"
 #include "transform/KeyframeTrack.h"
 #include "transform/TransformBuilder.h"
 
@@ -89,6 +90,7 @@ Outcome SceneConverter::read(const std::string& modelPath) {
     KeyframeList* keyframes = nullptr;
     database.getKeyframeList(keyframes);
     frame = keyframes ? placementFrame(*keyframes) : 0;
+    if (options.animation) animationBuilder.reset(new AnimationBuilder(database, frame));
     textureLookup.reset(new TextureLookup(modelPath, folder, textureSearchPath(), lines));
     return readStatus;
 }
@@ -125,7 +127,9 @@ SoSeparator* SceneConverter::takeRoot() {
 void SceneConverter::convertInstance(const MeshRecord& mesh, const KeyframeNode* node) {
     SoSeparator* objectSeparator = new SoSeparator;
     int mirrored = 0;
-    TransformBuilder(database, frame, &mesh, node).buildTransforms(objectSeparator, mirrored);
+    if (!animationBuilder || !animationBuilder->buildMovingTransform(mesh, node, objectSeparator, mirrored))
+        TransformBuilder(database, frame, &mesh, node).buildTransforms(objectSeparator, mirrored);
+    const int firstContent = objectSeparator->getNumChildren();
 
     MeshBuilder meshBuilder(&mesh, options.flatShading, objectSeparator);
     if (mesh.materialGroupCount != 0) {
@@ -139,6 +143,7 @@ void SceneConverter::convertInstance(const MeshRecord& mesh, const KeyframeNode*
         meshBuilder.buildGeometry(0, 0, materialSeparator);
         objectSeparator->addChild(materialSeparator);
     }
+    if (animationBuilder) animationBuilder->buildVisibility(node, objectSeparator, firstContent);
     root->addChild(objectSeparator);
 }
 

@@ -12,6 +12,7 @@ const char* const kUsageText =
     "   -h      : Print this message (help), as --help does\n"
     "   -s      : Force two sided materials\n"
     "   -b      : Turn on bump map support\n"
+    "   -a      : Keep the keyframer animation as engines\n"
     "   -t      : Do not apply textures\n"
     "   -B      : Write the scene in Open Inventor binary form\n"
     "   -l      : Add the file's cameras and lights\n"
