@@ -17,6 +17,7 @@
 #include "geometry/MeshBuilder.h"
 #include "lighting/CameraBuilder.h"
 #include "lighting/LightBuilder.h"
+#include "lighting/LightingAnimation.h"
 #include "lighting/LightingPlacement.h"
 #include "reader/ModelFileProbe.h"
 #include "transform/AnimationBuilder.h"
@@ -171,10 +172,13 @@ void SceneConverter::addCamerasAndLights() {
     LightingList* lighting = nullptr;
     database.getLightingList(lighting);
     const LightingPlacement placement(database, frame);
+    std::unique_ptr<LightingAnimation> motion;
+    if (animationBuilder) motion.reset(new LightingAnimation(database, *animationBuilder));
     SoSwitch* otherCameras = nullptr;
     for (int i = 0; i < lighting->cameraCount; ++i) {
         const CameraRecord& record = lighting->cameras[i];
         SoPerspectiveCamera* camera = CameraBuilder(record.name, placement.cameraAt(record)).buildCamera();
+        if (motion) motion->animateCamera(record, camera);
         if (i == 0) {
             root->addChild(camera);
             continue;
@@ -190,7 +194,9 @@ void SceneConverter::addCamerasAndLights() {
     if (placement.ambientAt(*lighting, ambient)) root->addChild(LightBuilder::buildEnvironment(ambient));
     for (int i = 0; i < lighting->lightCount; ++i) {
         const LightRecord& record = lighting->lights[i];
-        root->addChild(LightBuilder(record.name, placement.lightAt(record)).buildLight());
+        SoLight* light = LightBuilder(record.name, placement.lightAt(record)).buildLight();
+        if (motion) motion->animateLight(record, light);
+        root->addChild(light);
     }
 }
 

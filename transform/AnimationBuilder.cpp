@@ -76,9 +76,8 @@ bool AnimationBuilder::buildMovingTransform(const MeshRecord& mesh, const Keyfra
     }
     if (!moves) return false;
 
-    SoSelectOne* frames = new SoSelectOne(SoMFMatrix::getClassTypeId());
+    SoSelectOne* frames = buildFrameSelect(SoMFMatrix::getClassTypeId());
     static_cast<SoMFMatrix*>(frames->input)->setValues(0, int(matrices.size()), matrices.data());
-    frames->index.connectFrom(&sharedCounter()->output);
     SoMatrixTransform* placed = new SoMatrixTransform;
     placed->matrix = saved;
     placed->matrix.connectFrom(frames->output);
@@ -106,9 +105,8 @@ void AnimationBuilder::buildVisibility(const KeyframeNode* node, SoSeparator* pa
     }
     if (!hides) return;
 
-    SoSelectOne* shown = new SoSelectOne(SoMFInt32::getClassTypeId());
+    SoSelectOne* shown = buildFrameSelect(SoMFInt32::getClassTypeId());
     static_cast<SoMFInt32*>(shown->input)->setValues(0, int(choices.size()), choices.data());
-    shown->index.connectFrom(&sharedCounter()->output);
     SoSwitch* content = new SoSwitch;
     content->whichChild = savedVisible ? SO_SWITCH_ALL : SO_SWITCH_NONE;
     content->whichChild.connectFrom(shown->output);
@@ -123,6 +121,12 @@ void AnimationBuilder::buildVisibility(const KeyframeNode* node, SoSeparator* pa
     AnimatedPart& part = partFor(node);
     part.hides = true;
     noteChanges(part, changed);
+}
+
+SoSelectOne* AnimationBuilder::buildFrameSelect(SoType inputType) {
+    SoSelectOne* select = new SoSelectOne(inputType);
+    select->index.connectFrom(&sharedCounter()->output);
+    return select;
 }
 
 // Counts 0 to the last sample once per pass through the segment, so the scene

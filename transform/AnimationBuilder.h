@@ -4,9 +4,12 @@
 #include <string>
 #include <vector>
 
+#include <Inventor/SoType.h>
+
 #include "reader/ModelDatabase.h"
 
 class SbMatrix;
+class SoSelectOne;
 class SoSeparator;
 class SoTimeCounter;
 
@@ -44,6 +47,12 @@ public:
     void buildVisibility(const KeyframeNode* node, SoSeparator* parent, int firstContent);
 
     const std::vector<AnimatedPart>& animatedParts() const { return parts; }
+
+    // The frame each counter value shows; empty when nothing plays.
+    const std::vector<uint32_t>& frames() const { return sampleFrames; }
+    // A SelectOne over a multiple-value field of the given type, one value per
+    // frame, indexed by the scene's counter.
+    SoSelectOne* buildFrameSelect(SoType inputType);
 
 private:
     // The longest animation kept frame by frame, five minutes; a longer one

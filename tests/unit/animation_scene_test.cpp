@@ -12,6 +12,7 @@
 #include <Inventor/engines/SoTimeCounter.h>
 #include <Inventor/nodes/SoCoordinate3.h>
 #include <Inventor/nodes/SoMatrixTransform.h>
+#include <Inventor/nodes/SoPerspectiveCamera.h>
 #include <Inventor/nodes/SoSeparator.h>
 #include <Inventor/nodes/SoSwitch.h>
 #include <Inventor/nodes/SoTransform.h>
@@ -271,3 +272,45 @@ TEST(AnimatedScene, CorpusModelsThatDoNotMoveGiveTheSameSceneWithAnimation) {
 }
 
 }  // namespace
+
+TEST(AnimatedScene, CameraMovesAndRollsOnTheCounterWithTheLights) {
+    // The camera slides from the origin to (10, 0, 0) and rolls a quarter turn
+    // while its target stays at (0, 50, 0); its field of view holds.
+    const Bytes file = model3ds(
+        {triangle("Tri"), namedObject("Cam", {camera({0, 0, 0}, {0, 50, 0}, 0, 35)})},
+        {segment(0, 10), objectNode(0, "Tri", kNoParent),
+         keyframerNode(CAMERA_NODE_TAG, 1, "Cam", kNoParent,
+                       {splineTrack(POS_TRACK_TAG, {{0, {0, 0, 0}}, {10, {10, 0, 0}}}),
+                        splineTrack(ROLL_TRACK_TAG, {{0, {0}}, {10, {90}}})}),
+         keyframerNode(TARGET_NODE_TAG, 2, "Cam", kNoParent, {track(POS_TRACK_TAG, {{0, 50, 0}})})});
+    ConverterOptions options = animated();
+    options.lights = true;
+    const ConvertedScene scene = convertBytes(file, options);
+    ASSERT_NE(scene.root, nullptr) << scene.text;
+    const std::vector<SoPerspectiveCamera*> cameras = nodesOf<SoPerspectiveCamera>(scene.root);
+    ASSERT_EQ(cameras.size(), 1u) << scene.text;
+    SoPerspectiveCamera* cam = cameras[0];
+    SoSelectOne* position = engineOf(cam->position);
+    SoSelectOne* orientation = engineOf(cam->orientation);
+    ASSERT_NE(position, nullptr) << scene.text;
+    ASSERT_NE(orientation, nullptr) << scene.text;
+    EXPECT_EQ(engineOf(cam->heightAngle), nullptr) << "a field of view that holds keeps its plain field";
+    struct Frame {
+        int index;
+        SbVec3f at;
+        float upHeight;  // the z of the camera's up: 1 before the roll, 0 after it
+    };
+    for (const Frame& f : {Frame{0, SbVec3f(0, 0, 0), 1.0f}, Frame{10, SbVec3f(10, 0, 0), 0.0f}}) {
+        SCOPED_TRACE(f.index);
+        position->index = f.index;
+        orientation->index = f.index;
+        EXPECT_TRUE(cam->position.getValue().equals(f.at, 1e-4f)) << cam->position.getValue()[0];
+        SbVec3f look, up;
+        cam->orientation.getValue().multVec(SbVec3f(0, 0, -1), look);
+        cam->orientation.getValue().multVec(SbVec3f(0, 1, 0), up);
+        SbVec3f toTarget = SbVec3f(0, 50, 0) - f.at;
+        toTarget.normalize();
+        EXPECT_TRUE(look.equals(toTarget, 1e-4f));
+        EXPECT_NEAR(up[2], f.upHeight, 1e-4f);
+    }
+}
