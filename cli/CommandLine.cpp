@@ -21,6 +21,7 @@ const char* const kUsageLines[] = {
     "   -j n    : With -d, convert n files at a time (default: one per processor)\n",
     "   -s      : Force two sided materials\n",
     "   -b      : Turn on bump map support\n",
+    "   -a      : Keep the keyframer animation as engines\n",
     "   -t      : Do not apply textures\n",
     "   -B      : Write the scene in Open Inventor binary form\n",
     "   -l      : Add the file's cameras and lights\n",
@@ -33,6 +34,7 @@ const char* const kUsageLines[] = {
 // Applies one option letter; false for a letter that ends the parse.
 bool applyLetter(char letter, ConverterOptions& options) {
     switch (letter) {
+        case 'a': options.animation = true; return true;
         case 'b': options.bumpMaps = true; return true;
         case 'B': options.binary = true; return true;
         case 'e': options.examineViewer = true; return true;

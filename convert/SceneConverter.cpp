@@ -17,8 +17,10 @@
 #include "geometry/MeshBuilder.h"
 #include "lighting/CameraBuilder.h"
 #include "lighting/LightBuilder.h"
+#include "lighting/LightingAnimation.h"
 #include "lighting/LightingPlacement.h"
 #include "reader/ModelFileProbe.h"
+#include "transform/AnimationBuilder.h"
 #include "transform/KeyframeTrack.h"
 #include "transform/TransformBuilder.h"
 
@@ -89,6 +91,7 @@ Outcome SceneConverter::read(const std::string& modelPath) {
     KeyframeList* keyframes = nullptr;
     database.getKeyframeList(keyframes);
     frame = keyframes ? placementFrame(*keyframes) : 0;
+    if (options.animation) animationBuilder.reset(new AnimationBuilder(database, frame));
     textureLookup.reset(new TextureLookup(modelPath, folder, textureSearchPath(), lines));
     return readStatus;
 }
@@ -125,7 +128,9 @@ SoSeparator* SceneConverter::takeRoot() {
 void SceneConverter::convertInstance(const MeshRecord& mesh, const KeyframeNode* node) {
     SoSeparator* objectSeparator = new SoSeparator;
     int mirrored = 0;
-    TransformBuilder(database, frame, &mesh, node).buildTransforms(objectSeparator, mirrored);
+    if (!animationBuilder || !animationBuilder->buildMovingTransform(mesh, node, objectSeparator, mirrored))
+        TransformBuilder(database, frame, &mesh, node).buildTransforms(objectSeparator, mirrored);
+    const int firstContent = objectSeparator->getNumChildren();
 
     MeshBuilder meshBuilder(&mesh, options.flatShading, objectSeparator);
     if (mesh.materialGroupCount != 0) {
@@ -139,6 +144,7 @@ void SceneConverter::convertInstance(const MeshRecord& mesh, const KeyframeNode*
         meshBuilder.buildGeometry(0, 0, materialSeparator);
         objectSeparator->addChild(materialSeparator);
     }
+    if (animationBuilder) animationBuilder->buildVisibility(node, objectSeparator, firstContent);
     root->addChild(objectSeparator);
 }
 
@@ -166,10 +172,13 @@ void SceneConverter::addCamerasAndLights() {
     LightingList* lighting = nullptr;
     database.getLightingList(lighting);
     const LightingPlacement placement(database, frame);
+    std::unique_ptr<LightingAnimation> motion;
+    if (animationBuilder) motion.reset(new LightingAnimation(database, *animationBuilder));
     SoSwitch* otherCameras = nullptr;
     for (int i = 0; i < lighting->cameraCount; ++i) {
         const CameraRecord& record = lighting->cameras[i];
         SoPerspectiveCamera* camera = CameraBuilder(record.name, placement.cameraAt(record)).buildCamera();
+        if (motion) motion->animateCamera(record, camera);
         if (i == 0) {
             root->addChild(camera);
             continue;
@@ -185,7 +194,9 @@ void SceneConverter::addCamerasAndLights() {
     if (placement.ambientAt(*lighting, ambient)) root->addChild(LightBuilder::buildEnvironment(ambient));
     for (int i = 0; i < lighting->lightCount; ++i) {
         const LightRecord& record = lighting->lights[i];
-        root->addChild(LightBuilder(record.name, placement.lightAt(record)).buildLight());
+        SoLight* light = LightBuilder(record.name, placement.lightAt(record)).buildLight();
+        if (motion) motion->animateLight(record, light);
+        root->addChild(light);
     }
 }
 

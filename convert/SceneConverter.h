@@ -12,6 +12,7 @@ class SoSeparator;
 
 namespace kestrav {
 
+class AnimationBuilder;
 class MeshBuilder;
 class TextureLookup;
 
@@ -45,6 +46,8 @@ public:
     const std::vector<std::string>& messages() const { return lines; }
     // The model read, for figures about it.
     const ModelDatabase& model() const { return database; }
+    // The animation kept with Options::animation, null without it or before read.
+    const AnimationBuilder* animation() const { return animationBuilder.get(); }
     // Folder the scene's image names are relative to (empty: current directory).
     const std::string& sceneFolder() const { return folder; }
 
@@ -68,6 +71,7 @@ private:
     std::string folder;
     ModelDatabase database;
     std::unique_ptr<TextureLookup> textureLookup;
+    std::unique_ptr<AnimationBuilder> animationBuilder;
     SoSeparator* root = nullptr;
     uint32_t frame = 0;
     Outcome readStatus = Outcome::Unreadable;

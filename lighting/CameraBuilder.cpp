@@ -45,20 +45,9 @@ SoPerspectiveCamera* CameraBuilder::buildCamera() const {
     nameAfterObject(camera, objectName);
     camera->position = cameraView.position;
 
-    SbVec3f direction = cameraView.target - cameraView.position;
-    const float distance = direction.length();
-    // A target on the camera gives no direction: it looks along +Y, 3D
-    // Studio's default view into the scene.
-    if (!(distance > 0.0f)) direction.setValue(0.0f, 1.0f, 0.0f);
-    direction.normalize();
-    // A positive roll turns the camera clockwise about where it looks.
-    const SbRotation roll(SbVec3f(0.0f, 0.0f, 1.0f), -cameraView.roll * kRadiansPerDegree);
-    camera->orientation = roll * lookRotation(direction);
-
-    const float halfWidth = std::tan(0.5f * cameraView.fieldOfView * kRadiansPerDegree);
-    float height = 2.0f * std::atan(halfWidth / kAssumedAspect);
-    if (!(height > 0.0f)) height = 45.0f * kRadiansPerDegree;
-    camera->heightAngle = std::fmin(height, kWidestAngle);
+    camera->orientation = orientationOf(cameraView);
+    camera->heightAngle = heightAngleOf(cameraView);
+    const float distance = (cameraView.target - cameraView.position).length();
     if (distance > 0.0f) camera->focalDistance = distance;
     // A near range of 0 (as many files store) cannot make a perspective
     // projection; Inventor's own values stay then.
@@ -67,6 +56,24 @@ SoPerspectiveCamera* CameraBuilder::buildCamera() const {
         camera->farDistance = cameraView.farRange;
     }
     return camera;
+}
+
+SbRotation CameraBuilder::orientationOf(const CameraView& view) {
+    SbVec3f direction = view.target - view.position;
+    // A target on the camera gives no direction: it looks along +Y, 3D
+    // Studio's default view into the scene.
+    if (!(direction.length() > 0.0f)) direction.setValue(0.0f, 1.0f, 0.0f);
+    direction.normalize();
+    // A positive roll turns the camera clockwise about where it looks.
+    const SbRotation roll(SbVec3f(0.0f, 0.0f, 1.0f), -view.roll * kRadiansPerDegree);
+    return roll * lookRotation(direction);
+}
+
+float CameraBuilder::heightAngleOf(const CameraView& view) {
+    const float halfWidth = std::tan(0.5f * view.fieldOfView * kRadiansPerDegree);
+    float height = 2.0f * std::atan(halfWidth / kAssumedAspect);
+    if (!(height > 0.0f)) height = 45.0f * kRadiansPerDegree;
+    return std::fmin(height, kWidestAngle);
 }
 
 }  // namespace kestrav

@@ -4,6 +4,7 @@
 
 #include <string>
 
+class SbRotation;
 class SoPerspectiveCamera;
 
 namespace kestrav {
@@ -33,6 +34,10 @@ class CameraBuilder {
 public:
     CameraBuilder(const std::string& name, const CameraView& view);
     SoPerspectiveCamera* buildCamera() const;
+
+    // The camera's orientation and height angle (radians) for a view.
+    static SbRotation orientationOf(const CameraView& view);
+    static float heightAngleOf(const CameraView& view);
 
 private:
     std::string objectName;

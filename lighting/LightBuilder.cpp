@@ -40,8 +40,8 @@ SoLight* LightBuilder::buildLight() const {
     if (lightShape.spot) {
         SoSpotLight* spot = new SoSpotLight;
         spot->location = lightShape.position;
-        SbVec3f direction = lightShape.target - lightShape.position;
-        if (direction.length() > 0.0f) spot->direction = direction;
+        SbVec3f direction;
+        if (directionOf(lightShape, direction)) spot->direction = direction;
         const float cutOff = 0.5f * lightShape.falloff * kRadiansPerDegree;
         spot->cutOffAngle = cutOff > 0.0f ? std::min(cutOff, 0.5f * kPi) : 0.0f;
         spot->dropOffRate = dropOffRateOf(lightShape.hotspot, lightShape.falloff);
@@ -56,6 +56,13 @@ SoLight* LightBuilder::buildLight() const {
     light->intensity = unitClamped(lightShape.multiplier);
     light->on = lightShape.on;
     return light;
+}
+
+bool LightBuilder::directionOf(const LightShape& shape, SbVec3f& out) {
+    const SbVec3f direction = shape.target - shape.position;
+    if (!(direction.length() > 0.0f)) return false;
+    out = direction;
+    return true;
 }
 
 SoEnvironment* LightBuilder::buildEnvironment(const SbVec3f& ambient) {

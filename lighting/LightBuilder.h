@@ -31,6 +31,9 @@ public:
 
     // The scene's ambient light, at full intensity in its own colour.
     static SoEnvironment* buildEnvironment(const SbVec3f& ambient);
+    // A spotlight's direction, target minus position; false when the target
+    // is on the light, which leaves out (and Inventor's direction) alone.
+    static bool directionOf(const LightShape& shape, SbVec3f& out);
 
 private:
     std::string objectName;

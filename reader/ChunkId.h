@@ -95,6 +95,7 @@ enum ChunkId : uint16_t {
     COL_TRACK_TAG = 0xB025,
     HOT_TRACK_TAG = 0xB027,
     FALL_TRACK_TAG = 0xB028,
+    HIDE_TRACK_TAG = 0xB029,
     NODE_ID = 0xB030,
 };
 

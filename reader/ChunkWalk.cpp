@@ -119,6 +119,7 @@ constexpr ChunkRule kChunkRules[] = {
     {COL_TRACK_TAG, Kind::Leaf, Needs::Node},
     {HOT_TRACK_TAG, Kind::Leaf, Needs::Node},
     {FALL_TRACK_TAG, Kind::Leaf, Needs::Node},
+    {HIDE_TRACK_TAG, Kind::Leaf, Needs::Node},
     {NODE_ID, Kind::Leaf, Needs::Nothing},
 };
 
@@ -247,6 +248,7 @@ private:
     template <class Handler>
     void readSubChunks(ChunkCursor& in, Handler handler);
     Outcome lightingDamage();
+    Outcome readHideTrack(ChunkCursor& in, KeyframeNode& node);
 
     FILE* file;
     int64_t fileSize;
@@ -427,6 +429,7 @@ Outcome ChunkWalk::handleOpening(uint16_t id, ChunkCursor& in) {
         KeyframeList& keyframes = lists.keyframeList();
         keyframes.segmentStart = start;
         keyframes.segmentEnd = end;
+        keyframes.segmentGiven = 1;
         return Outcome::GoOn;
     }
     // 0xB009 KFCURTIME: u32, the time the file was saved at.
@@ -527,6 +530,7 @@ Outcome ChunkWalk::handleNode(uint16_t id, ChunkCursor& in, KeyframeNode& node) 
     case COL_TRACK_TAG: return readLightingTrack(in, 3, node.colour);
     case HOT_TRACK_TAG: return readLightingTrack(in, 1, node.hotspot);
     case FALL_TRACK_TAG: return readLightingTrack(in, 1, node.falloff);
+    case HIDE_TRACK_TAG: return readHideTrack(in, node);
     default: return Outcome::SkipChunk;
     }
 }
@@ -934,6 +938,37 @@ Outcome ChunkWalk::readCamera(ChunkCursor& in) {
         camera->hasRanges = 1;
         return true;
     });
+    return Outcome::GoOn;
+}
+
+// 0xB029 HIDE_TRACK_TAG: the track header as above, then per key u32 frame,
+// u16 spline flags and one float per flag bit, with no value: only the frames
+// are kept. Conversions without the animation never looked at this track, so
+// keys that do not fit skip it without a warning and the node keeps the one
+// it had.
+Outcome ChunkWalk::readHideTrack(ChunkCursor& in, KeyframeNode& node) {
+    uint16_t trackFlags;
+    uint32_t unused[2], n = 0;
+    in.readU16(trackFlags) && in.readU32(unused[0]) && in.readU32(unused[1]) && in.readU32(n);
+    uint32_t* frames = nullptr;
+    const bool fits = in.failure() == ChunkCursor::Failure::None && int64_t(n) <= in.remaining() / 6;
+    if (fits) {
+        if (!allocateArray(frames, n)) return Outcome::OutOfMemory;
+        for (uint32_t k = 0; k < n && in.failure() == ChunkCursor::Failure::None; ++k) {
+            uint16_t splineFlags = 0;
+            float spline;
+            in.readU32(frames[k]);
+            in.readU16(splineFlags);
+            for (int bit = 0; bit < 5; ++bit)
+                if (splineFlags & 1u << bit) in.readF32(spline);
+        }
+    }
+    if (!fits || in.failure() != ChunkCursor::Failure::None) {
+        std::free(frames);
+        return in.failure() == ChunkCursor::Failure::FileEnded ? Outcome::Truncated : Outcome::SkipChunk;
+    }
+    replace(node.hideFrames, frames);
+    node.hideKeyCount = n;
     return Outcome::GoOn;
 }
 

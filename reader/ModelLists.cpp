@@ -37,6 +37,9 @@ void freeNodeArrays(KeyframeNode& node) {
         std::free(track->values);
         *track = Track{0, nullptr, nullptr};
     }
+    std::free(node.hideFrames);
+    node.hideFrames = nullptr;
+    node.hideKeyCount = 0;
 }
 
 void freeMeshArrays(MeshRecord& mesh) {

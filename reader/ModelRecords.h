@@ -139,6 +139,10 @@ struct KeyframeNode {
     Track colour;
     Track hotspot;  // degrees, full cone
     Track falloff;  // degrees, full cone
+    // Each hide key toggles the node's visibility from its frame on; the node
+    // starts visible.
+    uint32_t hideKeyCount;
+    uint32_t* hideFrames;
 };
 
 struct KeyframeList {
@@ -149,6 +153,8 @@ struct KeyframeList {
     uint32_t segmentStart;
     uint32_t segmentEnd;
     uint32_t currentTime;
+    // Nonzero once the file gave a segment (0xB008).
+    uint8_t segmentGiven;
 };
 
 struct LightRecord {

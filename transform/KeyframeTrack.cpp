@@ -1,5 +1,6 @@
 #include "transform/KeyframeTrack.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -185,6 +186,33 @@ uint32_t placementFrame(const KeyframeList& keyframes) {
     if (inSegment(time)) return time;
     if (time % kTicksPerFrame == 0 && inSegment(time / kTicksPerFrame)) return time / kTicksPerFrame;
     return 0;
+}
+
+bool animationSegment(const KeyframeList& keyframes, uint32_t& first, uint32_t& last) {
+    if (keyframes.segmentGiven) {
+        first = keyframes.segmentStart;
+        last = keyframes.segmentEnd;
+        return first <= last;
+    }
+    first = last = 0;
+    auto reach = [&](const TrackKey* keys, uint32_t count) {
+        for (uint32_t k = 0; k < count; ++k) last = std::max(last, keys[k].frame);
+    };
+    for (int i = 0; i < keyframes.count; ++i) {
+        const KeyframeNode& node = keyframes.nodes[i];
+        reach(node.positionKeys, node.positionKeyCount);
+        reach(node.rotationKeys, node.rotationKeyCount);
+        reach(node.scaleKeys, node.scaleKeyCount);
+        for (uint32_t k = 0; k < node.hideKeyCount; ++k) last = std::max(last, node.hideFrames[k]);
+    }
+    return true;
+}
+
+bool visibleAt(const KeyframeNode& node, uint32_t frame) {
+    bool visible = true;
+    for (uint32_t k = 0; k < node.hideKeyCount; ++k)
+        if (node.hideFrames[k] <= frame) visible = !visible;
+    return visible;
 }
 
 namespace {

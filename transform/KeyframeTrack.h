@@ -17,6 +17,15 @@ namespace kestrav {
 // in the segment, else 0.
 uint32_t placementFrame(const KeyframeList& keyframes);
 
+// The frames the animation plays, first to last: the active segment when the
+// file gives one, else frame 0 to the last key of any track. False when there
+// is none (a segment that ends before it starts).
+bool animationSegment(const KeyframeList& keyframes, uint32_t& first, uint32_t& last);
+
+// Whether the node's hide track shows it at the frame: each key from its frame
+// on toggles, and the node starts visible.
+bool visibleAt(const KeyframeNode& node, uint32_t frame);
+
 // A position or scale track at the frame, three values; false for a track
 // without keys (out is then untouched).
 bool vectorTrackAt(const TrackKey* keys, const float* values, uint32_t count, uint32_t frame, float out[3]);

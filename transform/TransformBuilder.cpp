@@ -190,6 +190,36 @@ void TransformBuilder::parentWorldMatrix(SbDPMatrix& out) {
     lineageDepth = 0;
 }
 
+bool TransformBuilder::instanceMatrixAt(uint32_t at, SbMatrix& out, bool& reflects) {
+    if (!currentNode || !frameIsInvertible()) return false;
+    SbVec3f t, s;
+    SbVec4f r;
+    SbDPMatrix world = SbDPMatrix::identity();
+    const uint32_t placement = frame;
+    frame = at;
+    lineageDepth = 0;
+    composeNode(currentNode, t, r, s, world);
+    frame = placement;
+    SbDPMatrix matrix;
+    if (!instanceMatrix(world, frameIsMirrored(), matrix)) return false;
+    reflects = matrix.det3() < 0.0;
+    for (int row = 0; row < 4; ++row)
+        for (int col = 0; col < 4; ++col) out[row][col] = float(matrix[row][col]);
+    return true;
+}
+
+bool TransformBuilder::tracksCanMove() {
+    lineageDepth = 0;
+    for (const KeyframeNode* node = currentNode; node;) {
+        if (node->positionKeyCount > 1 || node->rotationKeyCount > 1 || node->scaleKeyCount > 1) return true;
+        const KeyframeNode* parent = resolveParent(node);
+        if (!parent) break;
+        lineage[lineageDepth++] = node;
+        node = parent;
+    }
+    return false;
+}
+
 // Placement, rotation, mirror, scale and local frame, each about the frame's
 // origin; the rotation only for a nonzero axis, the mirror only for a mirrored
 // frame. Returns how many there are.

@@ -32,6 +32,13 @@ public:
     // Inventor's), the identity for a node without a parent; the mesh is not
     // used. Cameras and lights hang below a parent this way.
     void parentWorldMatrix(SbDPMatrix& out);
+    // The single instance matrix at another frame, composed as the placement
+    // composes it; reflects tells whether it reflects. False when the frame
+    // has no usable inverse or the matrix no finite float form.
+    bool instanceMatrixAt(uint32_t at, SbMatrix& out, bool& reflects);
+    // Whether a track of the node or of one of its parents has more than one
+    // key; if none has, the instance is placed alike at every frame.
+    bool tracksCanMove();
 
 private:
     // Parent chains deeper than this are cut, so no file can exhaust the stack.

@@ -26,6 +26,7 @@ struct Options {
     bool bumpMaps = false;     // a bump-map node (a Coin extension) for found bump images
     bool binary = false;       // convertToFile writes Open Inventor's binary form
     bool lights = false;       // the file's cameras, lights and ambient colour
+    bool animation = false;    // parts' keyframer motion and hiding kept as engines that play it
 };
 
 // How a conversion went. (Not "Status": Xlib defines that name as a macro.)

@@ -15,6 +15,7 @@ const char* const kUsageText =
     "   -j n    : With -d, convert n files at a time (default: one per processor)\n"
     "   -s      : Force two sided materials\n"
     "   -b      : Turn on bump map support\n"
+    "   -a      : Keep the keyframer animation as engines\n"
     "   -t      : Do not apply textures\n"
     "   -B      : Write the scene in Open Inventor binary form\n"
     "   -l      : Add the file's cameras and lights\n"

@@ -263,7 +263,7 @@ struct Scene {
     bool bumpMaps;
 };
 
-const std::vector<std::vector<std::string>> kOptionSets = {{}, {"-f"}, {"-s", "-t"}, {"-b"}};
+const std::vector<std::vector<std::string>> kOptionSets = {{}, {"-f"}, {"-s", "-t"}, {"-b"}, {"-a"}};
 
 std::string joined(const std::vector<std::string>& words) {
     std::string text;
@@ -375,6 +375,33 @@ TEST_F(OtherReadersE2e, IvcatReadsTheCorpusScenes) {
 TEST_F(OtherReadersE2e, IvcatReadsTheWrittenModelsScenes) {
     if (ivcatPath().empty()) GTEST_SKIP() << "ivcat is not installed (Debian package inventor-clients)";
     expectIvcatReadsEveryOneWithoutBumpMaps(convertWrittenModels());
+}
+
+// The engines of -a are Open Inventor 2.1's own: ivcat reads a scene with a
+// moving part and a hiding part and writes the counter, the SelectOnes and
+// their connections back.
+TEST_F(OtherReadersE2e, IvcatKeepsTheEnginesOfAnAnimatedScene) {
+    if (ivcatPath().empty()) GTEST_SKIP() << "ivcat is not installed (Debian package inventor-clients)";
+    const Bytes model = model3ds(
+        {meshObject("Lid", {pointArray({0, 0, 0, 1, 0, 0, 0, 1, 0}), faceArray({{0, 1, 2}}),
+                            meshMatrix({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0})})},
+        {Chunk3ds(KFSEG).u32(0).u32(20),
+         objectNode(0, "Lid", kNoParent,
+                    {track(ROT_TRACK_TAG, {{0, 1, 0, 0}, {1.5f, 1, 0, 0}}),
+                     trackHeader(HIDE_TRACK_TAG, 1).u32(10).u16(0)})});
+    writeFile("lid.3ds", std::string(model.begin(), model.end()));
+    const ProcessResult converted = runProcess(kestravCommand({"-a", "lid.3ds", "lid.iv"}));
+    ASSERT_EQ(converted.exitStatus, 0) << converted.err;
+
+    LaunchOptions launch;
+    launch.argv = {ivcatPath(), "lid.iv"};
+    launch.stdoutPath = "ivcat.iv";
+    const ProcessResult r = runProcess(launch);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string text = readFile("ivcat.iv");
+    for (const char* word : {"TimeCounter {", "\"MFMatrix\"", "\"MFInt32\"", "Switch {", "USE +0"})
+        EXPECT_NE(text.find(word), std::string::npos) << word << "\n" << text;
 }
 
 // With -b the scene holds BumpMap and BumpMapTransform, Coin's own nodes, which

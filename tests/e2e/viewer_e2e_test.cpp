@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -175,6 +176,30 @@ std::string spotlitPlane() {
                                  namedObject("View", {camera({0, -40, 120}, {0, 0, 0}, 0, 35)}),
                                  namedObject("Spot", {omniLight({0, 0, 60}, {spotlight({0, 0, 0}, 20, 40)})})});
     const std::string path = freshDirectory("spotlit") + "/plane.3ds";
+    writeFile(path, std::string(file.begin(), file.end()));
+    return path;
+}
+
+// A green cube that stays at x = -2.5 and a red one at x = +2.5 that slides
+// from y = 1.5 down to y = -1.5 over frames 0 to 60, two seconds a pass.
+std::string slidingCube() {
+    const std::vector<float> corners = {-1, -1, -1, 1, -1, -1, -1, 1, -1, 1, 1, -1,
+                                        -1, -1, 1,  1, -1, 1,  -1, 1, 1,  1, 1, 1};
+    const std::vector<Face> faces = {{0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
+                                     {2, 6, 7}, {2, 7, 3}, {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}};
+    auto cube = [&](const char* name, const char* paint, float x) {
+        std::vector<float> stored;
+        for (size_t i = 0; i < corners.size(); ++i) stored.push_back(corners[i] + (i % 3 == 0 ? x : 0.0f));
+        return meshObject(name, {pointArray(stored), faceArray(faces, {materialGroup(paint, faceRange(0, 12))}),
+                                 meshMatrix({1, 0, 0, 0, 1, 0, 0, 0, 1, x, 0, 0})});
+    };
+    const Bytes file = model3ds(
+        {material("Red", 2, {colour(MAT_DIFFUSE, 255, 0, 0)}), material("Green", 2, {colour(MAT_DIFFUSE, 0, 200, 0)}),
+         cube("Still", "Green", -2.5f), cube("Mover", "Red", 2.5f)},
+        {Chunk3ds(KFSEG).u32(0).u32(60), objectNode(0, "Still", kNoParent, {track(POS_TRACK_TAG, {{-2.5f, 0, 0}})}),
+         objectNode(1, "Mover", kNoParent,
+                    {splineTrack(POS_TRACK_TAG, {{0, {2.5f, 1.5f, 0}}, {60, {2.5f, -1.5f, 0}}})})});
+    const std::string path = freshDirectory("sliding") + "/sliding.3ds";
     writeFile(path, std::string(file.begin(), file.end()));
     return path;
 }
@@ -405,6 +430,63 @@ TEST_F(ViewerE2e, MirroredCopyShowsItsOutsideWithBackFacesCulled) {
     const ProcessResult r = process.wait(kWindowTimeout);
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitStatus, 0);
+}
+
+TEST_F(ViewerE2e, AnimatedPartMovesOnTheClockAndTheStillPartStays) {
+    for (const char* flags : {"-av", "-ae"}) {
+        const std::string model = slidingCube();
+        ChildProcess process(withDisplay({flags, model, model + ".iv"}));
+        const TopLevelWindow window = waitForWindow(process);
+        ASSERT_NE(window.id, 0u) << flags << ": no window appeared";
+
+        // Captures until two, taken at different times, show the red cube at
+        // heights a tenth of the view apart.
+        auto redHeight = [](const RgbImage& image, long& count) {
+            long sum = 0;
+            count = 0;
+            for (int y = 0; y < image.height; ++y)
+                for (int x = image.width / 2; x < image.width; ++x)
+                    if (strongRed(image.at(x, y))) sum += y, ++count;
+            return count > 0 ? double(sum) / double(count) : -1.0;
+        };
+        RgbImage first, second;
+        double firstHeight = -1.0, secondHeight = -1.0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kFrameTimeout);
+        while (std::chrono::steady_clock::now() < deadline && second.empty()) {
+            const RgbImage image = captureDrawingArea(server->displayName(), window.id);
+            long red = 0;
+            const double height = image.empty() ? -1.0 : redHeight(image, red);
+            if (red > long(image.width) * image.height / 100) {
+                if (first.empty()) {
+                    first = image;
+                    firstHeight = height;
+                } else if (std::fabs(height - firstHeight) > image.height / 10.0 && image.width == first.width &&
+                           image.height == first.height) {
+                    second = image;
+                    secondHeight = height;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        std::cout << flags << ": red cube's mean row " << firstHeight << ", then " << secondHeight << "\n";
+        ASSERT_FALSE(second.empty()) << flags << ": the red cube did not move";
+
+        // The left half, where the green cube stands still, is the same in both.
+        long green = 0, differing = 0;
+        for (int y = 0; y < first.height; ++y)
+            for (int x = 0; x < first.width * 2 / 5; ++x) {
+                const unsigned char *a = first.at(x, y), *b = second.at(x, y);
+                if (a[1] >= 96 && a[0] * 3 <= a[1]) ++green;
+                if (std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]) > 24) ++differing;
+            }
+        EXPECT_GT(green, long(first.width) * first.height / 100) << flags << ": the green cube is missing";
+        EXPECT_LE(differing, green / 100) << flags << ": the still part changed";
+
+        server->requestClose(window.id);
+        const ProcessResult r = process.wait(kWindowTimeout);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+    }
 }
 
 TEST_F(ViewerE2e, HelpAndBadLinesEndBeforeAnyWindow) {

@@ -23,7 +23,8 @@ Parsed parse(const std::vector<const char*>& arguments) {
 }
 
 int flagCount(const ConverterOptions& o) {
-    return o.flatShading + o.noTextures + o.examineViewer + o.twoSided + o.viewOnly + o.bumpMaps + o.binary;
+    return o.flatShading + o.noTextures + o.examineViewer + o.twoSided + o.viewOnly + o.bumpMaps + o.binary +
+           o.animation;
 }
 
 TEST(CommandLine, MalformedLinesAreRejected) {
@@ -123,7 +124,8 @@ TEST(CommandLine, EachLetterSetsItsOwnField) {
     EXPECT_EQ(parse({"-v", "m"}).options.viewOnly, 1);
     EXPECT_EQ(parse({"-B", "m"}).options.binary, true);
     EXPECT_EQ(ConverterOptions().binary, false);
-    for (const char* letter : {"-b", "-e", "-f", "-s", "-t", "-v", "-B"})
+    EXPECT_EQ(parse({"-a", "m"}).options.animation, 1);
+    for (const char* letter : {"-a", "-b", "-e", "-f", "-s", "-t", "-v", "-B"})
         EXPECT_EQ(flagCount(parse({letter, "m"}).options), 1) << letter;
 }
 

@@ -200,6 +200,35 @@ TEST_F(WholeSceneTest, WrittenModelsWithMaterialsTexturesAndTransforms) {
         EXPECT_NE(text.find(node), std::string::npos) << node;
 }
 
+// Engines, their shared counter and the connected fields, as -a writes them.
+TEST_F(WholeSceneTest, AnimatedScenesWithEngines) {
+    const Chunk3ds hide = trackHeader(HIDE_TRACK_TAG, 2).u32(3).u16(0).u32(7).u16(0);
+    const Bytes moving = model3ds(
+        {meshObject("Arm", {pointArray({0, 0, 0, 1, 0, 0, 0, 1, 0.5f}), faceArray({{0, 1, 2}}),
+                            meshMatrix({1, 0, 0, 0, 1, 0, 0, 0, 1, 0.5f, 0, 0})})},
+        {Chunk3ds(KFSEG).u32(0).u32(9),
+         objectNode(0, "Arm", kNoParent,
+                    {splineTrack(POS_TRACK_TAG, {{0, {0, 0, 0}, 0x01, {0.5f}}, {9, {1e-7f, 2.5f, -3e6f}}}),
+                     track(SCL_TRACK_TAG, {{1, 1, 1}, {-1, 0.25f, 3}}), hide}),
+         objectNode(1, "Arm", 0, {Chunk3ds(INSTANCE_NAME).name("Twin"), track(ROT_TRACK_TAG, {{0, 0, 0, 1}, {2, 1, 0, 0}})})});
+    const std::string written = writeScratchFile("moving.3ds", moving);
+    for (const std::string& model : {written, corpusPath("RotatingCube.3DS"), corpusPath("CameraRollAnimWithChildObject.3ds")}) {
+        ConverterOptions options;
+        options.animation = true;
+        expectSameFiles(model, options, "-a");
+        options.flatShading = true;
+        expectSameFiles(model, options, "-af");
+    }
+    std::unique_ptr<SceneConverter> converter;
+    ConverterOptions options;
+    options.animation = true;
+    std::string failure;
+    EXPECT_TRUE(writeScene(build(converter, written, options), "check.iv", failure)) << failure;
+    const std::string text = readTextFile("check.iv");
+    for (const char* node : {"TimeCounter {", "USE +0", "MFMatrix", "MFInt32", "Switch {"})
+        EXPECT_NE(text.find(node), std::string::npos) << node;
+}
+
 TEST_F(WholeSceneTest, MeshAtTheSixteenBitLimits) {
     expectSameFiles(writeScratchFile("limit.3ds", limitMeshModel("TEST.PNG")), ConverterOptions(), "no options");
 }
