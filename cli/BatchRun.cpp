@@ -21,6 +21,8 @@
 
 #include "cli/BatchPlan.h"
 #include "cli/BatchReport.h"
+#include "cli/InterruptCleanup.h"
+#include "convert/Conversion.h"
 #include "convert/SceneOutput.h"
 #include "convert/SceneWriter.h"
 #include "kestrav/kestrav.h"
@@ -114,7 +116,13 @@ bool isTestAbortInput(const std::string& input) {
             setrlimit(RLIMIT_CORE, &noCore);
             std::abort();
         }
-        Conversion conversion = convertToFile(plan.input(index), plan.output(index), options);
+        Conversion conversion;
+        {
+            // Ctrl-C reaches every worker: each removes the scene it was writing.
+            InterruptCleanup cleanup;
+            conversion = convertToFileWatched(plan.input(index), plan.output(index), options,
+                                              InterruptCleanup::watchTemporary);
+        }
         if (conversion.root) conversion.root->unref();
         const std::string message = encodeResult(index, conversion);
         if (!writeAll(resultFd, message.data(), message.size())) break;

@@ -1,6 +1,8 @@
 // The library's entry points: each call is one conversion, with nothing kept
 // between calls.
 
+#include "convert/Conversion.h"
+
 #include <Inventor/SoDB.h>
 #include <Inventor/nodes/SoSeparator.h>
 
@@ -43,7 +45,8 @@ bool write(SoNode* root, const std::string& path, std::string* failure, bool bin
     return written;
 }
 
-Conversion convertToFile(const std::string& path, const std::string& outputPath, const Options& options) {
+Conversion convertToFileWatched(const std::string& path, const std::string& outputPath, const Options& options,
+                                TemporaryWatch watch) {
     // Writing the scene over its own model would lose the model.
     if (!outputPath.empty() && isSameFile(path, outputPath)) {
         Conversion refused;
@@ -54,11 +57,16 @@ Conversion convertToFile(const std::string& path, const std::string& outputPath,
     Conversion conversion = convert(path, options, outputPath);
     if (!conversion.root) return conversion;
     std::string failure;
-    if (!write(conversion.root, outputPath, &failure, options.binary)) {
+    if (!writeScene(conversion.root, outputPath, failure, options.binary ? SceneFormat::Binary : SceneFormat::Ascii,
+                    watch)) {
         conversion.status = Outcome::NotWritten;
         conversion.messages.push_back(failure);
     }
     return conversion;
+}
+
+Conversion convertToFile(const std::string& path, const std::string& outputPath, const Options& options) {
+    return convertToFileWatched(path, outputPath, options, nullptr);
 }
 
 }  // namespace kestrav

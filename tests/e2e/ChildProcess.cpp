@@ -63,6 +63,7 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
     umask(launch.umask);
+    if (launch.ownProcessGroup) setpgid(0, 0);
     if (!launch.workingDirectory.empty() && chdir(launch.workingDirectory.c_str()) != 0) _exit(126);
     if (launch.fileSizeLimit >= 0) {
         // Past the limit a write fails with EFBIG instead of killing the process,

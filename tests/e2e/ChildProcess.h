@@ -21,6 +21,7 @@ struct LaunchOptions {
     long addressSpaceLimit = -1;  // bytes; -1 leaves the limit alone
     bool killPastFileSizeLimit = false;  // SIGXFSZ ends a process that writes past it
     bool dropRoot = false;    // run as nobody when the tests run as root
+    bool ownProcessGroup = false;  // so a signal can reach it and its children, as Ctrl-C does
 };
 
 struct ProcessResult {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/e2e/KestravRun.h"
 #include "writer/HeightField.h"
@@ -49,6 +50,35 @@ TEST(InterruptionE2e, SignalWhileWritingLeavesTheOldOutputAndNoTemporary) {
     EXPECT_EQ(r.signal, SIGTERM);
     EXPECT_FALSE(temporaryIn(dir)) << r.err;
     EXPECT_EQ(readFile(out), "old scene\n");
+}
+
+// Ctrl-C on a batch reaches every worker, and each removes the scene it was writing.
+TEST(InterruptionE2e, InterruptedBatchLeavesNoTemporary) {
+    const std::string dir = freshDirectory("interrupted-batch");
+    const std::string models = freshDirectory("interrupted-batch-models");
+    std::vector<std::string> arguments = {"-j", "2", "-d", dir};
+    for (int i = 0; i < 6; ++i) {
+        const std::string copy = models + "/large" + std::to_string(i) + ".3ds";
+        writeFile(copy, readFile(largeModel()));
+        arguments.push_back(copy);
+    }
+    LaunchOptions launch = kestravCommand(arguments);
+    launch.ownProcessGroup = true;
+    ChildProcess process(launch);
+    bool seen = false;
+    for (int tries = 0; tries < 200000 && !seen && !process.finished(); ++tries) {
+        seen = temporaryIn(dir);
+        if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ASSERT_TRUE(seen) << "the batch ended before a write could be interrupted";
+    kill(-process.pid(), SIGINT);
+    const ProcessResult r = process.wait(60);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.signal, SIGINT);
+    // The workers may still be removing theirs as the parent ends.
+    for (int tries = 0; tries < 100 && temporaryIn(dir); ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(temporaryIn(dir)) << r.err;
 }
 
 TEST(InterruptionE2e, RunningOutOfMemoryIsReportedAndKeepsTheOutput) {
