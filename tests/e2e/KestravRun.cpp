@@ -1,9 +1,11 @@
 #include "tests/e2e/KestravRun.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 const char* const kUsageText =
     "Usage: kestrav [options] infile [outfile]\n"
@@ -80,4 +82,14 @@ std::string freshDirectory(const std::string& name) {
     std::filesystem::create_directories(path);
     chmod(path.c_str(), 0755);
     return path;
+}
+
+std::string ivcatPath() {
+    const char* path = std::getenv("PATH");
+    std::istringstream directories(path ? path : "/usr/bin:/bin");
+    for (std::string directory; std::getline(directories, directory, ':');) {
+        const std::string candidate = directory + "/ivcat";
+        if (!directory.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return "";
 }

@@ -26,3 +26,5 @@ std::string exampleModel();
 std::string corpusModel(const std::string& name);
 // A new directory inside the scratch directory.
 std::string freshDirectory(const std::string& name);
+// SGI Inventor's ivcat along PATH, or empty when it is not installed.
+std::string ivcatPath();

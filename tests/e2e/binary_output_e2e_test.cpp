@@ -93,16 +93,6 @@ TEST(BinaryOutputE2e, FailedWriteGivesTheSameMessageAndKeepsTheOldFile) {
     EXPECT_EQ(r.err, "Cannot write the scene to standard output: No space left on device\n");
 }
 
-std::string ivcatPath() {
-    const char* path = std::getenv("PATH");
-    std::istringstream directories(path ? path : "/usr/bin:/bin");
-    for (std::string directory; std::getline(directories, directory, ':');) {
-        const std::string candidate = directory + "/ivcat";
-        if (!directory.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return "";
-}
-
 std::string withoutPositions(const std::string& messages) {
     std::istringstream lines(messages);
     std::string kept;

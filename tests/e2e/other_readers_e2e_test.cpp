@@ -194,16 +194,6 @@ std::string coinReadErrors(const std::string& path) {
     return messages;
 }
 
-std::string ivcatPath() {
-    const char* path = std::getenv("PATH");
-    std::istringstream directories(path ? path : "/usr/bin:/bin");
-    for (std::string directory; std::getline(directories, directory, ':');) {
-        const std::string candidate = directory + "/ivcat";
-        if (!directory.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return "";
-}
-
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
