@@ -3,19 +3,11 @@
 #include <Inventor/SbName.h>
 #include <Inventor/SbString.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
-
-#include "convert/SceneOutput.h"
 
 namespace kestrav {
 
 namespace {
-
-// The scene goes out in blocks of this size, a multiple of eight so that
-// arrays of words fill it exactly.
-const size_t kBlockSize = size_t(1) << 18;
 
 uint32_t bigEndian(uint32_t word) { return __builtin_bswap32(word); }
 uint64_t bigEndian(uint64_t word) { return __builtin_bswap64(word); }
@@ -30,32 +22,14 @@ Word bitsOf(Value value) {
 
 }  // namespace
 
-BinarySceneOutput::BinarySceneOutput(int descriptor)
-    : fd(descriptor), block(static_cast<char*>(std::malloc(kBlockSize))), capacity(block ? kBlockSize : 0) {
-    if (!block) writeError = ENOMEM;
+BinarySceneOutput::BinarySceneOutput(int descriptor) : BlockOutput(descriptor) {
     // Coin's nodes and fields ask isBinary() how to write themselves.
     setBinary(TRUE);
 }
 
-BinarySceneOutput::~BinarySceneOutput() { std::free(block); }
-
-bool BinarySceneOutput::finish() {
-    flush();
-    if (writeError != 0) errno = writeError;
-    return writeError == 0;
-}
-
-// After a failed write the scene is still encoded, so Coin's traversal runs
-// to its end, but nothing more is written.
-void BinarySceneOutput::flush() {
-    if (writeError == 0 && !writeAll(fd, block, used)) writeError = errno;
-    flushed += used;
-    used = 0;
-}
-
 void BinarySceneOutput::padToWord() {
     static const char zeros[4] = {};
-    const size_t past = size_t((flushed + used) & 3);
+    const size_t past = size_t(written() & 3);
     if (past != 0) append(zeros, 4 - past);
 }
 
@@ -69,16 +43,7 @@ void BinarySceneOutput::startScene() {
 }
 
 void BinarySceneOutput::append(const void* data, size_t count) {
-    const char* bytes = static_cast<const char*>(data);
-    while (capacity != 0) {
-        const size_t part = count < capacity - used ? count : capacity - used;
-        std::memcpy(block + used, bytes, part);
-        used += part;
-        bytes += part;
-        count -= part;
-        if (count == 0) return;
-        flush();
-    }
+    appendInBlocks(static_cast<const char*>(data), count);
 }
 
 void BinarySceneOutput::appendWord(uint32_t word) {

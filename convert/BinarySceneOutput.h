@@ -1,9 +1,9 @@
 #pragma once
 
-#include <Inventor/SoOutput.h>
-
 #include <cstddef>
 #include <cstdint>
+
+#include "convert/BlockOutput.h"
 
 namespace kestrav {
 
@@ -18,12 +18,9 @@ namespace kestrav {
 // to the next multiple of four bytes from the start of the file. Its nodes and
 // fields keep the file word-aligned, so the zeros only appear after raw bytes
 // of a length that is not a multiple of four; they are written here alike.
-class BinarySceneOutput : public SoOutput {
+class BinarySceneOutput : public BlockOutput {
 public:
-    explicit BinarySceneOutput(int fd);
-    ~BinarySceneOutput() override;
-    BinarySceneOutput(const BinarySceneOutput&) = delete;
-    BinarySceneOutput& operator=(const BinarySceneOutput&) = delete;
+    explicit BinarySceneOutput(int descriptor);
 
     void write(const char c) override;
     void write(const char* s) override;
@@ -40,11 +37,6 @@ public:
     void writeBinaryArray(const float* const f, const int length) override;
     void writeBinaryArray(const double* const d, const int length) override;
 
-    // Writes out what is still held. False, with errno set, when any write to
-    // the descriptor failed (or the block could not be allocated): the scene
-    // there is then incomplete.
-    bool finish();
-
 private:
     void startScene();
     void append(const void* bytes, size_t count);
@@ -52,17 +44,9 @@ private:
     void appendWord(uint32_t word);
     void appendDouble(double d);
     void padToWord();
-    bool atWordBoundary() const { return ((flushed + used) & 3) == 0; }
+    bool atWordBoundary() const { return (written() & 3) == 0; }
     template <class Word>
     void appendSwapped(const Word* words, size_t count);
-    void flush();
-
-    const int fd;
-    char* const block;
-    const size_t capacity;
-    size_t used = 0;
-    uint64_t flushed = 0;  // bytes handed to flush() before the block's
-    int writeError = 0;
 };
 
 }  // namespace kestrav

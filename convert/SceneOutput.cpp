@@ -3,13 +3,9 @@
 #include <Inventor/SbName.h>
 #include <Inventor/SbString.h>
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -17,9 +13,6 @@ namespace kestrav {
 
 namespace {
 
-// The text goes out in blocks of this size: few system calls, and a buffer
-// that stays in the cache.
-const size_t kBlockSize = size_t(1) << 18;
 // Enough for any number written here, with a byte to spare for widening an
 // exponent: "-2.225073858507201e-308" is 23 bytes.
 const size_t kNumberRoom = 32;
@@ -134,26 +127,6 @@ char* formatFloat(char* first, char* last, float f) {
 
 }  // namespace
 
-SceneOutput::SceneOutput(int descriptor)
-    : fd(descriptor), block(static_cast<char*>(std::malloc(kBlockSize))), capacity(block ? kBlockSize : 0) {
-    if (!block) writeError = ENOMEM;
-}
-
-SceneOutput::~SceneOutput() { std::free(block); }
-
-bool SceneOutput::finish() {
-    flush();
-    if (writeError != 0) errno = writeError;
-    return writeError == 0;
-}
-
-// After a failed write the text is still formatted, so Coin's traversal runs
-// to its end, but nothing more is written.
-void SceneOutput::flush() {
-    if (writeError == 0 && !writeAll(fd, block, used)) writeError = errno;
-    used = 0;
-}
-
 // Coin starts the text with its header and a blank line on the first write
 // after a reset, whatever that write is.
 void SceneOutput::startText() {
@@ -174,18 +147,6 @@ void SceneOutput::append(const char* bytes, size_t count) {
         used += count;
     } else {
         appendInBlocks(bytes, count);
-    }
-}
-
-void SceneOutput::appendInBlocks(const char* bytes, size_t count) {
-    while (capacity != 0) {
-        const size_t part = count < capacity - used ? count : capacity - used;
-        std::memcpy(block + used, bytes, part);
-        used += part;
-        bytes += part;
-        count -= part;
-        if (count == 0) return;
-        flush();
     }
 }
 
@@ -258,20 +219,6 @@ void SceneOutput::write(const double d) {
     if (!wroteHeader) startText();
     if (!roomForNumber()) return;
     used = size_t(formatGeneral(block + used, block + used + kNumberRoom - 1, d, 16) - block);
-}
-
-bool writeAll(int fd, const void* data, size_t size) {
-    const char* next = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t written = ::write(fd, next, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        next += written;
-        size -= size_t(written);
-    }
-    return true;
 }
 
 }  // namespace kestrav
