@@ -39,6 +39,8 @@ std::string asCoinReadsIt(const std::string& bytes) {
     size_t size = 0;
     output.getBuffer(text, size);
     const std::string written(static_cast<const char*>(text), size);
+    // The buffer stays the caller's.
+    std::free(text);
     scene->unref();
     return written;
 }
