@@ -18,8 +18,6 @@
 
 namespace kestrav {
 
-const char* const kTemporarySceneName = ".kestrav-XXXXXX";
-
 namespace {
 
 // Writes the whole scene text to a descriptor: false, with errno set, when a

@@ -8,7 +8,7 @@ namespace kestrav {
 
 // The mkstemp template of the temporary file a scene is written to beside its
 // target before it replaces it.
-extern const char* const kTemporarySceneName;
+inline constexpr char kTemporarySceneName[] = ".kestrav-XXXXXX";
 
 // Open Inventor's two forms of a scene file: text, or the binary form that is
 // smaller and faster to read back.
