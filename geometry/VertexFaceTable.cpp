@@ -2,11 +2,11 @@
 
 #include <Inventor/lists/SbIntList.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
+#include "reader/FiniteValues.h"
 #include "reader/ModelRecords.h"
 
 namespace kestrav {
@@ -40,7 +40,7 @@ VertexFaceTable::VertexFaceTable(const MeshRecord* meshRecord)
     if (vertices != 0) lists = new VertexFaceList[vertices];
     for (int v = 0; v < vertices; ++v) {
         const float* p = mesh->vertices + 3 * v;
-        if (std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2])) continue;
+        if (allFinite(p, 3)) continue;
         if (!nonFinite) nonFinite = new bool[vertices]();
         nonFinite[v] = true;
     }

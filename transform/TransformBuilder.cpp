@@ -16,6 +16,7 @@
 #include <cmath>
 
 #include "geometry/VectorOps.h"
+#include "reader/FiniteValues.h"
 #include "transform/KeyframeTrack.h"
 
 namespace kestrav {
@@ -80,12 +81,9 @@ SbDPMatrix localMatrix(const Pose& pose) {
     return m;
 }
 
-bool isFinite(const SbVec3f& v) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
+bool isFinite(const SbVec3f& v) { return allFinite(v.getValue(), 3); }
 
-bool isFinite(const SbRotation& r) {
-    const float* q = r.getValue();
-    return std::isfinite(q[0]) && std::isfinite(q[1]) && std::isfinite(q[2]) && std::isfinite(q[3]);
-}
+bool isFinite(const SbRotation& r) { return allFinite(r.getValue(), 4); }
 
 // What setMatrix would store, checked before it is stored: a nearly singular
 // frame has an inverse too large for floats, and its decomposition would be
