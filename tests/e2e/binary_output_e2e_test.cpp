@@ -16,6 +16,9 @@
 #include <string>
 
 #include "tests/e2e/KestravRun.h"
+#include "tests/support/DamagedModels.h"
+
+using namespace kestrav;
 
 namespace {
 
@@ -63,6 +66,24 @@ TEST(BinaryOutputE2e, FileAndStandardOutputGetTheSameBinaryScene) {
     const std::string fromBinary = asCoinReadsIt(binary), fromAscii = asCoinReadsIt(readFile(ascii));
     EXPECT_GT(fromAscii.size(), 500u);
     EXPECT_EQ(fromBinary, fromAscii);
+}
+
+// A damaged model converts in binary as in ASCII: the same warning and status,
+// and Coin reads the same scene from both files.
+TEST(BinaryOutputE2e, DamagedModelsGiveTheSameWarningsAndScenes) {
+    const std::string dir = freshDirectory("binary-damaged");
+    const Bytes whole = facesPastChunkModel(true);
+    const std::string damaged = dir + "/damaged.3ds", truncated = dir + "/truncated.3ds";
+    writeFile(damaged, std::string(whole.begin(), whole.end()));
+    writeFile(truncated, std::string(whole.begin(), whole.begin() + long(whole.size() * 2 / 3)));
+    for (const std::string& model : {damaged, truncated}) {
+        const ProcessResult ascii = runProcess(kestravCommand({model, dir + "/ascii.iv"}));
+        const ProcessResult binary = runProcess(kestravCommand({"-B", model, dir + "/binary.iv"}));
+        EXPECT_EQ(binary.exitStatus, ascii.exitStatus) << model;
+        EXPECT_NE(ascii.err.find("is damaged"), std::string::npos) << model;
+        EXPECT_EQ(binary.err, ascii.err) << model;
+        EXPECT_EQ(asCoinReadsIt(readFile(dir + "/binary.iv")), asCoinReadsIt(readFile(dir + "/ascii.iv"))) << model;
+    }
 }
 
 // Whatever the form, a failed write says the same and keeps the old file.
