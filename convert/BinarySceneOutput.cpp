@@ -9,8 +9,14 @@ namespace kestrav {
 
 namespace {
 
+// Words as the file holds them: most significant byte first.
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+uint32_t bigEndian(uint32_t word) { return word; }
+uint64_t bigEndian(uint64_t word) { return word; }
+#else
 uint32_t bigEndian(uint32_t word) { return __builtin_bswap32(word); }
 uint64_t bigEndian(uint64_t word) { return __builtin_bswap64(word); }
+#endif
 
 template <class Word, class Value>
 Word bitsOf(Value value) {
