@@ -1,8 +1,4 @@
-#include <Inventor/Qt/SoQt.h>
-#include <Inventor/Qt/viewers/SoQtExaminerViewer.h>
 #include <Inventor/SoDB.h>
-#include <Inventor/nodes/SoCamera.h>
-#include <Inventor/nodes/SoLight.h>
 #include <Inventor/nodes/SoSeparator.h>
 #include <X11/Xlib.h>
 
@@ -16,6 +12,7 @@
 #include "cli/BatchRun.h"
 #include "cli/CommandLine.h"
 #include "cli/ConverterOptions.h"
+#include "cli/ExaminerWindow.h"
 #include "cli/InterruptCleanup.h"
 #include "convert/SceneConverter.h"
 #include "convert/SceneWriter.h"
@@ -24,7 +21,6 @@
 using namespace kestrav;
 
 namespace {
-const char* const kApplicationName = "Graduation Thesis: 3ds -> Open Inventor";
 const char* const kNoDisplayMessage =
     "The examine viewer needs a display, and none could be opened (is DISPLAY set?).\n";
 
@@ -35,52 +31,9 @@ bool displayReachable() {
     return true;
 }
 
-// Mesa's software GLX (Xvfb, or a machine without a GPU driver) sizes a
-// window's buffers when a context is first made current on it, which SoQt does
-// while the drawing area is still an unplaced 100x30 widget, and measures the
-// window again only after a buffer swap. The first frame lands in that small
-// buffer and the area stays black until something redraws it, so every new
-// context draws one more frame after its first.
-class KestravViewer : public SoQtExaminerViewer {
-public:
-    explicit KestravViewer(QWidget* parent)
-        : SoQtExaminerViewer(parent, nullptr, TRUE, SoQtFullViewer::BUILD_ALL, SoQtViewer::BROWSER) {}
-
-protected:
-    void initGraphic() override {
-        SoQtExaminerViewer::initGraphic();
-        firstFrame = true;
-    }
-
-    void actualRedraw() override {
-        SoQtExaminerViewer::actualRedraw();
-        if (!firstFrame) return;
-        firstFrame = false;
-        scheduleRedraw();
-    }
-
-private:
-    bool firstFrame = true;
-};
-
 // Each line in one write, so the lines of programs sharing a stderr stay whole.
 void printMessages(const std::vector<std::string>& messages) {
     for (const std::string& line : messages) std::cerr << (line + '\n');
-}
-
-// The file's own camera (the first child) and lights, which -l puts at the top
-// of the scene: the viewer starts from that camera, and drops its headlight
-// when one of the lights is on.
-void viewAsTheFileLights(SoQtExaminerViewer* viewer, SoSeparator* root, const Conversion& view) {
-    bool lit = false;
-    for (int i = 0; i < root->getNumChildren(); ++i) {
-        SoNode* child = root->getChild(i);
-        if (i == 0 && child->isOfType(SoCamera::getClassTypeId())) viewer->setCamera(static_cast<SoCamera*>(child));
-        if (child->isOfType(SoLight::getClassTypeId()) && static_cast<SoLight*>(child)->on.getValue()) lit = true;
-    }
-    if (lit) viewer->setHeadlight(FALSE);
-    if (view.hasBackground)
-        viewer->setBackgroundColor(SbColor(view.background[0], view.background[1], view.background[2]));
 }
 
 // Converts and, unless only viewing, writes: prints the conversion's lines and
@@ -127,22 +80,16 @@ int convertOnly(const ConverterOptions& options) {
 }
 
 int convertAndView(const ConverterOptions& options) {
-    QWidget* mainWindow = SoQt::init(kApplicationName, "SoQt");
-    SoQtExaminerViewer* viewer = new KestravViewer(mainWindow);
+    ExaminerWindow window;
     int status = 0;
     Conversion view;
     SoSeparator* root = convertAndWrite(options, status, &view);
     if (!root) return status;
 
-    viewer->setSceneGraph(root);
-    if (options.lights) viewAsTheFileLights(viewer, root, view);
     // The conversion only named the images; the viewer needs their pixels,
     // from wherever the current directory is.
     loadTextureImages(root, sceneFolderOf(options.viewOnly ? "" : options.outputPath));
-    viewer->setFeedbackVisibility(TRUE);
-    viewer->show();
-    SoQt::show(mainWindow);
-    SoQt::mainLoop();
+    window.show(root, options.lights, view);
     root->unref();
     return 0;
 }

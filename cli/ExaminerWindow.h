@@ -1,0 +1,28 @@
+#pragma once
+
+class QWidget;
+class SoSeparator;
+
+namespace kestrav {
+
+struct Conversion;
+class KestravViewer;
+
+// The examiner viewer in the toolkit's main window, for -e and -v.
+class ExaminerWindow {
+public:
+    // Starts the GUI toolkit, and Coin with it, and builds the window unshown.
+    ExaminerWindow();
+    ExaminerWindow(const ExaminerWindow&) = delete;
+    ExaminerWindow& operator=(const ExaminerWindow&) = delete;
+
+    // Shows root until the user closes the window. With fileLights, starts
+    // from the file's camera and lights as the conversion placed them.
+    void show(SoSeparator* root, bool fileLights, const Conversion& view);
+
+private:
+    QWidget* mainWindow = nullptr;
+    KestravViewer* viewer = nullptr;
+};
+
+}  // namespace kestrav
