@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
     ConverterOptions options;
     options.programPath = argv[0];
     parseCommandLine(argc, argv, options);
-    if (!options.batchFolder.empty()) return runBatch(options);
+    if (!options.batchFolder.empty()) return runBatch(options, conversionJob(options));
     try {
         return run(options);
     } catch (const std::bad_alloc&) {

@@ -78,19 +78,27 @@ TEST(BatchE2e, GoodFilesComeOutAsTheirSingleConversionsAndFailuresAreNamed) {
 
 TEST(BatchE2e, AWorkerThatDiesCostsOnlyTheFileItWasConverting) {
     const std::string models = modelFolder("batch-crash");
+    std::filesystem::copy_file(models + "/test1.3ds", models + "/crash.3ds");
+    LaunchOptions real = kestravCommand({"-d", "real", "fels.3ds", "RotatingCube.3DS", "cubes_with_alpha.3DS"});
+    real.workingDirectory = models;
+    ASSERT_EQ(runProcess(real).exitStatus, 0);
     for (const char* workers : {"1", "2"}) {
         const std::string out = models + "/out" + workers;
-        LaunchOptions batch = kestravCommand({"-j", workers, "-d", out, "fels.3ds", "test1.3ds", "RotatingCube.3DS",
+        // The batch of the real program, whose worker aborts when handed crash.3ds.
+        LaunchOptions batch = kestravCommand({"-j", workers, "-d", out, "fels.3ds", "crash.3ds", "RotatingCube.3DS",
                                               "cubes_with_alpha.3DS"});
+        batch.argv[0] = CRASHING_BATCH_BINARY;
         batch.workingDirectory = models;
-        batch.setVariables = {{"KESTRAV_TEST_ABORT_ON", "test1.3ds"}};
         const ProcessResult r = runProcess(batch);
         EXPECT_EQ(r.exitStatus, 1) << r.err;
-        EXPECT_NE(r.err.find("test1.3ds: its conversion was ended by signal"), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("kestrav: 3 converted, 1 failed: test1.3ds; "), std::string::npos) << r.err;
-        EXPECT_FALSE(fileExists(out + "/test1.iv"));
-        for (const char* scene : {"/fels.iv", "/RotatingCube.iv", "/cubes_with_alpha.iv"})
+        EXPECT_NE(r.err.find("crash.3ds: its conversion was ended by signal " + std::to_string(SIGABRT)),
+                  std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("kestrav: 3 converted, 1 failed: crash.3ds; "), std::string::npos) << r.err;
+        EXPECT_FALSE(fileExists(out + "/crash.iv"));
+        for (const char* scene : {"/fels.iv", "/RotatingCube.iv", "/cubes_with_alpha.iv"}) {
             EXPECT_TRUE(fileExists(out + scene)) << workers << scene;
+            EXPECT_EQ(readFile(out + scene), readFile(models + "/real" + scene)) << workers << scene;
+        }
         EXPECT_TRUE(leftovers(out).empty());
     }
 }

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "cli/BatchMessage.h"
 #include "cli/BatchPlan.h"
 #include "cli/BatchReport.h"
 
@@ -64,6 +66,68 @@ TEST(BatchReport, TheProgressLineIsRedrawnWithinTheTerminalsWidth) {
     EXPECT_EQ(report.fileDone("models/a-rather-long-name.3ds", FileEnd::Failed, {"gone"}, 2.0),
               "\r\033[Kmodels/a-rather-long-name.3ds: gone\n\r\033[K[2/12] a-rather-lon");
     EXPECT_EQ(report.summary(3.0), "\r\033[Kkestrav: 1 converted, 1 failed: models/a-rather-long-name.3ds; 3.0 s\n");
+}
+
+// A message as a worker of another mind might send it: the words given, with
+// the length before them that makes it whole.
+std::string wordsOf(const std::vector<uint32_t>& words) {
+    return std::string(reinterpret_cast<const char*>(words.data()), words.size() * sizeof(uint32_t));
+}
+
+std::string messageOf(const std::vector<uint32_t>& words, const std::string& tail = "") {
+    const std::string body = wordsOf(words) + tail;
+    return wordsOf({uint32_t(body.size())}) + body;
+}
+
+TEST(BatchMessage, ResultsArriveWholeAndInOrderWhateverTheyAreCutInto) {
+    const FileResult first{2, Outcome::DamagedChunksSkipped, {"Warning: one", "", "Using \"x\" for \"X\"."}};
+    const FileResult second{0, Outcome::NotWritten, {}};
+    const std::string bytes = encodeFileResult(first) + encodeFileResult(second);
+    // Every cut of the stream, as a pipe may deliver it.
+    for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+        std::string buffer = bytes.substr(0, cut);
+        FileResult result;
+        const MessageTake take = takeFileResult(buffer, 3, result);
+        ASSERT_EQ(take, cut < encodeFileResult(first).size() ? MessageTake::Incomplete : MessageTake::Taken) << cut;
+        buffer += bytes.substr(cut);
+        if (take == MessageTake::Incomplete) {
+            ASSERT_EQ(takeFileResult(buffer, 3, result), MessageTake::Taken);
+        }
+        EXPECT_EQ(result.index, 2u);
+        EXPECT_EQ(result.status, Outcome::DamagedChunksSkipped);
+        EXPECT_EQ(result.lines, first.lines);
+        ASSERT_EQ(takeFileResult(buffer, 3, result), MessageTake::Taken);
+        EXPECT_EQ(result.index, 0u);
+        EXPECT_EQ(result.status, Outcome::NotWritten);
+        EXPECT_TRUE(result.lines.empty());
+        EXPECT_TRUE(buffer.empty());
+    }
+}
+
+TEST(BatchMessage, DamagedAndHostileMessagesAreRefusedNotTrusted) {
+    const uint32_t converted = uint32_t(Outcome::Converted);
+    const std::vector<std::string> refused = {
+        messageOf({3, converted, 0}),                      // index of no file of the batch
+        messageOf({0xFFFFFFFF, converted, 0}),             // nor this one
+        messageOf({1, uint32_t(Outcome::OutOfMemory) + 1, 0}),  // an outcome kestrav does not have
+        messageOf({1, converted}),                         // cut before its line count
+        messageOf({1, converted, 0x40000000}),             // more lines than bytes to hold them
+        messageOf({1, converted, 1, 6}, "short"),          // a line longer than what is left
+        messageOf({1, converted, 1, 0xFFFFFFF0}, "x"),     // a length that would wrap
+        messageOf({1, converted, 0}, "more"),              // bytes past its last line
+        messageOf({1, converted, 2, 1}, "a"),              // a line count past the lines there
+        wordsOf({0x7FFFFFFF, 1, converted, 0}),           // a length past any message
+    };
+    for (size_t i = 0; i < refused.size(); ++i) {
+        std::string buffer = refused[i];
+        FileResult result;
+        EXPECT_EQ(takeFileResult(buffer, 3, result), MessageTake::Damaged) << i;
+    }
+    // The last good index of the batch, and a line that holds its own length's bytes.
+    std::string buffer = messageOf({2, converted, 1, 4}, std::string("\4\0\0\0", 4));
+    FileResult result;
+    ASSERT_EQ(takeFileResult(buffer, 3, result), MessageTake::Taken);
+    EXPECT_EQ(result.lines, std::vector<std::string>{std::string("\4\0\0\0", 4)});
 }
 
 }  // namespace
