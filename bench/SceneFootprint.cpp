@@ -53,25 +53,17 @@ size_t trackBytes(uint32_t keyCount, int valuesPerKey) {
 
 size_t modelDatabaseBytes(const ModelDatabase& database) {
     size_t bytes = 0;
-    MeshList* meshes = nullptr;
-    database.getMeshList(meshes);
-    if (meshes) {
-        bytes += sizeof(MeshList) + size_t(meshes->count) * (sizeof(meshes->names[0]) + sizeof(MeshRecord));
-        for (int i = 0; i < meshes->count; ++i) bytes += meshBytes(meshes->records[i]);
-    }
-    MaterialList* materials = nullptr;
-    database.getMaterialList(materials);
-    if (materials)
-        bytes += sizeof(MaterialList) + size_t(materials->count) * (sizeof(materials->names[0]) + sizeof(MaterialRecord));
-    KeyframeList* keyframes = nullptr;
-    database.getKeyframeList(keyframes);
-    if (keyframes) {
-        bytes += sizeof(KeyframeList) + size_t(keyframes->count) * sizeof(KeyframeNode);
-        for (int i = 0; i < keyframes->count; ++i) {
-            const KeyframeNode& node = keyframes->nodes[i];
-            bytes += trackBytes(node.positionKeyCount, 3) + trackBytes(node.rotationKeyCount, 4) +
-                     trackBytes(node.scaleKeyCount, 3);
-        }
+    const MeshList& meshes = database.meshList();
+    bytes += sizeof(MeshList) + meshes.count * (sizeof(meshes.names[0]) + sizeof(MeshRecord));
+    for (size_t i = 0; i < meshes.count; ++i) bytes += meshBytes(meshes.records[i]);
+    const MaterialList& materials = database.materialList();
+    bytes += sizeof(MaterialList) + materials.count * (sizeof(materials.names[0]) + sizeof(MaterialRecord));
+    const KeyframeList& keyframes = database.keyframeList();
+    bytes += sizeof(KeyframeList) + keyframes.count * sizeof(KeyframeNode);
+    for (size_t i = 0; i < keyframes.count; ++i) {
+        const KeyframeNode& node = keyframes.nodes[i];
+        bytes += trackBytes(node.positionKeyCount, 3) + trackBytes(node.rotationKeyCount, 4) +
+                 trackBytes(node.scaleKeyCount, 3);
     }
     return bytes;
 }

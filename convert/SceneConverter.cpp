@@ -80,17 +80,13 @@ Outcome SceneConverter::read(const std::string& modelPath) {
     }
     readStatus = statusOf(database.lastWalkEnd());
     // Damaged cameras and lights matter only to a conversion that adds them.
-    LightingList* lighting = nullptr;
-    database.getLightingList(lighting);
-    if (options.lights && lighting->damaged && readStatus == Outcome::Converted)
+    if (options.lights && database.lightingList().damaged && readStatus == Outcome::Converted)
         readStatus = Outcome::DamagedChunksSkipped;
     if (readStatus == Outcome::DamagedChunksSkipped)
         lines.push_back(kDamagedPrefix + modelPath + kChunksSkippedSuffix);
     else if (readStatus == Outcome::DamageEndedWalk)
         lines.push_back(kDamagedPrefix + modelPath + kCutShortSuffix);
-    KeyframeList* keyframes = nullptr;
-    database.getKeyframeList(keyframes);
-    frame = keyframes ? placementFrame(*keyframes) : 0;
+    frame = placementFrame(database.keyframeList());
     if (options.animation) animationBuilder.reset(new AnimationBuilder(database, frame));
     textureLookup.reset(new TextureLookup(modelPath, folder, textureSearchPath(), lines));
     return readStatus;
@@ -102,19 +98,13 @@ SoSeparator* SceneConverter::build() {
         root->ref();
     }
     if (options.lights) addCamerasAndLights();
-    MeshList* meshList = nullptr;
-    database.getMeshList(meshList);
-    for (int i = 0; meshList && i < meshList->count; ++i) {
-        const char* name = meshList->names[i];
-        MeshRecord* mesh = nullptr;
-        database.findMesh(name, mesh);
-        const int instanceCount = database.countNodes(name);
-        if (instanceCount == 0) convertInstance(*mesh, nullptr);
-        for (int pass = 0; pass < instanceCount; ++pass) {
-            KeyframeNode* node = nullptr;
-            database.findNode(name, pass, node);
-            convertInstance(*mesh, node);
-        }
+    const MeshList& meshList = database.meshList();
+    for (size_t i = 0; i < meshList.count; ++i) {
+        const char* name = meshList.names[i];
+        const MeshRecord& mesh = *database.findMesh(name);
+        const size_t instanceCount = database.countNodes(name);
+        if (instanceCount == 0) convertInstance(mesh, nullptr);
+        for (size_t pass = 0; pass < instanceCount; ++pass) convertInstance(mesh, database.findNode(name, pass));
     }
     return root;
 }
@@ -151,8 +141,7 @@ void SceneConverter::convertInstance(const MeshRecord& mesh, const KeyframeNode*
 void SceneConverter::convertMaterialGroup(const MeshRecord& mesh, MeshBuilder& meshBuilder,
                                           SoSeparator* objectSeparator, int group, int mirrored) {
     SoSeparator* materialSeparator = new SoSeparator;
-    MaterialRecord* material = nullptr;
-    database.findMaterial(mesh.materialGroups[group].materialName, material);
+    const MaterialRecord* material = database.findMaterial(mesh.materialGroups[group].materialName);
 
     // Only wire materials (shading 0) scale their line width to OpenGL's range.
     if (material && material->shading == 0) ensureLineWidthRange();
@@ -169,14 +158,13 @@ void SceneConverter::convertMaterialGroup(const MeshRecord& mesh, MeshBuilder& m
 // The first camera is the scene's; the others wait under a switch that shows
 // none. Lights come before the geometry so they light all of it.
 void SceneConverter::addCamerasAndLights() {
-    LightingList* lighting = nullptr;
-    database.getLightingList(lighting);
+    const LightingList& lighting = database.lightingList();
     const LightingPlacement placement(database, frame);
     std::unique_ptr<LightingAnimation> motion;
     if (animationBuilder) motion.reset(new LightingAnimation(database, *animationBuilder));
     SoSwitch* otherCameras = nullptr;
-    for (int i = 0; i < lighting->cameraCount; ++i) {
-        const CameraRecord& record = lighting->cameras[i];
+    for (size_t i = 0; i < lighting.cameraCount; ++i) {
+        const CameraRecord& record = lighting.cameras[i];
         SoPerspectiveCamera* camera = CameraBuilder(record.name, placement.cameraAt(record)).buildCamera();
         if (motion) motion->animateCamera(record, camera);
         if (i == 0) {
@@ -191,9 +179,9 @@ void SceneConverter::addCamerasAndLights() {
         otherCameras->addChild(camera);
     }
     SbVec3f ambient;
-    if (placement.ambientAt(*lighting, ambient)) root->addChild(LightBuilder::buildEnvironment(ambient));
-    for (int i = 0; i < lighting->lightCount; ++i) {
-        const LightRecord& record = lighting->lights[i];
+    if (placement.ambientAt(lighting, ambient)) root->addChild(LightBuilder::buildEnvironment(ambient));
+    for (size_t i = 0; i < lighting.lightCount; ++i) {
+        const LightRecord& record = lighting.lights[i];
         SoLight* light = LightBuilder(record.name, placement.lightAt(record)).buildLight();
         if (motion) motion->animateLight(record, light);
         root->addChild(light);
@@ -201,10 +189,9 @@ void SceneConverter::addCamerasAndLights() {
 }
 
 bool SceneConverter::background(float out[3]) const {
-    LightingList* lighting = nullptr;
-    database.getLightingList(lighting);
-    if (!options.lights || !lighting || !lighting->hasBackground || !lighting->useBackground) return false;
-    for (int i = 0; i < 3; ++i) out[i] = lighting->background[i];
+    const LightingList& lighting = database.lightingList();
+    if (!options.lights || !lighting.hasBackground || !lighting.useBackground) return false;
+    for (int i = 0; i < 3; ++i) out[i] = lighting.background[i];
     return true;
 }
 

@@ -33,18 +33,14 @@ void requireFiniteMap(const MapRecord& map) {
     requireFinite(values, 6);
 }
 
-uint32_t touchModel(ModelDatabase& database) {
-    MeshList* meshes;
-    MaterialList* materials;
-    KeyframeList* keyframes;
-    database.getMeshList(meshes);
-    database.getMaterialList(materials);
-    database.getKeyframeList(keyframes);
+uint32_t touchModel(const ModelDatabase& database) {
+    const MeshList* meshes = &database.meshList();
+    const MaterialList* materials = &database.materialList();
+    const KeyframeList* keyframes = &database.keyframeList();
     uint32_t sum = 0;
-    for (int i = 0; i < meshes->count; ++i) {
+    for (size_t i = 0; i < meshes->count; ++i) {
         const char* name = meshes->names[i];
-        MeshRecord* mesh;
-        database.findMesh(name, mesh);
+        const MeshRecord* mesh = database.findMesh(name);
         if (!mesh) __builtin_trap();
         sum += touch(mesh->vertices, sizeof(float) * 3 * mesh->vertexCount);
         sum += touch(mesh->vertexFlags, sizeof(uint16_t) * mesh->vertexFlagCount);
@@ -56,18 +52,14 @@ uint32_t touchModel(ModelDatabase& database) {
         for (int g = 0; g < mesh->materialGroupCount; ++g) {
             const MaterialGroup& group = mesh->materialGroups[g];
             sum += touch(group.faces, sizeof(uint16_t) * group.faceCount);
-            MaterialRecord* material;
-            database.findMaterial(group.materialName, material);
+            const MaterialRecord* material = database.findMaterial(group.materialName);
             if (material) sum += touch(material, sizeof *material);
         }
-        const int instances = database.countNodes(name);
-        for (int j = 0; j < instances; ++j) {
-            KeyframeNode* node = nullptr;
-            database.findNode(name, j, node);
-            if (!node) __builtin_trap();
-        }
+        const size_t instances = database.countNodes(name);
+        for (size_t j = 0; j < instances; ++j)
+            if (!database.findNode(name, j)) __builtin_trap();
     }
-    for (int i = 0; i < keyframes->count; ++i) {
+    for (size_t i = 0; i < keyframes->count; ++i) {
         const KeyframeNode& node = keyframes->nodes[i];
         sum += touch(node.positionKeys, sizeof(TrackKey) * node.positionKeyCount);
         sum += touch(node.positionValues, sizeof(float) * 3 * node.positionKeyCount);
@@ -80,12 +72,10 @@ uint32_t touchModel(ModelDatabase& database) {
         requireFinite(node.positionValues, 3 * size_t(node.positionKeyCount));
         requireFinite(node.rotationValues, 4 * size_t(node.rotationKeyCount));
         requireFinite(node.scaleValues, 3 * size_t(node.scaleKeyCount));
-        KeyframeNode* parent;
-        database.lookupNode(node.parentName, parent);
-        if (parent) sum += parent->id;
+        if (const KeyframeNode* parent = database.lookupNode(node.parentName)) sum += parent->id;
     }
-    sum += touch(materials->records, sizeof(MaterialRecord) * size_t(materials->count));
-    for (int i = 0; i < materials->count; ++i) {
+    sum += touch(materials->records, sizeof(MaterialRecord) * materials->count);
+    for (size_t i = 0; i < materials->count; ++i) {
         const MaterialRecord& material = materials->records[i];
         requireFinite(material.ambient, 3);
         requireFinite(material.diffuse, 3);
@@ -116,9 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     database.failAllocationsAfter(long(size % 48));
     const int result = readModel(database, data, size);
     database.failAllocationsAfter(-1);
-    MeshList* meshes;
-    database.getMeshList(meshes);
-    if (result == 0 && meshes) __builtin_trap();
+    if (result == 0 && database.meshList().records) __builtin_trap();
     database.releaseDatabase();
     return 0;
 }

@@ -35,7 +35,7 @@ CameraView LightingPlacement::cameraAt(const CameraRecord& camera) const {
         scalarTrackAt(node->roll, frame, view.roll);
         scalarTrackAt(node->fieldOfView, frame, view.fieldOfView);
     }
-    view.hasRanges = camera.hasRanges != 0;
+    view.hasRanges = camera.hasRanges;
     view.nearRange = camera.nearRange;
     view.farRange = camera.farRange;
     return view;
@@ -48,8 +48,8 @@ LightShape LightingPlacement::lightAt(const LightRecord& light) const {
     shape.position = positionOf(node, light.position);
     shape.colour.setValue(light.colour);
     shape.multiplier = light.multiplier;
-    shape.on = light.off == 0;
-    shape.spot = light.spot != 0;
+    shape.on = !light.off;
+    shape.spot = light.spot;
     shape.hotspot = light.hotspot;
     shape.falloff = light.falloff;
     if (node) {

@@ -244,7 +244,7 @@ private:
     Outcome readLightingTrack(ChunkCursor& in, int valueCount, Track& track);
     Outcome readLight(ChunkCursor& in);
     Outcome readCamera(ChunkCursor& in);
-    Outcome readSceneColour(ChunkCursor& in, float* colour, uint8_t& present);
+    Outcome readSceneColour(ChunkCursor& in, float* colour, bool& present);
     template <class Handler>
     void readSubChunks(ChunkCursor& in, Handler handler);
     Outcome lightingDamage();
@@ -767,7 +767,7 @@ Outcome ChunkWalk::readNodeHeader(ChunkCursor& in) {
     node.parentId = parentId;
     node.parentName[0] = 0;
     if (parentId != 0xFFFF) {
-        for (int i = 0; i < keyframes.count; ++i) {
+        for (size_t i = 0; i < keyframes.count; ++i) {
             if (keyframes.nodes[i].id == parentId) {
                 fullName(keyframes.nodes[i], node.parentName);
                 break;
@@ -878,7 +878,7 @@ void ChunkWalk::readSubChunks(ChunkCursor& in, Handler handler) {
 }
 
 // 0x2100 AMBIENT_LIGHT and 0x1200 SOLID_BGND: a colour sub-chunk.
-Outcome ChunkWalk::readSceneColour(ChunkCursor& in, float* colour, uint8_t& present) {
+Outcome ChunkWalk::readSceneColour(ChunkCursor& in, float* colour, bool& present) {
     bool fromBytes = false;
     readSubChunks(in, [&](uint16_t id, ChunkCursor& body) {
         const bool read = readColourChunk(id, body, colour, fromBytes);

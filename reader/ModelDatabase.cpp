@@ -20,97 +20,62 @@ void dottedName(const KeyframeNode& node, char (&out)[kFullNameSize]) {
 
 }  // namespace
 
-int ModelDatabase::readDatabase(const char* fileName) {
-    if (!fileName || fileName[0] == 0) return 0;
+bool ModelDatabase::readDatabase(const char* fileName) {
+    if (!fileName || fileName[0] == 0) return false;
     FILE* file = std::fopen(fileName, "rb");
-    if (!file) return 0;
-    const int result = readDatabaseFrom(file);
+    if (!file) return false;
+    const bool result = readDatabaseFrom(file);
     std::fclose(file);
     return result;
 }
 
-int ModelDatabase::readDatabaseFrom(FILE* file) {
+bool ModelDatabase::readDatabaseFrom(FILE* file) {
     // A new read replaces the model before.
     releaseDatabase();
-    if (std::fseek(file, 0, SEEK_END) != 0) return 0;
+    if (std::fseek(file, 0, SEEK_END) != 0) return false;
     const long fileSize = std::ftell(file);
-    if (fileSize < 0 || std::fseek(file, 0, SEEK_SET) != 0) return 0;
+    if (fileSize < 0 || std::fseek(file, 0, SEEK_SET) != 0) return false;
 
     WalkEnd end = WalkEnd::Complete;
     if (!walkChunks(file, fileSize, lists, end)) {
         lists.release();
-        return 0;
+        return false;
     }
-    hasModel = true;
     lastEnd = end;
-    return 1;
+    return true;
 }
 
 WalkEnd ModelDatabase::lastWalkEnd() const { return lastEnd; }
 
-// The queries have always been const and handed out records the caller may
-// change; the records belong to the model, not to the database's own state.
-void ModelDatabase::getMeshList(MeshList*& out) const {
-    out = hasModel ? const_cast<MeshList*>(&lists.meshList()) : nullptr;
-}
-
-void ModelDatabase::getMaterialList(MaterialList*& out) const {
-    out = hasModel ? const_cast<MaterialList*>(&lists.materialList()) : nullptr;
-}
-
-void ModelDatabase::getKeyframeList(KeyframeList*& out) const {
-    out = hasModel ? const_cast<KeyframeList*>(&lists.keyframeList()) : nullptr;
-}
-
-void ModelDatabase::getLightingList(LightingList*& out) const {
-    out = hasModel ? const_cast<LightingList*>(&lists.lightingList()) : nullptr;
-}
-
 const KeyframeNode* ModelDatabase::findTaggedNode(const char* name, uint16_t tag) const {
-    KeyframeList* keyframes;
-    getKeyframeList(keyframes);
-    for (int i = 0; keyframes && i < keyframes->count; ++i) {
-        const KeyframeNode& node = keyframes->nodes[i];
+    const KeyframeList& keyframes = lists.keyframeList();
+    for (size_t i = 0; i < keyframes.count; ++i) {
+        const KeyframeNode& node = keyframes.nodes[i];
         if (node.tag == tag && (!name || std::strncmp(node.name, name, sizeof node.name) == 0)) return &node;
     }
     return nullptr;
 }
 
-void ModelDatabase::findMesh(const char* name, MeshRecord*& out) const {
-    out = nullptr;
-    MeshList* meshes;
-    getMeshList(meshes);
-    if (!meshes) return;
-    for (int i = 0; i < meshes->count; ++i) {
-        if (std::strcmp(meshes->names[i], name) == 0) {
-            out = &meshes->records[i];
-            return;
-        }
-    }
+const MeshRecord* ModelDatabase::findMesh(const char* name) const {
+    const MeshList& meshes = lists.meshList();
+    for (size_t i = 0; i < meshes.count; ++i)
+        if (std::strcmp(meshes.names[i], name) == 0) return &meshes.records[i];
+    return nullptr;
 }
 
-void ModelDatabase::findMaterial(const char* name, MaterialRecord*& out) const {
-    out = nullptr;
-    MaterialList* materials;
-    getMaterialList(materials);
-    if (!materials) return;
-    for (int i = 0; i < materials->count; ++i) {
-        if (std::strcmp(materials->names[i], name) == 0) {
-            out = &materials->records[i];
-            return;
-        }
-    }
+const MaterialRecord* ModelDatabase::findMaterial(const char* name) const {
+    const MaterialList& materials = lists.materialList();
+    for (size_t i = 0; i < materials.count; ++i)
+        if (std::strcmp(materials.names[i], name) == 0) return &materials.records[i];
+    return nullptr;
 }
 
-void ModelDatabase::lookupNode(const char* name, KeyframeNode*& out) const {
-    out = nullptr;
-    KeyframeList* keyframes;
-    getKeyframeList(keyframes);
-    if (!keyframes) return;
+const KeyframeNode* ModelDatabase::lookupNode(const char* name) const {
+    const KeyframeList& keyframes = lists.keyframeList();
     // Dummies are all named "$$$DUMMY"; only their instance names tell them apart.
     const bool dummy = std::strstr(name, "$$$DUMMY") != nullptr;
-    for (int i = 0; i < keyframes->count; ++i) {
-        KeyframeNode& node = keyframes->nodes[i];
+    for (size_t i = 0; i < keyframes.count; ++i) {
+        const KeyframeNode& node = keyframes.nodes[i];
         bool equal;
         if (dummy || node.instanceName[0] != 0) {
             char dotted[kFullNameSize];
@@ -119,39 +84,29 @@ void ModelDatabase::lookupNode(const char* name, KeyframeNode*& out) const {
         } else {
             equal = std::strcmp(name, node.name) == 0;
         }
-        if (equal) {
-            out = &node;
-            return;
-        }
+        if (equal) return &node;
     }
+    return nullptr;
 }
 
-void ModelDatabase::findNode(const char* name, int j, KeyframeNode*& out) const {
-    KeyframeList* keyframes;
-    getKeyframeList(keyframes);
-    int seen = 0;
-    for (int i = 0; keyframes && i < keyframes->count; ++i) {
-        if (std::strcmp(keyframes->nodes[i].name, name) != 0) continue;
-        if (seen++ == j) {
-            out = &keyframes->nodes[i];
-            return;
-        }
+const KeyframeNode* ModelDatabase::findNode(const char* name, size_t index) const {
+    const KeyframeList& keyframes = lists.keyframeList();
+    size_t seen = 0;
+    for (size_t i = 0; i < keyframes.count; ++i) {
+        if (std::strcmp(keyframes.nodes[i].name, name) != 0) continue;
+        if (seen++ == index) return &keyframes.nodes[i];
     }
-    lookupNode(name, out);
+    return lookupNode(name);
 }
 
-int ModelDatabase::countNodes(const char* name) const {
-    KeyframeList* keyframes;
-    getKeyframeList(keyframes);
-    int count = 0;
-    for (int i = 0; keyframes && i < keyframes->count; ++i)
-        if (std::strcmp(keyframes->nodes[i].name, name) == 0) ++count;
+size_t ModelDatabase::countNodes(const char* name) const {
+    const KeyframeList& keyframes = lists.keyframeList();
+    size_t count = 0;
+    for (size_t i = 0; i < keyframes.count; ++i)
+        if (std::strcmp(keyframes.nodes[i].name, name) == 0) ++count;
     return count;
 }
 
-void ModelDatabase::releaseDatabase() {
-    lists.release();
-    hasModel = false;
-}
+void ModelDatabase::releaseDatabase() { lists.release(); }
 
 }  // namespace kestrav

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "reader/ModelLists.h"
@@ -31,28 +33,34 @@ public:
     ModelDatabase(const ModelDatabase&) = delete;
     ModelDatabase& operator=(const ModelDatabase&) = delete;
 
-    // 1 when the file was walked (completely or up to damage), 0 when the name
-    // is empty, the file cannot be opened or memory runs out; then no list
-    // exists, except that an empty name or a file that cannot be opened leaves
-    // the model before in place. A read replaces the model read before it.
-    int readDatabase(const char* fileName);
+    // True when the file was walked (completely or up to damage); false when
+    // the name is empty, the file cannot be opened or memory runs out. Then
+    // the lists are empty, except that an empty name or a file that cannot be
+    // opened leaves the model before in place. A read replaces the model read
+    // before it.
+    bool readDatabase(const char* fileName);
     // The same walk over a stream that is already open; the caller closes it.
-    int readDatabaseFrom(FILE* file);
+    bool readDatabaseFrom(FILE* file);
     // How this object's last successful walk ended.
     WalkEnd lastWalkEnd() const;
 
-    // Each list is null before the first read, after a failed one and after
-    // the release.
+    // The lists of the model read; empty before the first read, after a failed
+    // one and after the release. Records stay where they are until then.
+    const MeshList& meshList() const { return lists.meshList(); }
+    const MaterialList& materialList() const { return lists.materialList(); }
+    const KeyframeList& keyframeList() const { return lists.keyframeList(); }
+    const LightingList& lightingList() const { return lists.lightingList(); }
 
-    void getMeshList(MeshList*& out) const;
-    void findMesh(const char* name, MeshRecord*& out) const;
-    void findMaterial(const char* name, MaterialRecord*& out) const;
-    void lookupNode(const char* name, KeyframeNode*& out) const;
-    void findNode(const char* name, int j, KeyframeNode*& out) const;
-    int countNodes(const char* name) const;
-    void getMaterialList(MaterialList*& out) const;
-    void getKeyframeList(KeyframeList*& out) const;
-    void getLightingList(LightingList*& out) const;
+    // Name look-ups, each the first match in file order, or null.
+    const MeshRecord* findMesh(const char* name) const;
+    const MaterialRecord* findMaterial(const char* name) const;
+    // The node other nodes call name: its full name when it has an instance
+    // name or name holds "$$$DUMMY" (dummies tell apart only by instance
+    // name), its plain name otherwise.
+    const KeyframeNode* lookupNode(const char* name) const;
+    // The index-th node named name (instance names aside), else lookupNode(name).
+    const KeyframeNode* findNode(const char* name, size_t index) const;
+    size_t countNodes(const char* name) const;
     // The first keyframer node of the given kind (CAMERA_NODE_TAG, ...) for
     // the object name (any name when null), or null.
     const KeyframeNode* findTaggedNode(const char* name, uint16_t tag) const;
@@ -67,7 +75,6 @@ public:
 
 private:
     ModelLists lists;
-    bool hasModel = false;
     WalkEnd lastEnd = WalkEnd::Complete;
 };
 

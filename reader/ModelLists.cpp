@@ -98,7 +98,7 @@ void fullName(const KeyframeNode& node, char (&out)[kFullNameSize]) {
 }
 
 template <class T>
-bool ModelLists::growTo(T*& block, int32_t count) {
+bool ModelLists::growTo(T*& block, size_t count) {
     // On failure the block is untouched.
     void* grown = grow(block, sizeof(T), count);
     if (!grown) return false;
@@ -107,7 +107,7 @@ bool ModelLists::growTo(T*& block, int32_t count) {
 }
 
 bool ModelLists::appendMesh(const char* name) {
-    const int32_t count = meshes.count + 1;
+    const size_t count = meshes.count + 1;
     if (!growTo(meshes.names, count) || !growTo(meshes.records, count)) return false;
     copyName(meshes.names[count - 1], name);
     initMeshRecord(meshes.records[count - 1], name);
@@ -116,7 +116,7 @@ bool ModelLists::appendMesh(const char* name) {
 }
 
 bool ModelLists::appendMaterial(const char* name) {
-    const int32_t count = materials.count + 1;
+    const size_t count = materials.count + 1;
     if (!growTo(materials.names, count) || !growTo(materials.records, count)) return false;
     copyName(materials.names[count - 1], name);
     initMaterialRecord(materials.records[count - 1], name);
@@ -125,7 +125,7 @@ bool ModelLists::appendMaterial(const char* name) {
 }
 
 bool ModelLists::appendNode(bool hasId, uint16_t id) {
-    const int32_t count = keyframes.count + 1;
+    const size_t count = keyframes.count + 1;
     if (!growTo(keyframes.nodes, count)) return false;
     KeyframeNode& node = keyframes.nodes[count - 1];
     initKeyframeNode(node);
@@ -135,7 +135,7 @@ bool ModelLists::appendNode(bool hasId, uint16_t id) {
 }
 
 LightRecord* ModelLists::appendLight(const char* name) {
-    const int32_t count = lighting.lightCount + 1;
+    const size_t count = lighting.lightCount + 1;
     if (!growTo(lighting.lights, count)) return nullptr;
     LightRecord& light = lighting.lights[count - 1];
     std::memset(&light, 0, sizeof light);
@@ -147,7 +147,7 @@ LightRecord* ModelLists::appendLight(const char* name) {
 }
 
 CameraRecord* ModelLists::appendCamera(const char* name) {
-    const int32_t count = lighting.cameraCount + 1;
+    const size_t count = lighting.cameraCount + 1;
     if (!growTo(lighting.cameras, count)) return nullptr;
     CameraRecord& camera = lighting.cameras[count - 1];
     std::memset(&camera, 0, sizeof camera);
@@ -160,14 +160,14 @@ void ModelLists::release() {
     std::free(lighting.lights);
     std::free(lighting.cameras);
     lighting = LightingList{};
-    for (int i = 0; i < keyframes.count; ++i) freeNodeArrays(keyframes.nodes[i]);
+    for (size_t i = 0; i < keyframes.count; ++i) freeNodeArrays(keyframes.nodes[i]);
     std::free(keyframes.nodes);
     keyframes = KeyframeList{};
     std::free(materials.names);
     std::free(materials.records);
     materials = MaterialList{};
     if (meshes.records)
-        for (int i = 0; i < meshes.count; ++i) freeMeshArrays(meshes.records[i]);
+        for (size_t i = 0; i < meshes.count; ++i) freeMeshArrays(meshes.records[i]);
     std::free(meshes.records);
     std::free(meshes.names);
     meshes = MeshList{};
@@ -181,11 +181,11 @@ void* ModelLists::reallocate(void* block, size_t bytes) {
     return std::realloc(block, bytes);
 }
 
-void* ModelLists::grow(void* block, size_t elementSize, int32_t count) {
+void* ModelLists::grow(void* block, size_t elementSize, size_t count) {
     size_t room = 1;
-    while (room < size_t(count)) room *= 2;
+    while (room < count) room *= 2;
     // count - 1 elements already fit in the room rounded up for them.
-    if (block && count > 1 && size_t(count - 1) * 2 > room) return block;
+    if (block && count > 1 && (count - 1) * 2 > room) return block;
     return reallocate(block, elementSize * room);
 }
 

@@ -63,14 +63,14 @@ public:
     // in power-of-two steps, so appending n records one at a time copies O(n) bytes
     // rather than O(n^2) (a file of thousands of tiny mesh chunks). Null when memory
     // runs out; then the block is untouched.
-    void* grow(void* block, size_t elementSize, int32_t count);
+    void* grow(void* block, size_t elementSize, size_t count);
     // For tests: the allocation after the next `count` succeeds fails, and so does
     // every later one; a negative count turns failures off.
     void failAllocationsAfter(long count) { allocationsLeft = count < 0 ? -1 : count; }
 
 private:
     template <class T>
-    bool growTo(T*& block, int32_t count);
+    bool growTo(T*& block, size_t count);
 
     MeshList meshes{};
     MaterialList materials{};

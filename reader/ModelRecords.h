@@ -1,9 +1,10 @@
 #pragma once
 
 // The in-memory form of one 3DS file. Plain records with fixed-size,
-// zero-terminated names and arrays they own (malloc'ed); counts keep the
-// width they have in the file.
+// zero-terminated names and arrays they own (malloc'ed); the counts of a
+// record keep the width they have in the file, the counts of a list are sizes.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kestrav {
@@ -37,7 +38,7 @@ struct MeshRecord {
 
 struct MeshList {
     char (*names)[20];
-    int32_t count;
+    size_t count;
     MeshRecord* records;
 };
 
@@ -47,7 +48,7 @@ struct MapRecord {
     char fileName[256];
     float percentage;
     int32_t tilingMode;
-    uint8_t ignoreAlpha;
+    bool ignoreAlpha;
     int32_t summedArea;
     float blur;
     uint8_t mirror;
@@ -73,23 +74,23 @@ struct MaterialRecord {
     float selfIllumination;
     float wireSize;
     int32_t shading;
-    uint8_t useReflectionBlur;
-    uint8_t useFalloff;
-    uint8_t twoSided;
-    uint8_t selfIlluminated;
-    uint8_t additive;
-    uint8_t wire;
-    uint8_t wireAbsolute;
-    uint8_t faceMap;
-    uint8_t softPhong;
-    uint8_t decal;
+    bool useReflectionBlur;
+    bool useFalloff;
+    bool twoSided;
+    bool selfIlluminated;
+    bool additive;
+    bool wire;
+    bool wireAbsolute;
+    bool faceMap;
+    bool softPhong;
+    bool decal;
     MapRecord textureMap;
     MapRecord bumpMap;
 };
 
 struct MaterialList {
     char (*names)[20];
-    int32_t count;
+    size_t count;
     MaterialRecord* records;
 };
 
@@ -146,15 +147,15 @@ struct KeyframeNode {
 };
 
 struct KeyframeList {
-    int32_t count;
+    size_t count;
     KeyframeNode* nodes;
     // The animation's active segment and the frame the file was saved at, as
     // the file gives them; all 0 when it has none.
     uint32_t segmentStart;
     uint32_t segmentEnd;
     uint32_t currentTime;
-    // Nonzero once the file gave a segment (0xB008).
-    uint8_t segmentGiven;
+    // Set once the file gave a segment (0xB008).
+    bool segmentGiven;
 };
 
 struct LightRecord {
@@ -162,8 +163,8 @@ struct LightRecord {
     float position[3];
     float colour[3];
     float multiplier;
-    uint8_t off;
-    uint8_t spot;
+    bool off;
+    bool spot;
     float target[3];  // the rest only for a spotlight
     float hotspot;    // degrees, full cone
     float falloff;    // degrees, full cone
@@ -175,25 +176,25 @@ struct CameraRecord {
     float target[3];
     float bank;  // degrees
     float lens;  // millimetres, for a frame 36 mm wide
-    uint8_t hasRanges;
+    bool hasRanges;
     float nearRange;
     float farRange;
 };
 
 // Cameras and lights in file order, and the scene's ambient and background colours.
 struct LightingList {
-    int32_t lightCount;
+    size_t lightCount;
     LightRecord* lights;
-    int32_t cameraCount;
+    size_t cameraCount;
     CameraRecord* cameras;
-    uint8_t hasAmbient;
+    bool hasAmbient;
     float ambient[3];
-    uint8_t hasBackground;
-    uint8_t useBackground;
+    bool hasBackground;
+    bool useBackground;
     float background[3];
     // A damaged light, camera or track of theirs was left out; the walk's end
     // does not say so, since the meshes do not depend on them.
-    uint8_t damaged;
+    bool damaged;
 };
 
 }  // namespace kestrav

@@ -40,10 +40,8 @@ bool placesAlike(const SbMatrix& a, const SbMatrix& b) {
 
 AnimationBuilder::AnimationBuilder(const ModelDatabase& model, uint32_t placementFrame)
     : database(model), placement(placementFrame) {
-    KeyframeList* keyframes = nullptr;
-    database.getKeyframeList(keyframes);
     uint32_t first = 0, last = 0;
-    if (!keyframes || !animationSegment(*keyframes, first, last)) return;
+    if (!animationSegment(database.keyframeList(), first, last)) return;
     const uint64_t length = uint64_t(last) - first + 1;
     const uint64_t samples = std::min<uint64_t>(length, kMaxSamples);
     segmentLength = uint32_t(std::min<uint64_t>(length, UINT32_MAX));

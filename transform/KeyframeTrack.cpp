@@ -198,7 +198,7 @@ bool animationSegment(const KeyframeList& keyframes, uint32_t& first, uint32_t& 
     auto reach = [&](const TrackKey* keys, uint32_t count) {
         for (uint32_t k = 0; k < count; ++k) last = std::max(last, keys[k].frame);
     };
-    for (int i = 0; i < keyframes.count; ++i) {
+    for (size_t i = 0; i < keyframes.count; ++i) {
         const KeyframeNode& node = keyframes.nodes[i];
         reach(node.positionKeys, node.positionKeyCount);
         reach(node.rotationKeys, node.rotationKeyCount);

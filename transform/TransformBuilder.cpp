@@ -333,8 +333,7 @@ void TransformBuilder::composeNode(const KeyframeNode* node, SbVec3f& t, SbVec4f
 // a node whose composition is under way (a cycle), or the chain is too deep.
 const KeyframeNode* TransformBuilder::resolveParent(const KeyframeNode* node) const {
     if (node->parentName[0] == '\0' || lineageDepth >= kMaxLineage) return nullptr;
-    KeyframeNode* parent = nullptr;
-    nodeDatabase.lookupNode(node->parentName, parent);
+    const KeyframeNode* parent = nodeDatabase.lookupNode(node->parentName);
     if (parent == node) return nullptr;
     for (int i = 0; i < lineageDepth; ++i)
         if (lineage[i] == parent) return nullptr;

@@ -29,9 +29,9 @@ struct BuilderFixture {
     BuilderFixture(const BuilderFixture&) = delete;
     BuilderFixture& operator=(const BuilderFixture&) = delete;
 
-    void setMesh(MeshRecord* record) { mesh = record; }
-    void setMaterial(MaterialRecord* record) { material = record; }
-    void setNode(KeyframeNode* record) { node = record; }
+    void setMesh(const MeshRecord* record) { mesh = record; }
+    void setMaterial(const MaterialRecord* record) { material = record; }
+    void setNode(const KeyframeNode* record) { node = record; }
     // A fresh look-up too, for the model and output the options name.
     void setOptions(const ConverterOptions& converterOptions) {
         options = converterOptions;
@@ -41,9 +41,9 @@ struct BuilderFixture {
     SoSeparator* objects() const { return objectSeparator; }
     SoSeparator* materials() const { return materialSeparator; }
 
-    MeshRecord* mesh = nullptr;
-    MaterialRecord* material = nullptr;
-    KeyframeNode* node = nullptr;
+    const MeshRecord* mesh = nullptr;
+    const MaterialRecord* material = nullptr;
+    const KeyframeNode* node = nullptr;
     ConverterOptions options;
     float lineWidthRange[2] = {1.0f, 10.0f};
     std::vector<std::string> messages;  // what the look-up reports

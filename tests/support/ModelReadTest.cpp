@@ -38,9 +38,9 @@ void ModelReadTest::read(const Bytes& file) {
 }
 
 void ModelReadTest::takeLists() {
-    database.getMeshList(meshes);
-    database.getMaterialList(materials);
-    database.getKeyframeList(keyframes);
+    meshes = &database.meshList();
+    materials = &database.materialList();
+    keyframes = &database.keyframeList();
 }
 
 std::string corpusFolder() {

@@ -27,9 +27,9 @@ protected:
     void read(const Bytes& file);
 
     ModelDatabase database;
-    MeshList* meshes = nullptr;
-    MaterialList* materials = nullptr;
-    KeyframeList* keyframes = nullptr;
+    const MeshList* meshes = nullptr;
+    const MaterialList* materials = nullptr;
+    const KeyframeList* keyframes = nullptr;
 
 private:
     void takeLists();

@@ -221,9 +221,7 @@ TEST(AnimatedScene, CorpusRotatingCubeCornersAtKnownFrames) {
 
     ModelDatabase database;
     ASSERT_TRUE(database.readDatabase(path.c_str()));
-    MeshList* meshes = nullptr;
-    database.getMeshList(meshes);
-    const float* f = meshes->records[0].matrix;
+    const float* f = database.meshList().records[0].matrix;
     const SbMatrix meshFrame(f[0], f[1], f[2], 0, f[3], f[4], f[5], 0, f[6], f[7], f[8], 0, f[9], f[10], f[11], 1);
     // Frame 0 is the first key alone, 0.1425 about x, at the node's position.
     SbMatrix firstKey, move;

@@ -131,8 +131,7 @@ TEST_F(Corpus, Test1HasNineBoxesWithTheirNodesAndTexturedMaterials) {
         EXPECT_EQ(keyframes->nodes[i].rotationKeyCount, 1u);
     }
     EXPECT_STREQ(meshes->records[0].materialGroups[0].materialName, "2 - Default");
-    MaterialRecord* material = nullptr;
-    database.findMaterial("1 - Default", material);
+    const MaterialRecord* material = database.findMaterial("1 - Default");
     ASSERT_NE(material, nullptr);
     EXPECT_STREQ(material->textureMap.fileName, "CWALL02.JPG");
     EXPECT_EQ(material->textureMap.percentage, 1.0f);
@@ -164,11 +163,10 @@ TEST_F(Corpus, RotatingCubeHasItsWholeRotationTrack) {
 
 TEST_F(Corpus, CubesWithAlphaReadTheirTransparency) {
     ASSERT_NO_FATAL_FAILURE(readModel("cubes_with_alpha.3DS"));
-    MaterialRecord* material = nullptr;
-    database.findMaterial("Transparent", material);
+    const MaterialRecord* material = database.findMaterial("Transparent");
     ASSERT_NE(material, nullptr);
     EXPECT_EQ(material->transparency, 0.17f);
-    database.findMaterial("01 - Default", material);
+    material = database.findMaterial("01 - Default");
     ASSERT_NE(material, nullptr);
     EXPECT_STREQ(material->textureMap.fileName, "BERETTA_.JPG");
 }

@@ -98,17 +98,14 @@ std::vector<Instance> storedInstances(const std::string& path) {
     std::vector<Instance> instances;
     ModelDatabase database;
     if (!database.readDatabase(path.c_str())) return instances;
-    MeshList* meshes = nullptr;
-    database.getMeshList(meshes);
-    for (int i = 0; i < meshes->count; ++i) {
-        const char* name = meshes->names[i];
-        MeshRecord* mesh = nullptr;
-        database.findMesh(name, mesh);
-        const int count = database.countNodes(name);
-        for (int j = 0; j < std::max(count, 1); ++j) {
+    const MeshList& meshes = database.meshList();
+    for (size_t i = 0; i < meshes.count; ++i) {
+        const char* name = meshes.names[i];
+        const MeshRecord* mesh = database.findMesh(name);
+        const size_t count = database.countNodes(name);
+        for (size_t j = 0; j < std::max<size_t>(count, 1); ++j) {
             Instance instance{name, "", {}};
-            KeyframeNode* node = nullptr;
-            if (count != 0) database.findNode(name, j, node);
+            const KeyframeNode* node = count != 0 ? database.findNode(name, j) : nullptr;
             if (node) instance.node = node->instanceName[0] ? std::string(node->name) + "." + node->instanceName : node->name;
             for (int k = 0; k < mesh->vertexCount; ++k) instance.stored.emplace_back(&mesh->vertices[3 * k]);
             instances.push_back(instance);

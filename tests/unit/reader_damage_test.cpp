@@ -92,7 +92,7 @@ TEST_F(ReaderDamage, EveryPrefixOfAFileEndsTheWalkCleanly) {
     ASSERT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
     ASSERT_EQ(meshes->count, 2);
     ASSERT_EQ(keyframes->count, 2);
-    const int fullMeshes = meshes->count, fullMaterials = materials->count, fullNodes = keyframes->count;
+    const size_t fullMeshes = meshes->count, fullMaterials = materials->count, fullNodes = keyframes->count;
     database.releaseDatabase();
 
     for (size_t size = 1; size < full.size(); ++size) {
@@ -103,7 +103,7 @@ TEST_F(ReaderDamage, EveryPrefixOfAFileEndsTheWalkCleanly) {
         EXPECT_LE(meshes->count, fullMeshes);
         EXPECT_LE(materials->count, fullMaterials);
         EXPECT_LE(keyframes->count, fullNodes);
-        for (int i = 0; i < meshes->count; ++i) {
+        for (size_t i = 0; i < meshes->count; ++i) {
             const MeshRecord& mesh = meshes->records[i];
             EXPECT_TRUE(mesh.vertexCount == 0 || mesh.vertices);
             EXPECT_TRUE(mesh.smoothingGroups == nullptr || mesh.faceCount == 1);
@@ -248,7 +248,7 @@ std::string dumpModel(const MeshList* meshes, const MaterialList* materials, con
         if (data) out.append(static_cast<const char*>(data), bytes);
         out += '|';
     };
-    for (int i = 0; i < meshes->count; ++i) {
+    for (size_t i = 0; i < meshes->count; ++i) {
         const MeshRecord& m = meshes->records[i];
         put(m.name, sizeof m.name);
         put(m.vertices, 12 * size_t(m.vertexCount));
@@ -263,7 +263,7 @@ std::string dumpModel(const MeshList* meshes, const MaterialList* materials, con
         }
     }
     put(materials->records, sizeof(MaterialRecord) * size_t(materials->count));
-    for (int i = 0; i < keyframes->count; ++i) {
+    for (size_t i = 0; i < keyframes->count; ++i) {
         const KeyframeNode& n = keyframes->nodes[i];
         put(&n.id, sizeof n.id);
         put(n.name, sizeof n.name);
@@ -627,12 +627,9 @@ TEST_F(ReaderDamage, FailedAllocationFreesEverythingAndFails) {
         const int result = database.readDatabase(path.c_str());
         database.failAllocationsAfter(-1);
         if (result == 1) break;
-        database.getMeshList(meshes);
-        database.getMaterialList(materials);
-        database.getKeyframeList(keyframes);
-        EXPECT_EQ(meshes, nullptr);
-        EXPECT_EQ(materials, nullptr);
-        EXPECT_EQ(keyframes, nullptr);
+        EXPECT_EQ(database.meshList().records, nullptr);
+        EXPECT_EQ(database.materialList().records, nullptr);
+        EXPECT_EQ(database.keyframeList().nodes, nullptr);
         // Releasing after the failed read does nothing.
         database.releaseDatabase();
     }
@@ -644,8 +641,7 @@ TEST_F(ReaderDamage, FailedAllocationFreesEverythingAndFails) {
 TEST_F(ReaderDamage, EmptyOrMissingFileNameCreatesNothing) {
     EXPECT_EQ(database.readDatabase(""), 0);
     EXPECT_EQ(database.readDatabase((scratchDirectory() + "/absent.3ds").c_str()), 0);
-    database.getMeshList(meshes);
-    EXPECT_EQ(meshes, nullptr);
+    EXPECT_EQ(database.meshList().count, 0u);
     database.releaseDatabase();
     database.releaseDatabase();
 }
@@ -655,16 +651,13 @@ TEST_F(ReaderDamage, FilesCanBeReadOneAfterAnotherInOneProcess) {
     const std::string second = writeScratchFile("second.3ds", richModel());
     for (int round = 0; round < 3; ++round) {
         ASSERT_EQ(database.readDatabase(first.c_str()), 1);
-        database.getMeshList(meshes);
-        ASSERT_EQ(meshes->count, 1);
+        ASSERT_EQ(database.meshList().count, 1u);
         database.releaseDatabase();
-        database.getMeshList(meshes);
-        EXPECT_EQ(meshes, nullptr);
+        EXPECT_EQ(database.meshList().count, 0u);
         // A read without a release before it replaces the model.
         ASSERT_EQ(database.readDatabase(second.c_str()), 1);
         ASSERT_EQ(database.readDatabase(first.c_str()), 1);
-        database.getMeshList(meshes);
-        EXPECT_STREQ(meshes->names[0], "One");
+        EXPECT_STREQ(database.meshList().names[0], "One");
         database.releaseDatabase();
     }
 }

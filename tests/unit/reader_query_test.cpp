@@ -32,51 +32,48 @@ Chunk3ds node(uint16_t id, const char* name, const char* instance = "") {
 TEST_F(ReaderQuery, FindMeshAndFindMaterialReturnTheFirstOfAName) {
     ASSERT_NO_FATAL_FAILURE(read(model3ds({material("Red", 1), material("Blue", 2), material("Red", 3), object("Box", 1), object("Ball", 2),
                    object("Box", 3)})));
-    MeshRecord* mesh = nullptr;
-    database.findMesh("Box", mesh);
+    const MeshRecord* mesh = database.findMesh("Box");
     ASSERT_NE(mesh, nullptr);
     EXPECT_EQ(mesh->vertexCount, 1);
-    database.findMesh("Ball", mesh);
+    mesh = database.findMesh("Ball");
     ASSERT_NE(mesh, nullptr);
     EXPECT_EQ(mesh->vertexCount, 2);
-    database.findMesh("box", mesh);
+    mesh = database.findMesh("box");
     EXPECT_EQ(mesh, nullptr);
 
-    MaterialRecord* found = nullptr;
-    database.findMaterial("Red", found);
+    const MaterialRecord* found = database.findMaterial("Red");
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->shading, 1);
-    database.findMaterial("Blue", found);
+    found = database.findMaterial("Blue");
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->shading, 2);
     // A miss stores none, whatever the out variable held.
-    database.findMaterial("Green", found);
+    found = database.findMaterial("Green");
     EXPECT_EQ(found, nullptr);
-    database.findMaterial("", found);
+    found = database.findMaterial("");
     EXPECT_EQ(found, nullptr);
 }
 
 TEST_F(ReaderQuery, InstancesAreFoundByPositionAndByFullName) {
     ASSERT_NO_FATAL_FAILURE(read(model3ds({object("Box", 1)}, {node(0, "Box", "A"), node(1, "Ball"), node(2, "Box", "B")})));
-    EXPECT_EQ(database.countNodes("Box"), 2);
-    EXPECT_EQ(database.countNodes("Ball"), 1);
-    EXPECT_EQ(database.countNodes("Box.A"), 0);
-    KeyframeNode* found = nullptr;
-    database.findNode("Box", 0, found);
+    EXPECT_EQ(database.countNodes("Box"), 2u);
+    EXPECT_EQ(database.countNodes("Ball"), 1u);
+    EXPECT_EQ(database.countNodes("Box.A"), 0u);
+    const KeyframeNode* found = database.findNode("Box", 0);
     EXPECT_EQ(found, &keyframes->nodes[0]);
-    database.findNode("Box", 1, found);
+    found = database.findNode("Box", 1);
     EXPECT_EQ(found, &keyframes->nodes[2]);
     // Past the last instance findNode falls back to lookupNode, which finds no
     // plain "Box": both have instance names.
-    database.findNode("Box", 2, found);
+    found = database.findNode("Box", 2);
     EXPECT_EQ(found, nullptr);
-    database.lookupNode("Box.B", found);
+    found = database.lookupNode("Box.B");
     EXPECT_EQ(found, &keyframes->nodes[2]);
-    database.lookupNode("Box", found);
+    found = database.lookupNode("Box");
     EXPECT_EQ(found, nullptr);
-    database.lookupNode("Ball", found);
+    found = database.lookupNode("Ball");
     EXPECT_EQ(found, &keyframes->nodes[1]);
-    database.lookupNode("Ball.", found);
+    found = database.lookupNode("Ball.");
     EXPECT_EQ(found, nullptr);
 }
 
@@ -84,50 +81,40 @@ TEST_F(ReaderQuery, FindNodeFallsBackToTheFullName) {
     // A mesh whose name holds a dot has no node of its plain name, but the
     // fallback finds the instance whose full name it is.
     ASSERT_NO_FATAL_FAILURE(read(model3ds({object("Box.A", 1)}, {node(0, "Box", "A")})));
-    EXPECT_EQ(database.countNodes("Box.A"), 0);
-    KeyframeNode* found = nullptr;
-    database.findNode("Box.A", 0, found);
+    EXPECT_EQ(database.countNodes("Box.A"), 0u);
+    const KeyframeNode* found = database.findNode("Box.A", 0);
     EXPECT_EQ(found, &keyframes->nodes[0]);
 }
 
 TEST_F(ReaderQuery, DummiesAreFoundOnlyWithTheirInstanceName) {
     ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {node(0, "$$$DUMMY", "D1"), node(1, "$$$DUMMY"), node(2, "Box")})));
-    KeyframeNode* found = nullptr;
-    database.lookupNode("$$$DUMMY.D1", found);
+    const KeyframeNode* found = database.lookupNode("$$$DUMMY.D1");
     EXPECT_EQ(found, &keyframes->nodes[0]);
-    database.lookupNode("$$$DUMMY", found);
+    found = database.lookupNode("$$$DUMMY");
     EXPECT_EQ(found, nullptr);
     // A dummy without an instance name answers to its name and a dot.
-    database.lookupNode("$$$DUMMY.", found);
+    found = database.lookupNode("$$$DUMMY.");
     EXPECT_EQ(found, &keyframes->nodes[1]);
-    EXPECT_EQ(database.countNodes("$$$DUMMY"), 2);
-    database.lookupNode("Box", found);
+    EXPECT_EQ(database.countNodes("$$$DUMMY"), 2u);
+    found = database.lookupNode("Box");
     EXPECT_EQ(found, &keyframes->nodes[2]);
 }
 
 TEST_F(ReaderQuery, ReleaseFreesTheListsAndQueriesThenFindNothing) {
     ASSERT_NO_FATAL_FAILURE(read(model3ds({material("Red", 1), object("Box", 1)}, {node(0, "Box")})));
     database.releaseDatabase();
-    MeshList* list = reinterpret_cast<MeshList*>(1);
-    database.getMeshList(list);
-    EXPECT_EQ(list, nullptr);
-    MeshRecord* mesh = reinterpret_cast<MeshRecord*>(1);
-    database.findMesh("Box", mesh);
-    EXPECT_EQ(mesh, nullptr);
-    MaterialRecord* found = reinterpret_cast<MaterialRecord*>(1);
-    database.findMaterial("Red", found);
-    EXPECT_EQ(found, nullptr);
-    KeyframeNode* node = reinterpret_cast<KeyframeNode*>(1);
-    database.findNode("Box", 0, node);
-    EXPECT_EQ(node, nullptr);
-    EXPECT_EQ(database.countNodes("Box"), 0);
+    EXPECT_EQ(database.meshList().count, 0u);
+    EXPECT_EQ(database.meshList().records, nullptr);
+    EXPECT_EQ(database.findMesh("Box"), nullptr);
+    EXPECT_EQ(database.findMaterial("Red"), nullptr);
+    EXPECT_EQ(database.findNode("Box", 0), nullptr);
+    EXPECT_EQ(database.countNodes("Box"), 0u);
     database.releaseDatabase();
 }
 
 TEST_F(ReaderQuery, RecordsMadeByHandStartLikeRecordsReadFromAFile) {
     ASSERT_NO_FATAL_FAILURE(read(model3ds({object("Box", 0)}, {node(0xFFFF, "Box")})));
-    MeshRecord* mesh = nullptr;
-    database.findMesh("Box", mesh);
+    const MeshRecord* mesh = database.findMesh("Box");
     ASSERT_NE(mesh, nullptr);
     MeshRecord expectedMesh;
     initMeshRecord(expectedMesh, "Box");
@@ -144,44 +131,30 @@ TEST_F(ReaderQuery, RecordsMadeByHandStartLikeRecordsReadFromAFile) {
 }
 
 // What model A holds: a material, a mesh of three vertices and its node.
-void expectModelA(ModelDatabase& database) {
-    MeshList* meshes = nullptr;
-    database.getMeshList(meshes);
-    ASSERT_NE(meshes, nullptr);
-    ASSERT_EQ(meshes->count, 1);
-    MeshRecord* box = nullptr;
-    database.findMesh("Box", box);
+void expectModelA(const ModelDatabase& database) {
+    ASSERT_EQ(database.meshList().count, 1u);
+    const MeshRecord* box = database.findMesh("Box");
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->vertexCount, 3);
-    MaterialRecord* red = nullptr;
-    database.findMaterial("Red", red);
+    const MaterialRecord* red = database.findMaterial("Red");
     ASSERT_NE(red, nullptr);
     EXPECT_EQ(red->shading, 1);
-    EXPECT_EQ(database.countNodes("Box"), 1);
-    EXPECT_EQ(database.countNodes("Ball"), 0);
+    EXPECT_EQ(database.countNodes("Box"), 1u);
+    EXPECT_EQ(database.countNodes("Ball"), 0u);
     EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
 }
 
 // What model B holds: two meshes, no material, two nodes, one with an
 // instance name; the file ends inside a chunk.
-void expectModelB(ModelDatabase& database) {
-    MeshList* meshes = nullptr;
-    database.getMeshList(meshes);
-    ASSERT_NE(meshes, nullptr);
-    ASSERT_EQ(meshes->count, 2);
-    MeshRecord* ball = nullptr;
-    database.findMesh("Ball", ball);
+void expectModelB(const ModelDatabase& database) {
+    ASSERT_EQ(database.meshList().count, 2u);
+    const MeshRecord* ball = database.findMesh("Ball");
     ASSERT_NE(ball, nullptr);
     EXPECT_EQ(ball->vertexCount, 5);
-    MeshRecord* box = nullptr;
-    database.findMesh("Box", box);
+    const MeshRecord* box = database.findMesh("Box");
     EXPECT_EQ(box, nullptr);
-    MaterialList* materials = nullptr;
-    database.getMaterialList(materials);
-    ASSERT_NE(materials, nullptr);
-    EXPECT_EQ(materials->count, 0);
-    KeyframeNode* cone = nullptr;
-    database.lookupNode("Cone.X", cone);
+    EXPECT_EQ(database.materialList().count, 0u);
+    const KeyframeNode* cone = database.lookupNode("Cone.X");
     ASSERT_NE(cone, nullptr);
     EXPECT_EQ(cone->id, 1);
     EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Truncated);
@@ -198,17 +171,15 @@ TEST(ReaderDatabases, TwoDatabasesHoldTwoModelsAndEachReadReplacesOnlyItsOwn) {
     ASSERT_EQ(second.readDatabase(b.c_str()), 1);
     ASSERT_NO_FATAL_FAILURE(expectModelA(first));
     ASSERT_NO_FATAL_FAILURE(expectModelB(second));
-    MeshRecord* firstBox = nullptr;
-    first.findMesh("Box", firstBox);
+    const MeshRecord* firstBox = first.findMesh("Box");
 
     // A into the second replaces B there; the first keeps its own records.
     ASSERT_EQ(second.readDatabase(a.c_str()), 1);
     ASSERT_NO_FATAL_FAILURE(expectModelA(second));
     ASSERT_NO_FATAL_FAILURE(expectModelA(first));
-    MeshRecord* box = nullptr;
-    first.findMesh("Box", box);
+    const MeshRecord* box = first.findMesh("Box");
     EXPECT_EQ(box, firstBox);
-    second.findMesh("Box", box);
+    box = second.findMesh("Box");
     EXPECT_NE(box, firstBox);
 
     ASSERT_EQ(first.readDatabase(b.c_str()), 1);
@@ -225,9 +196,7 @@ TEST(ReaderDatabases, TwoDatabasesHoldTwoModelsAndEachReadReplacesOnlyItsOwn) {
     // Releasing one leaves the other.
     ASSERT_EQ(first.readDatabase(a.c_str()), 1);
     second.releaseDatabase();
-    MeshList* released = nullptr;
-    second.getMeshList(released);
-    EXPECT_EQ(released, nullptr);
+    EXPECT_EQ(second.meshList().count, 0u);
     ASSERT_NO_FATAL_FAILURE(expectModelA(first));
 }
 
@@ -256,27 +225,21 @@ TEST(ReaderDatabases, CamerasLightsAndTheirDamageBelongToTheirOwnDatabase) {
     ModelDatabase first, second;
     ASSERT_EQ(first.readDatabase(lit.c_str()), 1);
     ASSERT_EQ(second.readDatabase(plain.c_str()), 1);
-    LightingList* ofFirst = nullptr;
-    LightingList* ofSecond = nullptr;
-    first.getLightingList(ofFirst);
-    second.getLightingList(ofSecond);
-    ASSERT_NE(ofFirst, nullptr);
-    ASSERT_NE(ofSecond, nullptr);
-    EXPECT_EQ(ofFirst->cameraCount, 1);
-    EXPECT_EQ(ofFirst->lightCount, 1);
-    EXPECT_EQ(ofFirst->hasAmbient, 1);
-    EXPECT_EQ(ofFirst->damaged, 1);
-    EXPECT_EQ(ofSecond->cameraCount + ofSecond->lightCount + ofSecond->hasAmbient + ofSecond->damaged, 0);
+    const LightingList* ofFirst = &first.lightingList();
+    const LightingList* ofSecond = &second.lightingList();
+    EXPECT_EQ(ofFirst->cameraCount, 1u);
+    EXPECT_EQ(ofFirst->lightCount, 1u);
+    EXPECT_TRUE(ofFirst->hasAmbient);
+    EXPECT_TRUE(ofFirst->damaged);
+    EXPECT_EQ(ofSecond->cameraCount + ofSecond->lightCount + ofSecond->hasAmbient + ofSecond->damaged, 0u);
     EXPECT_NE(first.findTaggedNode("Cam", CAMERA_NODE_TAG), nullptr);
     EXPECT_EQ(second.findTaggedNode("Cam", CAMERA_NODE_TAG), nullptr);
 
     // A read replaces the cameras and lights before it, damage included.
     ASSERT_EQ(first.readDatabase(plain.c_str()), 1);
-    first.getLightingList(ofFirst);
-    EXPECT_EQ(ofFirst->cameraCount + ofFirst->lightCount + ofFirst->hasAmbient + ofFirst->damaged, 0);
+    EXPECT_EQ(ofFirst->cameraCount + ofFirst->lightCount + ofFirst->hasAmbient + ofFirst->damaged, 0u);
     first.releaseDatabase();
-    first.getLightingList(ofFirst);
-    EXPECT_EQ(ofFirst, nullptr);
+    EXPECT_EQ(ofFirst->lights, nullptr);
 }
 
 TEST_F(ReaderQuery, FullNameJoinsNameAndInstanceName) {

@@ -353,14 +353,13 @@ protected:
     void read(const Bytes& file) {
         const std::string path = writeScratchFile("nodes.3ds", file);
         ASSERT_EQ(database.readDatabase(path.c_str()), 1);
-        database.getKeyframeList(nodes);
-        ASSERT_TRUE(nodes);
+        nodes = &database.keyframeList();
     }
 
     // Builds the transforms of the i-th node of the file on a mesh with an
     // identity frame at the origin, so the placement translation is T.
     void buildNode(int i) {
-        ASSERT_LT(i, nodes->count);
+        ASSERT_LT(size_t(i), nodes->count);
         fixture.objects()->removeAllChildren();
         fixture.setMesh(&mesh);
         fixture.setNode(&nodes->nodes[i]);
@@ -377,7 +376,7 @@ protected:
     BuilderFixture fixture;
     // The builder follows parent links through its converter's database.
     ModelDatabase& database = fixture.database;
-    KeyframeList* nodes = nullptr;
+    const KeyframeList* nodes = nullptr;
     MeshRecord mesh = meshAt(SbVec3f(0, 0, 0));
 };
 
