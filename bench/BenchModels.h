@@ -4,7 +4,7 @@
 // large is kept in the repository. Every model is the same on every run: the
 // random choices come from a fixed seed.
 
-#include "writer/HeightField.h"
+#include "tools/writer/HeightField.h"
 
 using namespace kestrav;
 

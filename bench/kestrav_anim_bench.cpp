@@ -19,7 +19,7 @@
 #include "convert/SceneConverter.h"
 #include "convert/SceneWriter.h"
 #include "transform/AnimationBuilder.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 

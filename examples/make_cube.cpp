@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 

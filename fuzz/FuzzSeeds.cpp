@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tests/support/DamagedModels.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 

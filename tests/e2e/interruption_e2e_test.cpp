@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tests/e2e/KestravRun.h"
-#include "writer/HeightField.h"
+#include "tools/writer/HeightField.h"
 
 using namespace kestrav;
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "tests/e2e/KestravRun.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 

@@ -13,7 +13,7 @@
 #include "tests/e2e/KestravRun.h"
 #include "tests/e2e/Screenshot.h"
 #include "tests/e2e/XvfbServer.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 namespace kestrav {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "reader/ModelDatabase.h"
-#include "writer/Chunk3ds.h"
+#include "tools/writer/Chunk3ds.h"
 
 using namespace kestrav;
 

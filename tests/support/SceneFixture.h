@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/ConverterOptions.h"
-#include "writer/Chunk3ds.h"
+#include "tools/writer/Chunk3ds.h"
 
 using namespace kestrav;
 

@@ -26,7 +26,7 @@
 #include "reader/ModelDatabase.h"
 #include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 

@@ -19,7 +19,7 @@
 #include "convert/SceneConverter.h"
 #include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 

@@ -13,7 +13,7 @@
 #include "convert/LineWidthQuery.h"
 #include "convert/SceneConverter.h"
 #include "tests/support/SceneFixture.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 

@@ -18,7 +18,7 @@
 #include "lighting/CameraBuilder.h"
 #include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 

@@ -3,7 +3,7 @@
 // and every builder copes with the half-read records, and the scene written for
 // it is one Coin reads back. Run under the sanitizers to see overreads and
 // leaks. The corpus models larger than kLargestModel bytes are left to
-// sweep/prefixes.sh, which raises the bound with KESTRAV_PREFIX_LARGEST.
+// tools/sweep/prefixes.sh, which raises the bound with KESTRAV_PREFIX_LARGEST.
 
 #include <Inventor/nodes/SoSeparator.h>
 #include <gtest/gtest.h>
@@ -23,7 +23,7 @@
 #include "reader/ModelDatabase.h"
 #include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 

@@ -13,7 +13,7 @@
 #include "reader/ModelDatabase.h"
 #include "reader/ModelLists.h"
 #include "tests/support/ModelReadTest.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 

@@ -19,7 +19,7 @@
 #include "tests/support/BuilderFixture.h"
 #include "tests/support/SceneFixture.h"
 #include "transform/TransformBuilder.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 

@@ -1,4 +1,4 @@
-#include "writer/Chunk3ds.h"
+#include "tools/writer/Chunk3ds.h"
 
 #include <cstring>
 

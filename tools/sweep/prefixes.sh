@@ -2,7 +2,7 @@
 # Every prefix of every corpus model, and of the bundled example, converts under
 # AddressSanitizer and UBSan without a crash, a leak or a hang.
 #
-#   sweep/prefixes.sh [STRIDE]
+#   tools/sweep/prefixes.sh [STRIDE]
 #
 # Two passes over a sanitizer build (build-sweep-asan):
 # 1. in-process, every prefix of every corpus model: the prefix test with its
@@ -16,13 +16,13 @@
 set -euo pipefail
 
 stride=${1:-40}
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 models=${KESTRAV_CORPUS:-$root/tests/data/corpus}
 build=$root/build-sweep-asan
 cmake -S "$root" -B "$build" -G Ninja -DKESTRAV_SANITIZE=ON -DKESTRAV_TESTS=ON >/dev/null
 ninja -C "$build" -j2 kestrav prefix_test >/dev/null
-# shellcheck source=sweep/tools.sh
-. "$root/sweep/tools.sh"
+# shellcheck source=tools/sweep/tools.sh
+. "$root/tools/sweep/tools.sh"
 
 export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
 export ASAN_OPTIONS="exitcode=86:symbolize=0"

@@ -3,7 +3,7 @@
 tools=$root/build-sweep-tools
 mkdir -p "$tools"
 build_tool() {  # SOURCE-NAME TOOL-NAME [LIBRARY...]
-  local source=$root/sweep/$1.cpp target=$tools/$2
+  local source=$root/tools/sweep/$1.cpp target=$tools/$2
   shift 2
   if [ ! "$target" -nt "$source" ]; then
     c++ -std=c++17 -O2 -Wall -Wextra -Wshadow -I "$root" "$source" -o "$target" "$@"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 namespace kestrav {
 

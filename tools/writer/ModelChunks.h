@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "writer/Chunk3ds.h"
+#include "tools/writer/Chunk3ds.h"
 
 namespace kestrav {
 

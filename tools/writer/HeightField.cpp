@@ -1,4 +1,4 @@
-#include "writer/HeightField.h"
+#include "tools/writer/HeightField.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 namespace kestrav {
 

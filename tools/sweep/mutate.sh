@@ -6,7 +6,7 @@
 # case and the largest peak RSS; exits non-zero on any violation, whose inputs
 # are kept in the work folder's failures/.
 #
-#   sweep/mutate.sh [N] [FIRST_SEED]
+#   tools/sweep/mutate.sh [N] [FIRST_SEED]
 #
 # KESTRAV_BINARY picks the binary (default: a Release build in build-sweep).
 # A binary built with sanitizers is recognised and run with leak checks; its
@@ -18,7 +18,7 @@ set -euo pipefail
 
 count=${1:-10000}
 seed=${2:-1}
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 models=${KESTRAV_CORPUS:-$root/tests/data/corpus}
 jobs=${SWEEP_JOBS:-2}
 binary=${KESTRAV_BINARY:-}
@@ -27,8 +27,8 @@ if [ -z "$binary" ]; then
   ninja -C "$root/build-sweep" -j2 kestrav >/dev/null
   binary=$root/build-sweep/kestrav
 fi
-# shellcheck source=sweep/tools.sh
-. "$root/sweep/tools.sh"
+# shellcheck source=tools/sweep/tools.sh
+. "$root/tools/sweep/tools.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrav-mutate-XXXXXX")
 mkdir -p "$work/cases" "$work/failures"
