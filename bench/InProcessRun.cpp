@@ -18,6 +18,7 @@
 #include "bench/SceneFootprint.h"
 #include "convert/SceneConverter.h"
 #include "convert/SceneWriter.h"
+#include "tests/support/CoinSceneWriter.h"
 
 using namespace kestrav;
 

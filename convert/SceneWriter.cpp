@@ -1,6 +1,5 @@
 #include "convert/SceneWriter.h"
 
-#include <Inventor/SoOutput.h>
 #include <Inventor/actions/SoWriteAction.h>
 #include <Inventor/nodes/SoNode.h>
 #include <fcntl.h>
@@ -19,27 +18,6 @@
 namespace kestrav {
 
 namespace {
-
-// Writes the whole scene text to a descriptor: false, with errno set, when a
-// write failed.
-using TextWriter = std::function<bool(int fd)>;
-
-// Coin's own SoOutput collects the text in memory; it is written once complete.
-struct CoinText {
-    void* data = nullptr;
-    size_t size = 0;
-    ~CoinText() { std::free(data); }
-};
-
-void renderWithCoinOutput(SoNode* root, SceneFormat format, CoinText& text) {
-    const size_t initialSize = 64 * 1024;
-    SoOutput output;
-    output.setBuffer(std::malloc(initialSize), initialSize, std::realloc);
-    output.setBinary(format == SceneFormat::Binary);
-    SoWriteAction action(&output);
-    action.apply(root);
-    output.getBuffer(text.data, text.size);
-}
 
 std::string failureLine(const std::string& target) {
     return "Cannot write the scene to " + target + ": " + std::strerror(errno);
@@ -127,8 +105,10 @@ mode_t newFileMode() {
     return 0666 & ~mask;
 }
 
-bool writeTo(const std::string& outputPath, const TextWriter& writeText, std::string& failure,
-             TemporaryWatch watch = nullptr) {
+}  // namespace
+
+bool writeSceneText(const std::string& outputPath, const TextWriter& writeText, std::string& failure,
+                    TemporaryWatch watch) {
     if (outputPath.empty()) {
         if (writeText(STDOUT_FILENO)) return true;
         failure = failureLine("standard output");
@@ -150,13 +130,11 @@ bool writeTo(const std::string& outputPath, const TextWriter& writeText, std::st
     return replaceFile(resolved, outputPath, status.st_mode & 07777, writeText, failure, watch);
 }
 
-}  // namespace
-
 // The text goes to its target while Coin's write action runs, so every failure
 // of the real write is seen with its errno, and no copy of it is kept.
 bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure, SceneFormat format,
                 TemporaryWatch watch) {
-    return writeTo(
+    return writeSceneText(
         outputPath,
         [root, format](int fd) {
             if (format == SceneFormat::Binary) {
@@ -181,13 +159,6 @@ bool isSameFile(const std::string& first, const std::string& second) {
     struct stat a, b;
     if (stat(first.c_str(), &a) != 0 || stat(second.c_str(), &b) != 0) return false;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool writeSceneWithCoinOutput(SoNode* root, const std::string& outputPath, std::string& failure,
-                              SceneFormat format) {
-    CoinText text;
-    renderWithCoinOutput(root, format, text);
-    return writeTo(outputPath, [&text](int fd) { return writeAll(fd, text.data, text.size); }, failure);
 }
 
 }  // namespace kestrav

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 class SoNode;
@@ -27,10 +28,14 @@ using TemporaryWatch = void (*)(const char* temporaryPath);
 // When memory runs out, the temporary file is removed and std::bad_alloc passed on.
 bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure,
                 SceneFormat format = SceneFormat::Ascii, TemporaryWatch watch = nullptr);
-// The same, with the scene formatted by Coin's own SoOutput: slower, and kept so
-// tests can check that both write the same bytes.
-bool writeSceneWithCoinOutput(SoNode* root, const std::string& outputPath, std::string& failure,
-                              SceneFormat format = SceneFormat::Ascii);
+
+// Writes the whole text of a scene to a descriptor: false, with errno set, when
+// a write failed.
+using TextWriter = std::function<bool(int fd)>;
+// What writeScene does with the text writeText makes: the same targets, the
+// same temporary file and the same failure lines.
+bool writeSceneText(const std::string& outputPath, const TextWriter& writeText, std::string& failure,
+                    TemporaryWatch watch = nullptr);
 
 // True when both paths name one existing file, through links or otherwise.
 bool isSameFile(const std::string& first, const std::string& second);

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "reader/ModelDatabase.h"
+#include "tests/support/FailingAllocations.h"
 
 using namespace kestrav;
 
@@ -103,9 +104,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     database.releaseDatabase();
 
     // Again with memory running out part way: a failed read frees all it had.
-    database.failAllocationsAfter(long(size % 48));
-    const int result = readModel(database, data, size);
-    database.failAllocationsAfter(-1);
+    int result;
+    {
+        FailingAllocations failing(long(size % 48));
+        result = readModel(database, data, size);
+    }
     if (result == 0 && database.meshList().records) __builtin_trap();
     database.releaseDatabase();
     return 0;

@@ -68,11 +68,6 @@ public:
     // Frees the model; the destructor does too. May be called any number of times.
     void releaseDatabase();
 
-    // For tests: the allocation after the next `count` of this database's
-    // reads succeeds fails, and so does every later one; a negative count
-    // turns failures off.
-    void failAllocationsAfter(long count) { lists.failAllocationsAfter(count); }
-
 private:
     ModelLists lists;
     WalkEnd lastEnd = WalkEnd::Complete;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "reader/ModelMemory.h"
+
 namespace kestrav {
 
 namespace {
@@ -175,11 +177,7 @@ void ModelLists::release() {
 
 void* ModelLists::allocate(size_t bytes) { return reallocate(nullptr, bytes); }
 
-void* ModelLists::reallocate(void* block, size_t bytes) {
-    if (allocationsLeft == 0) return nullptr;
-    if (allocationsLeft > 0) --allocationsLeft;
-    return std::realloc(block, bytes);
-}
+void* ModelLists::reallocate(void* block, size_t bytes) { return reallocateModelMemory(block, bytes); }
 
 void* ModelLists::grow(void* block, size_t elementSize, size_t count) {
     size_t room = 1;

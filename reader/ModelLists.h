@@ -56,7 +56,7 @@ public:
     // may be called any number of times.
     void release();
 
-    // Every array of the model comes from these, so a test can make them fail.
+    // Every array of the model comes from these (through reallocateModelMemory).
     void* allocate(size_t bytes);
     void* reallocate(void* block, size_t bytes);
     // Makes room for count elements of elementSize in a block that holds count - 1,
@@ -64,9 +64,6 @@ public:
     // rather than O(n^2) (a file of thousands of tiny mesh chunks). Null when memory
     // runs out; then the block is untouched.
     void* grow(void* block, size_t elementSize, size_t count);
-    // For tests: the allocation after the next `count` succeeds fails, and so does
-    // every later one; a negative count turns failures off.
-    void failAllocationsAfter(long count) { allocationsLeft = count < 0 ? -1 : count; }
 
 private:
     template <class T>
@@ -76,7 +73,6 @@ private:
     MaterialList materials{};
     KeyframeList keyframes{};
     LightingList lighting{};
-    long allocationsLeft = -1;
 };
 
 }  // namespace kestrav

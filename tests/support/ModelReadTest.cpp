@@ -9,10 +9,7 @@
 
 using namespace kestrav;
 
-void ModelReadTest::TearDown() {
-    database.failAllocationsAfter(-1);
-    database.releaseDatabase();
-}
+void ModelReadTest::TearDown() { database.releaseDatabase(); }
 
 int ModelReadTest::readBytes(const Bytes& file) {
     // fmemopen wants a buffer even for an empty file.

@@ -49,9 +49,10 @@
 #include "convert/BinarySceneOutput.h"
 #include "convert/SceneConverter.h"
 #include "convert/SceneWriter.h"
+#include "tests/support/CoinSceneWriter.h"
 #include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
-#include "writer/HeightField.h"
+#include "tools/writer/HeightField.h"
 
 using namespace kestrav;
 

@@ -18,9 +18,10 @@
 
 #include "reader/ModelDatabase.h"
 #include "reader/ModelLists.h"
+#include "tests/support/FailingAllocations.h"
 #include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 
@@ -623,9 +624,11 @@ TEST_F(ReaderDamage, FailedAllocationFreesEverythingAndFails) {
     const std::string path = writeScratchFile("rich.3ds", richModel());
     long failAfter = 0;
     for (;; ++failAfter) {
-        database.failAllocationsAfter(failAfter);
-        const int result = database.readDatabase(path.c_str());
-        database.failAllocationsAfter(-1);
+        int result;
+        {
+            FailingAllocations failing(failAfter);
+            result = database.readDatabase(path.c_str());
+        }
         if (result == 1) break;
         EXPECT_EQ(database.meshList().records, nullptr);
         EXPECT_EQ(database.materialList().records, nullptr);

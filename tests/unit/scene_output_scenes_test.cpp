@@ -18,10 +18,11 @@
 
 #include "convert/SceneConverter.h"
 #include "convert/SceneWriter.h"
+#include "tests/support/CoinSceneWriter.h"
 #include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
-#include "writer/HeightField.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/HeightField.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 
