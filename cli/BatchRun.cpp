@@ -82,6 +82,8 @@ public:
         while (pool.size() != 0) {
             pool.wait([this](const FileResult& result) { fileDone(result); },
                       [this](const WorkerPool::Loss& loss) { fileLost(loss); });
+            // SIGINT, SIGTERM or SIGHUP: the batch ends as a single run would.
+            if (pool.stopSignal() != 0) pool.stopAndDie();
             startWorkers();
         }
         // A worker that died while writing left its temporary file, part of a

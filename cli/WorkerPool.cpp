@@ -42,9 +42,24 @@ WorkerPool::~WorkerPool() {
     }
 }
 
+void WorkerPool::stopAndDie() {
+    const int signalNumber = stopSignal();
+    // A worker that was writing a scene removes it before it dies of the signal.
+    for (const Worker& worker : workers) kill(worker.pid, signalNumber);
+    for (Worker& worker : workers) {
+        if (worker.taskFd >= 0) close(worker.taskFd);
+        close(worker.resultFd);
+        int waitStatus = 0;
+        waitFor(worker.pid, waitStatus);
+    }
+    workers.clear();
+    signals.dieOf(signalNumber);
+}
+
 // A worker converts the files the parent hands it, one index at a time, until
 // the parent closes its end.
 void WorkerPool::workerMain(int taskFd, int resultFd) const {
+    signals.restore();
     signal(SIGPIPE, SIG_DFL);
     uint32_t index = 0;
     while (readAll(taskFd, &index, sizeof index) && index < fileCount) {
@@ -113,7 +128,9 @@ void WorkerPool::wait(const std::function<void(const FileResult&)>& done,
                       const std::function<void(const Loss&)>& lost) {
     std::vector<pollfd> watched;
     for (const Worker& worker : workers) watched.push_back({worker.resultFd, POLLIN, 0});
-    if (poll(watched.data(), watched.size(), -1) < 0) return;
+    // The stop signals come through only here, so none arrives half-way
+    // through handing out a file or starting a worker.
+    if (ppoll(watched.data(), watched.size(), nullptr, signals.waitMask()) < 0) return;
     std::vector<size_t> ended;
     for (size_t i = 0; i < watched.size(); ++i) {
         if (watched[i].revents == 0) continue;

@@ -9,13 +9,16 @@
 #include <vector>
 
 #include "cli/BatchMessage.h"
+#include "cli/StopSignals.h"
 
 namespace kestrav {
 
 // The worker processes of a batch. Each is forked from the program, is handed
 // one file index at a time through a pipe and answers each with one message
 // on another; the files are handed out in order. A worker that dies, or that
-// sends what no worker sends, costs only the file it held.
+// sends what no worker sends, costs only the file it held. While the pool
+// exists, SIGINT, SIGTERM and SIGHUP stop it (stopSignal) instead of ending
+// the program at once.
 class WorkerPool {
 public:
     // Runs in a worker for each file it is handed; the index is filled in after.
@@ -44,6 +47,11 @@ public:
     // each lost file; a worker that reported gets the next file, or is told
     // there are no more.
     void wait(const std::function<void(const FileResult&)>& done, const std::function<void(const Loss&)>& lost);
+    // The signal that asked the batch to stop, or 0.
+    int stopSignal() const { return signals.caught(); }
+    // Passes the stop signal on to every worker, waits until each has removed
+    // what it was writing and ended, then dies of the signal.
+    [[noreturn]] void stopAndDie();
 
 private:
     struct Worker {
@@ -63,6 +71,7 @@ private:
 
     const size_t fileCount;
     const Job job;
+    const StopSignals signals;
     std::vector<Worker> workers;
     size_t next = 0;
 };

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -52,33 +53,52 @@ TEST(InterruptionE2e, SignalWhileWritingLeavesTheOldOutputAndNoTemporary) {
     EXPECT_EQ(readFile(out), "old scene\n");
 }
 
-// Ctrl-C on a batch reaches every worker, and each removes the scene it was writing.
-TEST(InterruptionE2e, InterruptedBatchLeavesNoTemporary) {
-    const std::string dir = freshDirectory("interrupted-batch");
+std::vector<std::string> scenesIn(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Ctrl-C reaches every process of the batch; kill PID, as a user or a service
+// manager stops it, reaches the parent alone, which passes it on. Either way,
+// once the batch has ended, no worker is left and none of the scenes being
+// written is left behind, whole or in part.
+TEST(InterruptionE2e, AStoppedBatchEndsWhenItsWorkersHaveRemovedWhatTheyWereWriting) {
     const std::string models = freshDirectory("interrupted-batch-models");
-    std::vector<std::string> arguments = {"-j", "2", "-d", dir};
+    std::vector<std::string> inputs;
     for (int i = 0; i < 6; ++i) {
-        const std::string copy = models + "/large" + std::to_string(i) + ".3ds";
-        writeFile(copy, readFile(largeModel()));
-        arguments.push_back(copy);
+        inputs.push_back(models + "/large" + std::to_string(i) + ".3ds");
+        writeFile(inputs.back(), readFile(largeModel()));
     }
-    LaunchOptions launch = kestravCommand(arguments);
-    launch.ownProcessGroup = true;
-    ChildProcess process(launch);
-    bool seen = false;
-    for (int tries = 0; tries < 200000 && !seen && !process.finished(); ++tries) {
-        seen = temporaryIn(dir);
-        if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    const struct {
+        int signal;
+        bool wholeGroup;
+    } stops[] = {{SIGINT, true}, {SIGTERM, false}, {SIGHUP, false}};
+    for (const auto& stop : stops) {
+        const std::string dir = freshDirectory("interrupted-batch-" + std::to_string(stop.signal));
+        std::vector<std::string> arguments = {"-j", "2", "-d", dir};
+        arguments.insert(arguments.end(), inputs.begin(), inputs.end());
+        LaunchOptions launch = kestravCommand(arguments);
+        launch.ownProcessGroup = true;
+        ChildProcess process(launch);
+        bool seen = false;
+        for (int tries = 0; tries < 200000 && !seen && !process.finished(); ++tries) {
+            seen = temporaryIn(dir);
+            if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ASSERT_TRUE(seen) << "the batch ended before a write could be interrupted";
+        kill(stop.wholeGroup ? -process.pid() : process.pid(), stop.signal);
+        const ProcessResult r = process.wait(60);
+        ASSERT_FALSE(r.timedOut);
+        EXPECT_EQ(r.signal, stop.signal) << r.err;
+        EXPECT_FALSE(temporaryIn(dir)) << stop.signal << r.err;
+        const std::vector<std::string> left = scenesIn(dir);
+        EXPECT_LT(left.size(), inputs.size()) << stop.signal;
+        // A worker still running would go on to write its scene.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(scenesIn(dir), left) << stop.signal;
     }
-    ASSERT_TRUE(seen) << "the batch ended before a write could be interrupted";
-    kill(-process.pid(), SIGINT);
-    const ProcessResult r = process.wait(60);
-    ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.signal, SIGINT);
-    // The workers may still be removing theirs as the parent ends.
-    for (int tries = 0; tries < 100 && temporaryIn(dir); ++tries)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(temporaryIn(dir)) << r.err;
 }
 
 TEST(InterruptionE2e, RunningOutOfMemoryIsReportedAndKeepsTheOutput) {
