@@ -52,6 +52,12 @@ CommandLineVerdict malformed(CommandLineFault* fault, CommandLineFault::Kind kin
     return CommandLineVerdict::Malformed;
 }
 
+// What a dash among the file names is: an option too late, or a lone -.
+CommandLineVerdict optionAfterFileName(CommandLineFault* fault, const char* argument) {
+    if (argument[1] == '\0') return malformed(fault, CommandLineFault::LoneDash);
+    return malformed(fault, CommandLineFault::OptionAfterFileName, argument);
+}
+
 bool takesValue(char letter) { return letter == 'd' || letter == 'j'; }
 
 // Applies a letter that takes a value; false for a value it cannot take.
@@ -79,8 +85,11 @@ CommandLineVerdict applyOptionArgument(int argc, const char* const* argv, int& i
         if (std::strcmp(argument, "--version") == 0) return CommandLineVerdict::Version;
         return malformed(fault, CommandLineFault::UnknownOption, argument);
     }
+    if (argument[1] == '\0') return malformed(fault, CommandLineFault::LoneDash);
     for (const char* letter = argument + 1; *letter; ++letter) {
         if (*letter == 'h') return CommandLineVerdict::Help;
+        // A second folder would silently win over the first.
+        if (*letter == 'd' && !options.batchFolder.empty()) return malformed(fault, CommandLineFault::RepeatedFolder);
         if (takesValue(*letter)) {
             const char* value = letter[1] ? letter + 1 : index + 1 < argc ? argv[++index] : nullptr;
             if (!value || !applyValue(*letter, value, options))
@@ -100,8 +109,7 @@ CommandLineVerdict decideBatch(int argc, const char* const* argv, int index, boo
     if (options.examineViewer || options.viewOnly) return malformed(fault, CommandLineFault::ViewerInBatch);
     if (index == argc) return malformed(fault, CommandLineFault::NoInputFile);
     for (; index < argc; ++index) {
-        if (!optionsEnded && argv[index][0] == '-')
-            return malformed(fault, CommandLineFault::OptionAfterFileName, argv[index]);
+        if (!optionsEnded && argv[index][0] == '-') return optionAfterFileName(fault, argv[index]);
         options.batchInputs.push_back(argv[index]);
     }
     return CommandLineVerdict::Ok;
@@ -127,7 +135,7 @@ CommandLineVerdict decideCommandLine(int argc, const char* const* argv, Converte
     // Options come only before the file names, unless -- said that what
     // follows are all file names.
     for (int name = index + 1; !optionsEnded && name < argc; ++name)
-        if (argv[name][0] == '-') return malformed(fault, CommandLineFault::OptionAfterFileName, argv[name]);
+        if (argv[name][0] == '-') return optionAfterFileName(fault, argv[name]);
     const int rest = argc - index;
     if (rest == 0) return malformed(fault, CommandLineFault::NoInputFile);
     if (rest > 2) return malformed(fault, CommandLineFault::TooManyFileNames, argv[index + 2]);
@@ -150,6 +158,9 @@ std::string faultLine(const CommandLineFault& fault) {
                (fault.argument == "-d" ? " needs a folder" : " needs a number of files from 1 to 1024");
     case CommandLineFault::ViewerInBatch: return "kestrav: -e and -v show one model and cannot go with -d";
     case CommandLineFault::WorkersWithoutBatch: return "kestrav: -j goes only with -d";
+    case CommandLineFault::LoneDash:
+        return "kestrav: - is not a file name here; name the input file, and leave outfile out for standard output";
+    case CommandLineFault::RepeatedFolder: return "kestrav: -d given twice; a batch has one output folder";
     case CommandLineFault::TooManyFileNames:
         return "kestrav: too many file names, from " + fault.argument + " on; give an input and at most one output";
     default: return "";

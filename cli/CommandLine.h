@@ -21,6 +21,8 @@ struct CommandLineFault {
         MissingValue,         // -d without a folder, -j without a number of files
         ViewerInBatch,        // -e or -v with -d
         WorkersWithoutBatch,  // -j without -d
+        LoneDash,             // - where a file name or option goes: kestrav reads and writes named files
+        RepeatedFolder,       // -d twice: a batch has one output folder
     } kind = NoFault;
     std::string argument;
 };

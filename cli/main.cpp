@@ -1,7 +1,9 @@
 #include <Inventor/SoDB.h>
 #include <Inventor/nodes/SoSeparator.h>
 #include <X11/Xlib.h>
+#include <signal.h>
 
+#include <cerrno>
 #include <iostream>
 #include <new>
 #include <string>
@@ -49,13 +51,17 @@ SoSeparator* convertAndWrite(const ConverterOptions& options, int& status, Conve
     if (!conversion.root || options.viewOnly) return conversion.root;
     std::string failure;
     bool written = false;
+    int writeError = 0;
     {
         InterruptCleanup cleanup;
         written = writeScene(conversion.root, options.outputPath, failure,
                              options.binary ? SceneFormat::Binary : SceneFormat::Ascii, InterruptCleanup::watchTemporary);
+        writeError = errno;
     }
     if (!written) {
-        std::cerr << (failure + '\n');
+        // Standard output closed by its reader (| head) is the reader's choice,
+        // as it is for cat; only the status tells that not all was written.
+        if (!(options.outputPath.empty() && writeError == EPIPE)) std::cerr << (failure + '\n');
         status = 1;
         conversion.root->unref();
         return nullptr;
@@ -95,7 +101,7 @@ int convertAndView(const ConverterOptions& options) {
 }
 
 int run(const ConverterOptions& options) {
-    if (!options.viewOnly && !options.outputPath.empty() && isSameFile(options.inputPath, options.outputPath)) {
+    if (!options.viewOnly && isSameFile(options.inputPath, options.outputPath)) {
         std::cerr << (sameFileLine(options.inputPath, options.outputPath) + '\n');
         return 1;
     }
@@ -118,6 +124,8 @@ int main(int argc, char** argv) {
     options.programPath = argv[0];
     parseCommandLine(argc, argv, options);
     if (!options.batchFolder.empty()) return runBatch(options, conversionJob(options));
+    // A closed standard output is a failed write, never a death by signal.
+    signal(SIGPIPE, SIG_IGN);
     try {
         return run(options);
     } catch (const std::bad_alloc&) {

@@ -48,7 +48,7 @@ bool write(SoNode* root, const std::string& path, std::string* failure, bool bin
 Conversion convertToFileWatched(const std::string& path, const std::string& outputPath, const Options& options,
                                 TemporaryWatch watch) {
     // Writing the scene over its own model would lose the model.
-    if (!outputPath.empty() && isSameFile(path, outputPath)) {
+    if (isSameFile(path, outputPath)) {
         Conversion refused;
         refused.status = Outcome::NotWritten;
         refused.messages.push_back(sameFileLine(path, outputPath));

@@ -152,12 +152,16 @@ bool writeScene(SoNode* root, const std::string& outputPath, std::string& failur
 }
 
 std::string sameFileLine(const std::string& input, const std::string& output) {
-    return "kestrav: the output " + quoted(output) + " is the input file " + quoted(input) + "; nothing was written";
+    return "kestrav: the output " + quoted(output.empty() ? "/dev/stdout" : output) + " is the input file " +
+           quoted(input) + "; nothing was written";
 }
 
-bool isSameFile(const std::string& first, const std::string& second) {
+// Standard output opened on the model (1<>model, >>model) would write over it
+// or onto its end as surely as naming it.
+bool isSameFile(const std::string& input, const std::string& output) {
     struct stat a, b;
-    if (stat(first.c_str(), &a) != 0 || stat(second.c_str(), &b) != 0) return false;
+    if (stat(input.c_str(), &a) != 0) return false;
+    if (output.empty() ? fstat(STDOUT_FILENO, &b) != 0 : stat(output.c_str(), &b) != 0) return false;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 

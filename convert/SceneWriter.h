@@ -37,8 +37,9 @@ using TextWriter = std::function<bool(int fd)>;
 bool writeSceneText(const std::string& outputPath, const TextWriter& writeText, std::string& failure,
                     TemporaryWatch watch = nullptr);
 
-// True when both paths name one existing file, through links or otherwise.
-bool isSameFile(const std::string& first, const std::string& second);
+// True when output (empty: standard output, wherever the shell sent it) is the
+// existing file at input, through links or otherwise.
+bool isSameFile(const std::string& input, const std::string& output);
 // The line for a run refused because its output is its input.
 std::string sameFileLine(const std::string& input, const std::string& output);
 

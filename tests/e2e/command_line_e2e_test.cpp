@@ -31,7 +31,7 @@ TEST(CommandLineE2e, MalformedLineSaysWhatIsWrongOnStandardError) {
         std::vector<std::string> arguments;
         std::string fault;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {{}, "kestrav: no input file"},
         {{"-e"}, "kestrav: no input file"},
         {{"-x", model}, "kestrav: unknown option -x"},
@@ -46,7 +46,15 @@ TEST(CommandLineE2e, MalformedLineSaysWhatIsWrongOnStandardError) {
         {{"-j", "2", model}, "kestrav: -j goes only with -d"},
         {{"-j", "0", "-d", "out", model}, "kestrav: option -j needs a number of files from 1 to 1024"},
         {{"-d"}, "kestrav: option -d needs a folder"},
+        {{"-d", "out", "-fd", "other", model}, "kestrav: -d given twice; a batch has one output folder"},
+        {{"-dout", "-d", "out", model}, "kestrav: -d given twice; a batch has one output folder"},
     };
+    // A lone -, before the file names or after them, in a batch or not.
+    const std::string loneDash =
+        "kestrav: - is not a file name here; name the input file, and leave outfile out for standard output";
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"-", model}, {"-f", "-", model}, {model, "-"}, {"-d", "out", "-", model}, {"-d", "out", model, "-"}})
+        cases.push_back({arguments, loneDash});
     for (const Case& c : cases) {
         const ProcessResult r = runProcess(kestravCommand(c.arguments));
         ASSERT_FALSE(r.timedOut) << c.fault;
@@ -64,6 +72,12 @@ TEST(CommandLineE2e, DoubleDashEndsTheOptions) {
     const ProcessResult r = runProcess(launch);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(readFile(dir + "/-odd.iv"), kEmptySceneText);
+    // After --, even a lone - is a file's name.
+    writeFile(dir + "/-", readFile(emptyModel()));
+    LaunchOptions dash = kestravCommand({"--", "-", "dash.iv"});
+    dash.workingDirectory = dir;
+    EXPECT_EQ(runProcess(dash).exitStatus, 0);
+    EXPECT_EQ(readFile(dir + "/dash.iv"), kEmptySceneText);
 }
 
 TEST(ConversionE2e, ModelWithoutMeshesGivesTheEmptyRoot) {
@@ -123,6 +137,19 @@ TEST(ConversionE2e, OutputThatIsTheInputIsRefused) {
     struct stat status;
     EXPECT_EQ(lstat(link.c_str(), &status), 0);
     EXPECT_TRUE(S_ISLNK(status.st_mode));
+
+    // Standard output opened by the shell on the model itself: read and
+    // written in place, or appended to.
+    for (const char* script : {"exec \"$0\" \"$1\" 1<>\"$1\"", "exec \"$0\" \"$1\" >>\"$1\"",
+                               "exec \"$0\" -B \"$1\" 1<>\"$1\""}) {
+        LaunchOptions shell;
+        shell.argv = {"/bin/sh", "-c", script, KESTRAV_BINARY, model};
+        const ProcessResult r = runProcess(shell);
+        EXPECT_EQ(r.exitStatus, 1) << script;
+        EXPECT_EQ(r.err, "kestrav: the output \"/dev/stdout\" is the input file \"" + model + "\"; nothing was written\n")
+            << script;
+        EXPECT_EQ(readFile(model), bytes) << script;
+    }
 }
 
 TEST(ConversionE2e, FileAndStandardOutputGetTheSameScene) {

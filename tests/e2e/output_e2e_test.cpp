@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/e2e/KestravRun.h"
+#include "tools/writer/HeightField.h"
 
 namespace {
 
@@ -72,6 +73,22 @@ TEST(OutputFailureE2e, FullDeviceAsTargetOrAsStandardOutput) {
     const ProcessResult r = runProcess(toStdout);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.err, failureText("standard output", "No space left on device"));
+}
+
+// A reader that stops early (| head) ends the run as it ends cat's, without a
+// line; the status says that not all of the scene was written.
+TEST(OutputFailureE2e, StandardOutputClosedByItsReaderEndsQuietlyWithStatusOne) {
+    const std::string model = freshDirectory("closed-stdout") + "/large.3ds";
+    const kestrav::Bytes bytes = kestrav::limitMeshModel();
+    writeFile(model, std::string(bytes.begin(), bytes.end()));
+    for (const char* options : {"-f", "-B"}) {
+        LaunchOptions shell;
+        shell.argv = {"/bin/bash", "-c", "\"$0\" $1 \"$2\" | head -c 100 >/dev/null; exit ${PIPESTATUS[0]}",
+                      KESTRAV_BINARY, options, model};
+        const ProcessResult r = runProcess(shell);
+        EXPECT_EQ(r.exitStatus, 1) << options;
+        EXPECT_EQ(r.err, "") << options;
+    }
 }
 
 TEST(OutputFailureE2e, FailedWriteLeavesTheExistingFileWhole) {

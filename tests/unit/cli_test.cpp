@@ -60,7 +60,8 @@ TEST(CommandLine, EachMalformedLineNamesItsFault) {
         {{"-eq", "m"}, CommandLineFault::UnknownOption, "-q"},
         {{"--helpme", "m"}, CommandLineFault::UnknownOption, "--helpme"},
         {{"m", "o", "-v"}, CommandLineFault::OptionAfterFileName, "-v"},
-        {{"m", "-", "o"}, CommandLineFault::OptionAfterFileName, "-"},
+        {{"m", "-", "o"}, CommandLineFault::LoneDash, ""},
+        {{"-d", "a", "-sd", "b", "m"}, CommandLineFault::RepeatedFolder, ""},
         {{"a", "b", "c", "d"}, CommandLineFault::TooManyFileNames, "c"},
         {{"--", "a", "b", "-c"}, CommandLineFault::TooManyFileNames, "-c"},
     };
@@ -138,11 +139,12 @@ TEST(CommandLine, RepeatedLettersAndGroupsAreHarmless) {
     EXPECT_EQ(parse({"-vvv", "model.3ds"}).options.viewOnly, 1);
 }
 
-TEST(CommandLine, LoneDashIsAnEmptyOptionGroup) {
-    const Parsed p = parse({"-", "model.3ds"});
+TEST(CommandLine, LoneDashIsRefusedUnlessTheOptionsHaveEnded) {
+    EXPECT_EQ(parse({"-", "model.3ds"}).verdict, CommandLineVerdict::Malformed);
+    EXPECT_EQ(parse({"-d", "out", "model.3ds", "-"}).verdict, CommandLineVerdict::Malformed);
+    const Parsed p = parse({"--", "-"});
     ASSERT_EQ(p.verdict, CommandLineVerdict::Ok);
-    EXPECT_EQ(flagCount(p.options), 0);
-    EXPECT_EQ(p.options.inputPath, "model.3ds");
+    EXPECT_EQ(p.options.inputPath, "-");
     EXPECT_EQ(p.options.outputPath, "");
 }
 
