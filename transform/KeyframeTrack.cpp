@@ -133,13 +133,15 @@ private:
     Vec3 interior(uint32_t i, bool arriving) const {
         const TrackKey& key = keys[i];
         const double t = 1.0 - tension(key), c = continuity(key), b = bias(key);
+        // Continuity pulls the arriving tangent towards the previous chord when
+        // negative and the leaving one towards the next, so -1 makes a corner.
         double before, after;
         if (arriving) {
-            before = t * (1.0 + c) * (1.0 + b) / 2.0;
-            after = t * (1.0 - c) * (1.0 - b) / 2.0;
-        } else {
             before = t * (1.0 - c) * (1.0 + b) / 2.0;
             after = t * (1.0 + c) * (1.0 - b) / 2.0;
+        } else {
+            before = t * (1.0 + c) * (1.0 + b) / 2.0;
+            after = t * (1.0 - c) * (1.0 - b) / 2.0;
         }
         const double previous = double(key.frame) - double(keys[i - 1].frame);
         const double next = double(keys[i + 1].frame) - double(key.frame);

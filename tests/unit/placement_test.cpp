@@ -381,20 +381,20 @@ TEST(Placement, ModelSavedAtFrameThreeShowsEveryNodeAtThatFrame) {
     // Position (0, 1, 0), (4, 1, 2), (10, -1, 2); the middle key has tension
     // 0.5, continuity -0.5, bias 0.25 and ease from 0.5, the last tension 0.2
     // and ease to 0.25. With g1 = (4, 0, 2) and g2 = (6, -2, 0):
-    //   leaving the middle (0.46875 g1 + 0.09375 g2) x 2 x 4 / 6 = (3.25, -0.25, 1.25)
-    //   arriving at the last 0.8 (1.5 g2 - 0.5 (3.25, -0.25, 1.25)) = (5.9, -2.3, -0.5)
+    //   leaving the middle (0.15625 g1 + 0.28125 g2) x 2 x 4 / 6 = (3.08333, -0.75, 0.41667)
+    //   arriving at the last 0.8 (1.5 g2 - 0.5 (3.08333, -0.75, 0.41667)) = (5.96667, -2.1, -0.16667)
     //   eased time: k = 1 / (2 - 0.75) = 0.8, s = k u^2 / 0.5 = 0.1
-    //   h00 0.972, h10 0.081, h01 0.028, h11 -0.009: (4.37815, 0.94445, 2.10575)
+    //   h00 0.972, h10 0.081, h01 0.028, h11 -0.009: (4.36405, 0.90215, 2.03525)
     // Rotation about (0, 0.6, 0.8) by 0.2, then 0.5 and 0.9 more: the totals
     // 0.2, 0.7, 1.6 turn about one axis, so squad is the Hermite curve of half
     // the angle. The middle key has tension -0.3, continuity 0.2, bias -0.4
     // and ease from 0.3, the last ease to 0.6; g1 = 0.25, g2 = 0.45:
-    //   leaving the middle (0.312 g1 + 1.092 g2) x 4 / 3 = 0.7592
-    //   arriving at the last 1.5 g2 - 0.5 x 0.7592 = 0.2954
+    //   leaving the middle (0.468 g1 + 0.728 g2) x 4 / 3 = 0.5928
+    //   arriving at the last 1.5 g2 - 0.5 x 0.5928 = 0.3786
     //   eased time: k = 1 / 1.1, s = k u^2 / 0.3 = 0.18939394
-    //   half angle 0.35 h00 + 0.7592 h10 + 0.8 h01 + 0.2954 h11 = 0.47820163
+    //   half angle 0.35 h00 + 0.5928 h10 + 0.8 h01 + 0.3786 h11 = 0.45507445
     const SbVec3f axis(0, 0.6f, 0.8f);
-    nodes[1] = {"Arm", "", 0, {0.3f, 0, 0.1f}, {4.37815f, 0.94445f, 2.10575f}, axis, 0.95640326f, {1, 1, 1}};
+    nodes[1] = {"Arm", "", 0, {0.3f, 0, 0.1f}, {4.36405f, 0.90215f, 2.03525f}, axis, 0.9101489f, {1, 1, 1}};
     // Flags: 0x01 tension, 0x02 continuity, 0x04 bias, 0x08 ease to, 0x10 ease from.
     const SplineKey p1{2, {4, 1, 2}, 0x17, {0.5f, -0.5f, 0.25f, 0.5f}}, p2{6, {10, -1, 2}, 0x09, {0.2f, 0.25f}};
     const SplineKey r1{2, {0.5f, 0, 0.6f, 0.8f}, 0x17, {-0.3f, 0.2f, -0.4f, 0.3f}};

@@ -152,21 +152,38 @@ TEST(VectorTrack, EaseFromAndEaseToBendTimeAlongTheSegment) {
 TEST(VectorTrack, ThreeKeysWithTensionContinuityBiasAndUnevenSpacing) {
     // Keys x = 0, 10, 40 at frames 0, 10, 30; the middle key has tension 0.5,
     // continuity 0.5, bias -0.5. With g1 = 10, g2 = 30:
-    //   arriving  0.5 (1.5 x 0.5 / 2 x 10 + 0.5 x 1.5 / 2 x 30) = 7.5, times 2 x 10 / 30: 5
-    //   leaving   0.5 (0.5 x 0.5 / 2 x 10 + 1.5 x 1.5 / 2 x 30) = 17.5, times 2 x 20 / 30: 23.333
-    //   first key leaving 1.5 x 10 - 0.5 x 5 = 12.5; last key arriving 1.5 x 30 - 0.5 x 23.333 = 33.333
+    //   arriving  0.5 (0.5 x 0.5 / 2 x 10 + 1.5 x 1.5 / 2 x 30) = 17.5, times 2 x 10 / 30: 11.667
+    //   leaving   0.5 (1.5 x 0.5 / 2 x 10 + 0.5 x 1.5 / 2 x 30) = 7.5, times 2 x 20 / 30: 10
+    //   first key leaving 1.5 x 10 - 0.5 x 11.667 = 9.1667; last key arriving 1.5 x 30 - 0.5 x 10 = 40
     Key middle{10, {10, 0, 0}};
     middle.tension = 0.5f;
     middle.continuity = 0.5f;
     middle.bias = -0.5f;
     const Track track({{0, {0, 0, 0}}, middle, {30, {40, 0, 0}}});
-    // s = 1/2: 12.5 / 8 + 10 / 2 - 5 / 8
-    EXPECT_NEAR(track.vectorAt(5)[0], 5.9375f, 1e-5f);
-    // s = 1/4: 10 x 0.84375 + 23.333 x 0.140625 + 40 x 0.15625 - 33.333 x 0.046875
-    EXPECT_NEAR(track.vectorAt(15)[0], 16.40625f, 1e-5f);
-    // s = 1/2: 10 / 2 + 23.333 / 8 + 40 / 2 - 33.333 / 8
-    EXPECT_NEAR(track.vectorAt(20)[0], 23.75f, 1e-5f);
+    // s = 1/2: 9.1667 / 8 + 10 / 2 - 11.667 / 8
+    EXPECT_NEAR(track.vectorAt(5)[0], 4.6875f, 1e-5f);
+    // s = 1/4: 10 x 0.84375 + 10 x 0.140625 + 40 x 0.15625 - 40 x 0.046875
+    EXPECT_NEAR(track.vectorAt(15)[0], 14.21875f, 1e-5f);
+    // s = 1/2: 10 / 2 + 10 / 8 + 40 / 2 - 40 / 8
+    EXPECT_NEAR(track.vectorAt(20)[0], 21.25f, 1e-5f);
     EXPECT_EQ(track.vectorAt(10)[0], 10.0f);
+}
+
+TEST(SplineTrack, ContinuityMinusOneMakesACornerWithoutOvershoot) {
+    // Out and back through a middle key of continuity -1: each segment runs
+    // straight, so 8/10 of the way out is 8/10 of the middle value. Swapped
+    // continuity factors overshoot to 10.88 and 97.9 degrees.
+    Key out{10, {10, 0, 0}};
+    out.continuity = -1;
+    const Track positions({{0, {0, 0, 0}}, out, {20, {0, 0, 0}}});
+    expectVec(positions.vectorAt(8), 8, 0, 0);
+    expectVec(positions.vectorAt(12), 8, 0, 0);
+
+    Key turn{10, {kPi / 2, 0, 0, 1}};
+    turn.continuity = -1;
+    const Track turns({{0, {0, 0, 0, 1}}, turn, {20, {-kPi / 2, 0, 0, 1}}});
+    expectTurn(turns.rotationAt(8), 0.8f * kPi / 2, SbVec3f(0, 0, 1));
+    expectTurn(turns.rotationAt(12), 0.8f * kPi / 2, SbVec3f(0, 0, 1));
 }
 
 TEST(VectorTrack, KeysThatAreNotNumbersOrRunPastFloatsGiveTheFirstKey) {
@@ -217,10 +234,10 @@ TEST(RotationTrack, EaseAndSplineValuesShapeTheTurnAsTheyShapePositions) {
     // Three keys, totals 0.2, 0.7 and 1.6 about one axis at frames 0, 2, 6;
     // the middle key has tension -0.3, continuity 0.2, bias -0.4 and ease from
     // 0.3, the last ease to 0.6. In half angles (g1 = 0.25, g2 = 0.45):
-    //   leaving the middle  (1.3 x 0.8 x 0.6 / 2 x 0.25 + 1.3 x 1.2 x 1.4 / 2 x 0.45) x 4/3 = 0.7592
-    //   arriving at the last 1.5 x 0.45 - 0.5 x 0.7592 = 0.2954
+    //   leaving the middle  (1.3 x 1.2 x 0.6 / 2 x 0.25 + 1.3 x 0.8 x 1.4 / 2 x 0.45) x 4/3 = 0.5928
+    //   arriving at the last 1.5 x 0.45 - 0.5 x 0.5928 = 0.3786
     //   frame 3: u = 1/4, k = 1 / 1.1, s = k u^2 / 0.3 = 0.18939394
-    //   half angle 0.35 h00 + 0.7592 h10 + 0.8 h01 + 0.2954 h11 = 0.47820163
+    //   half angle 0.35 h00 + 0.5928 h10 + 0.8 h01 + 0.3786 h11 = 0.45507445
     const SbVec3f axis(0, 0.6f, 0.8f);
     Key first{0, {0.2f, 0, 0.6f, 0.8f}}, middle{2, {0.5f, 0, 0.6f, 0.8f}}, last{6, {0.9f, 0, 0.6f, 0.8f}};
     middle.tension = -0.3f;
@@ -228,7 +245,7 @@ TEST(RotationTrack, EaseAndSplineValuesShapeTheTurnAsTheyShapePositions) {
     middle.bias = -0.4f;
     middle.easeFrom = 0.3f;
     last.easeTo = 0.6f;
-    expectTurn(Track({first, middle, last}).rotationAt(3), 0.95640326f, axis);
+    expectTurn(Track({first, middle, last}).rotationAt(3), 0.9101489f, axis);
 }
 
 TEST(RotationTrack, KeyOfMoreThanHalfATurnTurnsTheLongWayAboutItsAxis) {
