@@ -312,3 +312,26 @@ TEST(AnimatedScene, CameraMovesAndRollsOnTheCounterWithTheLights) {
         EXPECT_NEAR(up[2], f.upHeight, 1e-4f);
     }
 }
+
+TEST(AnimatedScene, CorpusCameraRollLeansItsUpTowardsItsRightWhenPositive) {
+    ASSERT_TRUE(corpusIsThere());
+    // CameraRollAnim's camera looks level along about +x; its roll runs from 0
+    // at frame 0 to -77.3 degrees at frame 120. A positive roll turns the camera
+    // clockwise about where it looks, so its up vector leans to its right.
+    ConverterOptions options = writingTo("roll.iv");
+    options.lights = true;
+    const ConvertedScene scene = convertFile(corpusPath("CameraRollAnim.3ds"), options);
+    const std::vector<SoPerspectiveCamera*> cameras = nodesOf<SoPerspectiveCamera>(scene.root);
+    ASSERT_EQ(cameras.size(), 1u) << scene.text;
+    SoSelectOne* orientation = engineOf(cameras[0]->orientation);
+    ASSERT_NE(orientation, nullptr) << scene.text;
+    orientation->index = 120;
+    SbVec3f look, up;
+    cameras[0]->orientation.getValue().multVec(SbVec3f(0, 0, -1), look);
+    cameras[0]->orientation.getValue().multVec(SbVec3f(0, 1, 0), up);
+    SbVec3f right = look.cross(SbVec3f(0, 0, 1));
+    right.normalize();
+    const float roll = -77.3054428f * kPi / 180;
+    EXPECT_NEAR(up.dot(right), std::sin(roll), 1e-3f);
+    EXPECT_NEAR(up[2], std::cos(roll), 1e-3f);
+}

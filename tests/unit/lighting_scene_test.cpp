@@ -143,8 +143,9 @@ TEST(LightingScene, LinkedCameraAndTracksPlaceItAtTheSavedFrame) {
     EXPECT_NEAR(centre[0], 0.5f, 1e-4);
     EXPECT_NEAR(centre[1], 0.5f, 1e-4);
     EXPECT_NEAR(cam->heightAngle.getValue(), 2 * std::atan(std::tan(30 * kDegree) / kAssumedAspect), 1e-5);
+    // Rolled a quarter turn clockwise, the camera sees the world's up to its left.
     const SbVec3f up = onScreen(cam, SbVec3f(100, 50, 6)) - centre;
-    EXPECT_NEAR(std::fabs(std::atan2(up[0], up[1])), 90 * kDegree, 1e-3);
+    EXPECT_NEAR(std::atan2(up[0], up[1]), -90 * kDegree, 1e-3);
 }
 
 TEST(LightingScene, WithoutTheOptionCamerasLightsAndTheirDamageLeaveNoTrace) {
