@@ -86,7 +86,9 @@ Outcome SceneConverter::read(const std::string& modelPath) {
         lines.push_back(kDamagedPrefix + modelPath + kChunksSkippedSuffix);
     else if (readStatus == Outcome::DamageEndedWalk)
         lines.push_back(kDamagedPrefix + modelPath + kCutShortSuffix);
-    frame = placementFrame(database.keyframeList());
+    const KeyframeList& keyframes = database.keyframeList();
+    links = ModelLinks(database.meshList(), keyframes);
+    frame = placementFrame(keyframes);
     if (options.animation) animationBuilder.reset(new AnimationBuilder(database, frame));
     textureLookup.reset(new TextureLookup(modelPath, folder, textureSearchPath(), lines));
     return readStatus;
@@ -98,14 +100,8 @@ SoSeparator* SceneConverter::build() {
         root->ref();
     }
     if (options.lights) addCamerasAndLights();
-    const MeshList& meshList = database.meshList();
-    for (size_t i = 0; i < meshList.count; ++i) {
-        const char* name = meshList.names[i];
-        const MeshRecord& mesh = *database.findMesh(name);
-        const size_t instanceCount = database.countNodes(name);
-        if (instanceCount == 0) convertInstance(mesh, nullptr);
-        for (size_t pass = 0; pass < instanceCount; ++pass) convertInstance(mesh, database.findNode(name, pass));
-    }
+    for (const MeshInstance& instance : links.instances())
+        convertInstance(database.meshList().records[instance.mesh], links.chainOf(instance.node));
     return root;
 }
 
@@ -115,11 +111,11 @@ SoSeparator* SceneConverter::takeRoot() {
     return taken;
 }
 
-void SceneConverter::convertInstance(const MeshRecord& mesh, const KeyframeNode* node) {
+void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& chain) {
     SoSeparator* objectSeparator = new SoSeparator;
     int mirrored = 0;
-    if (!animationBuilder || !animationBuilder->buildMovingTransform(mesh, node, objectSeparator, mirrored))
-        TransformBuilder(database, frame, &mesh, node).buildTransforms(objectSeparator, mirrored);
+    if (!animationBuilder || !animationBuilder->buildMovingTransform(mesh, chain, objectSeparator, mirrored))
+        TransformBuilder(mesh, chain).buildTransforms(frame, objectSeparator, mirrored);
     const int firstContent = objectSeparator->getNumChildren();
 
     MeshBuilder meshBuilder(&mesh, options.flatShading, objectSeparator);
@@ -134,7 +130,8 @@ void SceneConverter::convertInstance(const MeshRecord& mesh, const KeyframeNode*
         meshBuilder.buildGeometry(0, 0, materialSeparator);
         objectSeparator->addChild(materialSeparator);
     }
-    if (animationBuilder) animationBuilder->buildVisibility(node, objectSeparator, firstContent);
+    if (animationBuilder)
+        animationBuilder->buildVisibility(chain.empty() ? nullptr : chain[0], objectSeparator, firstContent);
     root->addChild(objectSeparator);
 }
 
@@ -159,9 +156,9 @@ void SceneConverter::convertMaterialGroup(const MeshRecord& mesh, MeshBuilder& m
 // none. Lights come before the geometry so they light all of it.
 void SceneConverter::addCamerasAndLights() {
     const LightingList& lighting = database.lightingList();
-    const LightingPlacement placement(database, frame);
+    const LightingPlacement placement(database, links, frame);
     std::unique_ptr<LightingAnimation> motion;
-    if (animationBuilder) motion.reset(new LightingAnimation(database, *animationBuilder));
+    if (animationBuilder) motion.reset(new LightingAnimation(database, links, *animationBuilder));
     SoSwitch* otherCameras = nullptr;
     for (size_t i = 0; i < lighting.cameraCount; ++i) {
         const CameraRecord& record = lighting.cameras[i];

@@ -7,6 +7,7 @@
 
 #include "kestrav/kestrav.h"
 #include "reader/ModelDatabase.h"
+#include "transform/ModelLinks.h"
 
 class SoSeparator;
 
@@ -61,7 +62,7 @@ public:
     bool background(float out[3]) const;
 
 private:
-    void convertInstance(const MeshRecord& mesh, const KeyframeNode* node);
+    void convertInstance(const MeshRecord& mesh, const NodeChain& chain);
     void convertMaterialGroup(const MeshRecord& mesh, MeshBuilder& meshBuilder, SoSeparator* objectSeparator,
                               int group, int mirrored);
     void ensureLineWidthRange();
@@ -70,6 +71,7 @@ private:
     Options options;
     std::string folder;
     ModelDatabase database;
+    ModelLinks links;
     std::unique_ptr<TextureLookup> textureLookup;
     std::unique_ptr<AnimationBuilder> animationBuilder;
     SoSeparator* root = nullptr;

@@ -52,8 +52,9 @@ void follow(AnimationBuilder& animation, Field& field, const std::vector<Value>&
 
 }  // namespace
 
-LightingAnimation::LightingAnimation(const ModelDatabase& model, AnimationBuilder& builder)
-    : database(model), animation(builder) {}
+LightingAnimation::LightingAnimation(const ModelDatabase& model, const ModelLinks& modelLinks,
+                                     AnimationBuilder& builder)
+    : database(model), links(modelLinks), animation(builder) {}
 
 void LightingAnimation::animateCamera(const CameraRecord& record, SoPerspectiveCamera* camera) {
     const std::vector<uint32_t>& frames = animation.frames();
@@ -62,7 +63,7 @@ void LightingAnimation::animateCamera(const CameraRecord& record, SoPerspectiveC
     std::vector<SbRotation> orientations;
     std::vector<float> heightAngles;
     for (uint32_t frame : frames) {
-        const CameraView view = LightingPlacement(database, frame).cameraAt(record);
+        const CameraView view = LightingPlacement(database, links, frame).cameraAt(record);
         positions.push_back(view.position);
         orientations.push_back(CameraBuilder::orientationOf(view));
         heightAngles.push_back(CameraBuilder::heightAngleOf(view));
@@ -78,7 +79,7 @@ void LightingAnimation::animateLight(const LightRecord& record, SoLight* light) 
     SoSpotLight* spot = light->isOfType(SoSpotLight::getClassTypeId()) ? static_cast<SoSpotLight*>(light) : nullptr;
     std::vector<SbVec3f> locations, directions;
     for (uint32_t frame : frames) {
-        const LightShape shape = LightingPlacement(database, frame).lightAt(record);
+        const LightShape shape = LightingPlacement(database, links, frame).lightAt(record);
         locations.push_back(shape.position);
         // A target on the light keeps the direction the light was built with.
         SbVec3f direction = spot ? spot->direction.getValue() : SbVec3f(0.0f, 0.0f, 0.0f);

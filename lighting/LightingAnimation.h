@@ -1,6 +1,7 @@
 #pragma once
 
 #include "reader/ModelDatabase.h"
+#include "transform/ModelLinks.h"
 
 class SoLight;
 class SoPerspectiveCamera;
@@ -16,13 +17,14 @@ class AnimationBuilder;
 // counter. Fields that hold still keep the value the placement gave them.
 class LightingAnimation {
 public:
-    LightingAnimation(const ModelDatabase& database, AnimationBuilder& animation);
+    LightingAnimation(const ModelDatabase& database, const ModelLinks& links, AnimationBuilder& animation);
 
     void animateCamera(const CameraRecord& record, SoPerspectiveCamera* camera);
     void animateLight(const LightRecord& record, SoLight* light);
 
 private:
     const ModelDatabase& database;
+    const ModelLinks& links;
     AnimationBuilder& animation;
 };
 

@@ -5,19 +5,19 @@
 
 #include "reader/ChunkId.h"
 #include "transform/KeyframeTrack.h"
-#include "transform/TransformBuilder.h"
+#include "transform/NodePlacement.h"
 
 namespace kestrav {
 
-LightingPlacement::LightingPlacement(const ModelDatabase& database, uint32_t placement)
-    : nodeDatabase(database), frame(placement) {}
+LightingPlacement::LightingPlacement(const ModelDatabase& database, const ModelLinks& modelLinks, uint32_t placement)
+    : nodeDatabase(database), links(modelLinks), frame(placement) {}
 
 SbVec3f LightingPlacement::positionOf(const KeyframeNode* node, const float stored[3]) const {
     float local[3];
     if (!node || !vectorTrackAt(node->positionKeys, node->positionValues, node->positionKeyCount, frame, local))
         return SbVec3f(stored);
-    SbDPMatrix parent;
-    TransformBuilder(nodeDatabase, frame, nullptr, node).parentWorldMatrix(parent);
+    const NodeChain chain = links.chainOf(*node);
+    const SbDPMatrix parent = worldMatrixAt(chain.data() + 1, chain.size() - 1, frame);
     SbVec3d world;
     parent.multVecMatrix(SbVec3d(local[0], local[1], local[2]), world);
     return SbVec3f(float(world[0]), float(world[1]), float(world[2]));

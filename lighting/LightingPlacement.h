@@ -5,15 +5,16 @@
 #include "lighting/CameraBuilder.h"
 #include "lighting/LightBuilder.h"
 #include "reader/ModelDatabase.h"
+#include "transform/ModelLinks.h"
 
 namespace kestrav {
 
 // Where the file's cameras and lights stand at the placement frame: their
 // keyframer tracks where their nodes have them, the object's stored values
-// otherwise, and below their nodes' parents.
+// otherwise, and below their nodes' parents, which links gives.
 class LightingPlacement {
 public:
-    LightingPlacement(const ModelDatabase& database, uint32_t frame);
+    LightingPlacement(const ModelDatabase& database, const ModelLinks& links, uint32_t frame);
 
     CameraView cameraAt(const CameraRecord& camera) const;
     LightShape lightAt(const LightRecord& light) const;
@@ -26,6 +27,7 @@ private:
     SbVec3f positionOf(const KeyframeNode* node, const float stored[3]) const;
 
     const ModelDatabase& nodeDatabase;
+    const ModelLinks& links;
     uint32_t frame;
 };
 

@@ -53,10 +53,10 @@ AnimationBuilder::~AnimationBuilder() {
     if (counter) counter->unref();
 }
 
-bool AnimationBuilder::buildMovingTransform(const MeshRecord& mesh, const KeyframeNode* node, SoSeparator* parent,
+bool AnimationBuilder::buildMovingTransform(const MeshRecord& mesh, const NodeChain& chain, SoSeparator* parent,
                                             int& mirrored) {
-    if (!node || sampleFrames.empty()) return false;
-    TransformBuilder transforms(database, placement, &mesh, node);
+    if (chain.empty() || sampleFrames.empty()) return false;
+    const TransformBuilder transforms(mesh, chain);
     if (!transforms.tracksCanMove()) return false;
     SbMatrix saved;
     bool savedReflects = false;
@@ -82,7 +82,7 @@ bool AnimationBuilder::buildMovingTransform(const MeshRecord& mesh, const Keyfra
     parent->addChild(placed);
     if (savedReflects) mirrored = 1;
 
-    AnimatedPart& part = partFor(node);
+    AnimatedPart& part = partFor(chain[0]);
     part.moves = true;
     part.reflectionChanges = reflectionChanges;
     noteChanges(part, changed);

@@ -7,6 +7,7 @@
 #include <Inventor/SoType.h>
 
 #include "reader/ModelDatabase.h"
+#include "transform/ModelLinks.h"
 
 class SbMatrix;
 class SoSelectOne;
@@ -37,11 +38,11 @@ public:
     AnimationBuilder(const AnimationBuilder&) = delete;
     AnimationBuilder& operator=(const AnimationBuilder&) = delete;
 
-    // Adds to parent one MatrixTransform that follows the instance through the
-    // animation, and sets mirrored to 1 when the saved frame's matrix reflects.
-    // False, adding nothing, when the instance is placed alike at every frame
-    // or some frame has no usable matrix.
-    bool buildMovingTransform(const MeshRecord& mesh, const KeyframeNode* node, SoSeparator* parent, int& mirrored);
+    // Adds to parent one MatrixTransform that follows the instance, placed by
+    // its node's chain, through the animation, and sets mirrored to 1 when the
+    // saved frame's matrix reflects. False, adding nothing, when the instance
+    // is placed alike at every frame or some frame has no usable matrix.
+    bool buildMovingTransform(const MeshRecord& mesh, const NodeChain& chain, SoSeparator* parent, int& mirrored);
     // Moves parent's children from firstContent on under a Switch that follows
     // the node's hide track, when the track changes what the saved frame shows.
     void buildVisibility(const KeyframeNode* node, SoSeparator* parent, int firstContent);

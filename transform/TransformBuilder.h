@@ -1,69 +1,52 @@
 #pragma once
 
+#include <Inventor/SbDPMatrix.h>
+
 #include <cstdint>
 
-#include "reader/ModelDatabase.h"
+#include "reader/ModelRecords.h"
+#include "transform/ModelLinks.h"
 
-class SbDPMatrix;
 class SbMatrix;
-class SbVec3f;
-class SbVec4f;
 class SoSeparator;
-class SoTransform;
 
 namespace kestrav {
 
-// Places one mesh instance by its keyframer node and its parents at the frame
-// the file was saved at, and takes the stored vertices back into the mesh's
-// local frame: with separate translation, rotation, mirror and scale nodes
-// where they can do it, with one matrix where they cannot (a turned child of an
-// unevenly scaled parent, a mirrored frame whose keys reflect as well).
+// Places one mesh instance by its node's chain, and takes the stored vertices
+// back into the mesh's local frame. The instance matrix comes from the chain's
+// world matrix; the scene holds it as separate translation, rotation, mirror
+// and scale nodes where they make the same matrix, as one matrix where they
+// cannot (a turned child of an unevenly scaled parent, a mirrored frame whose
+// keys reflect as well). Holds no state between queries, so they are const.
 class TransformBuilder {
 public:
-    // Places mesh as node shows it at frame; node's parents are looked up in
-    // database. A null node places nothing.
-    TransformBuilder(const ModelDatabase& database, uint32_t frame, const MeshRecord* mesh, const KeyframeNode* node);
+    // The mesh and its node's chain; an empty chain places nothing. Both must
+    // outlive the builder.
+    TransformBuilder(const MeshRecord& mesh, const NodeChain& chain);
 
-    // Adds the transform nodes to parent; sets mirrored to 1 when they reflect
-    // the stored triangles and leaves it alone otherwise.
-    void buildTransforms(SoSeparator* parent, int& mirrored);
+    // Adds the transform nodes for the frame to parent; sets mirrored to 1 when
+    // they reflect the stored triangles and leaves it alone otherwise.
+    void buildTransforms(uint32_t frame, SoSeparator* parent, int& mirrored) const;
 
-    // The world matrix of the node's parent chain at the frame (row vectors, as
-    // Inventor's), the identity for a node without a parent; the mesh is not
-    // used. Cameras and lights hang below a parent this way.
-    void parentWorldMatrix(SbDPMatrix& out);
-    // The single instance matrix at another frame, composed as the placement
-    // composes it; reflects tells whether it reflects. False when the frame
-    // has no usable inverse or the matrix no finite float form.
-    bool instanceMatrixAt(uint32_t at, SbMatrix& out, bool& reflects);
-    // Whether a track of the node or of one of its parents has more than one
-    // key; if none has, the instance is placed alike at every frame.
-    bool tracksCanMove();
+    // The single instance matrix at the frame; reflects tells whether it
+    // reflects. False when the mesh's frame has no usable inverse or the
+    // matrix no finite float form.
+    bool instanceMatrixAt(uint32_t frame, SbMatrix& out, bool& reflects) const;
+    // Whether a track of the chain has more than one key; if none has, the
+    // instance is placed alike at every frame.
+    bool tracksCanMove() const;
 
 private:
-    // Parent chains deeper than this are cut, so no file can exhaust the stack.
-    static constexpr int kMaxLineage = 256;
-    static constexpr int kMaxPlacementNodes = 5;
+    bool instanceMatrix(const SbDPMatrix& world, SbDPMatrix& out) const;
 
-    // The node's accumulated translation, rotation and scale, and its world
-    // matrix, at the placement frame.
-    void composeNode(const KeyframeNode* node, SbVec3f& t, SbVec4f& r, SbVec3f& s, SbDPMatrix& world);
-    const KeyframeNode* resolveParent(const KeyframeNode* node) const;
-    bool frameIsMirrored() const;
-    bool frameIsInvertible() const;
-    int separateNodes(const SbVec3f& t, const SbVec4f& r, const SbVec3f& s, bool mirror, bool invertible,
-                      SoTransform** nodes) const;
-    SoTransform* localFrame(bool invertible) const;
-    bool instanceMatrix(const SbDPMatrix& world, bool mirror, SbDPMatrix& out) const;
-    bool placesAlike(const SbMatrix& made, const SbDPMatrix& matrix, const SbDPMatrix& world) const;
-
-    const ModelDatabase& nodeDatabase;
-    uint32_t frame;
-    const MeshRecord* currentMesh;
-    const KeyframeNode* currentNode;
-    // The nodes whose composition is under way, the instance's own node first.
-    const KeyframeNode* lineage[kMaxLineage];
-    int lineageDepth;
+    const MeshRecord& mesh;
+    const NodeChain& chain;
+    const bool frameMirrored;
+    const bool frameInvertible;
+    // F^-1 x Tr(-P): the stored vertices back into the mesh's frame F, moved
+    // by the pivot P; and the same mirrored by Sc(-1, 1, 1).
+    SbDPMatrix toPivot;
+    SbDPMatrix toMirroredPivot;
 };
 
 }  // namespace kestrav

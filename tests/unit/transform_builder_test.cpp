@@ -9,7 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <functional>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -54,10 +54,6 @@ public:
         node.pivot[2] = z;
         return *this;
     }
-    HandNode& parent(const char* name) {
-        std::snprintf(node.parentName, sizeof node.parentName, "%s", name);
-        return *this;
-    }
     HandNode& position(float x, float y, float z) { return append(positions, {x, y, z}); }
     HandNode& rotation(float angle, float x, float y, float z) { return append(rotations, {angle, x, y, z}); }
     HandNode& scale(float x, float y, float z) { return append(scales, {x, y, z}); }
@@ -86,8 +82,19 @@ private:
     std::vector<TrackKey> timing;
 };
 
+// The node's chain through the links of the fixture's model when the node is
+// one of its nodes, else the node alone.
+NodeChain chainOf(BuilderFixture& fixture) {
+    if (!fixture.node) return {};
+    const KeyframeList& nodes = fixture.database.keyframeList();
+    const std::less<const KeyframeNode*> before;
+    if (before(fixture.node, nodes.nodes) || !before(fixture.node, nodes.nodes + nodes.count)) return {fixture.node};
+    return ModelLinks(fixture.database.meshList(), nodes).chainOf(*fixture.node);
+}
+
 int buildWith(BuilderFixture& fixture, int mirrored = 0) {
-    TransformBuilder(fixture.database, 0, fixture.mesh, fixture.node).buildTransforms(fixture.objects(), mirrored);
+    const NodeChain chain = chainOf(fixture);
+    TransformBuilder(*fixture.mesh, chain).buildTransforms(0, fixture.objects(), mirrored);
     return mirrored;
 }
 
@@ -458,12 +465,10 @@ TEST_F(ParentedNodes, ChildTurnedUnderUnevenlyScaledParentGetsOneShearedMatrix) 
 }
 
 TEST_F(ParentedNodes, UnresolvedParentMakesTheNodeARoot) {
-    read(model3ds({}, {objectNode(0, "Real", kNoParent, {position(10, 0, 0)})}));
-    HandNode orphan;
-    orphan.parent("Ghost").position(3, 0, 0).scale(2, 2, 2);
-    fixture.setMesh(&mesh);
-    fixture.setNode(&orphan.node);
-    buildWith(fixture);
+    read(model3ds({}, {objectNode(0, "Real", kNoParent, {position(10, 0, 0)}),
+                       objectNode(1, "Orphan", 0, {position(3, 0, 0), scale(2, 2, 2)})}));
+    std::strcpy(nodes->nodes[1].parentName, "Ghost");
+    buildNode(1);
     ASSERT_EQ(fixture.objects()->getNumChildren(), 4);
     expectVec(translation(), 3, 0, 0, 0);
     expectVec(scaleFactor(), 2, 2, 2, 0);
