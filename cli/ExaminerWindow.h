@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 class QWidget;
 class SoSeparator;
 
@@ -11,13 +13,15 @@ class KestravViewer;
 // The examiner viewer in the toolkit's main window, for -e and -v.
 class ExaminerWindow {
 public:
-    // Starts the GUI toolkit, and Coin with it, and builds the window unshown.
-    ExaminerWindow();
+    // Starts the GUI toolkit, and Coin with it, and builds the window unshown,
+    // titled after the model file.
+    explicit ExaminerWindow(const std::string& modelPath);
     ExaminerWindow(const ExaminerWindow&) = delete;
     ExaminerWindow& operator=(const ExaminerWindow&) = delete;
 
     // Shows root until the user closes the window. With fileLights, starts
-    // from the file's camera and lights as the conversion placed them.
+    // from the file's camera and lights as the conversion placed them; without
+    // a file camera, from the model's front, upright.
     void show(SoSeparator* root, bool fileLights, const Conversion& view);
 
 private:

@@ -86,7 +86,7 @@ int convertOnly(const ConverterOptions& options) {
 }
 
 int convertAndView(const ConverterOptions& options) {
-    ExaminerWindow window;
+    ExaminerWindow window(options.inputPath);
     int status = 0;
     Conversion view;
     SoSeparator* root = convertAndWrite(options, status, &view);

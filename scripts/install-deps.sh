@@ -7,14 +7,15 @@ set -euo pipefail
 # and X11 headers of the line-width query, and Mesa to answer it. simage lets
 # Coin decode the viewer's images. To test: GoogleTest, clang with its
 # sanitizer and fuzzer runtimes, Xvfb and ImageMagick for the viewer's
-# screenshots, ivcat to read the scenes back with another Inventor reader, and
-# man to check the manual page, pkg-config to check the installed library.
+# screenshots, xdotool to press the viewer's keys, ivcat to read the scenes
+# back with another Inventor reader, and man to check the manual page,
+# pkg-config to check the installed library.
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libcoin-dev libsoqt520-dev libsimage-dev
   libegl-dev libgl-dev libglx-dev libx11-dev libgl1-mesa-dri libegl-mesa0
   libgtest-dev
-  xvfb imagemagick inventor-clients man-db pkg-config
+  xvfb imagemagick xdotool inventor-clients man-db pkg-config
 )
 
 missing=()

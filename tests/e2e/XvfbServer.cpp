@@ -53,6 +53,28 @@ bool acceptsDelete(Display* display, Window window) {
     return found;
 }
 
+// The title a window manager shows: _NET_WM_NAME in UTF-8, else WM_NAME.
+std::string windowTitle(Display* display, Window window) {
+    std::string title;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), 0, 1024, False,
+                           XInternAtom(display, "UTF8_STRING", False), &type, &format, &count, &after, &data) == Success &&
+        data) {
+        if (format == 8) title.assign(reinterpret_cast<char*>(data), count);
+        XFree(data);
+        if (format == 8) return title;
+    }
+    char* name = nullptr;
+    if (XFetchName(display, window, &name) && name) {
+        title = name;
+        XFree(name);
+    }
+    return title;
+}
+
 // Windows come and go while they are inspected; a vanished one is skipped.
 int ignoreXError(Display*, XErrorEvent*) { return 0; }
 
@@ -110,11 +132,7 @@ TopLevelWindow XvfbServer::findWindow(pid_t pid) {
         found.id = children[i];
         found.width = attributes.width;
         found.height = attributes.height;
-        char* title = nullptr;
-        if (XFetchName(connection, children[i], &title) && title) {
-            found.title = title;
-            XFree(title);
-        }
+        found.title = windowTitle(connection, children[i]);
         Window* grandchildren = nullptr;
         unsigned int grandchildCount = 0;
         if (XQueryTree(connection, children[i], &root, &parent, &grandchildren, &grandchildCount)) {

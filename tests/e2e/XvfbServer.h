@@ -12,7 +12,7 @@ typedef struct _XDisplay Display;
 
 struct TopLevelWindow {
     unsigned long id = 0;  // 0: none found
-    std::string title;
+    std::string title;  // UTF-8
     int width = 0;
     int height = 0;
     int childCount = 0;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -219,6 +220,34 @@ void countRed(const RgbImage& image, long& left, long& right) {
         }
 }
 
+// A box from low to high corner whose -Y side, its front, is red and the rest grey.
+std::string markedBox(const std::string& name, float x0, float y0, float z0, float x1, float y1, float z1) {
+    const std::vector<float> corners = {x0, y0, z0, x1, y0, z0, x1, y1, z0, x0, y1, z0,
+                                        x0, y0, z1, x1, y0, z1, x1, y1, z1, x0, y1, z1};
+    const std::vector<Face> faces = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                                     {3, 7, 6}, {3, 6, 2}, {1, 2, 6}, {1, 6, 5}, {0, 4, 7}, {0, 7, 3}};
+    const Bytes file = model3ds(
+        {material("Front", 2, {colour(MAT_DIFFUSE, 255, 0, 0)}),
+         material("Sides", 2, {colour(MAT_DIFFUSE, 160, 160, 160)}),
+         meshObject("Box", {pointArray(corners), faceArray(faces, {materialGroup("Front", {4, 5}),
+                                                                   materialGroup("Sides", {0, 1, 2, 3, 6, 7, 8, 9, 10, 11})})})});
+    const std::string path = freshDirectory("marked") + "/" + name;
+    writeFile(path, std::string(file.begin(), file.end()));
+    return path;
+}
+
+// Pixels that differ between two captures of the same size.
+long differingPixels(const RgbImage& a, const RgbImage& b) {
+    if (a.width != b.width || a.height != b.height) return long(a.width) * a.height + 1;
+    long differing = 0;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) {
+            const unsigned char *p = a.at(x, y), *q = b.at(x, y);
+            if (std::abs(p[0] - q[0]) + std::abs(p[1] - q[1]) + std::abs(p[2] - q[2]) > 24) ++differing;
+        }
+    return differing;
+}
+
 class ViewerE2e : public testing::Test {
 protected:
     static void SetUpTestSuite() { server = new XvfbServer; }
@@ -257,8 +286,56 @@ protected:
         return seen;
     }
 
+    // Gives the window the keyboard focus and types the keys (xdotool's
+    // names, between spaces) through XTEST, as a person at the keyboard does.
+    void press(const TopLevelWindow& window, const std::string& keys) {
+        LaunchOptions xdotool;
+        xdotool.argv = {XDOTOOL, "windowfocus", "--sync", std::to_string(window.id), "key", "--delay", "50"};
+        std::istringstream names(keys);
+        for (std::string name; names >> name;) xdotool.argv.push_back(name);
+        xdotool.setVariables = {{"DISPLAY", server->displayName()}};
+        const ProcessResult r = runProcess(xdotool, kWindowTimeout);
+        EXPECT_EQ(r.exitStatus, 0) << "xdotool key " << keys << ": " << r.err;
+    }
+
+    // Polls the process's window until its title is the given one or the time is up.
+    TopLevelWindow waitForTitle(ChildProcess& process, const std::string& title) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kFrameTimeout);
+        TopLevelWindow window = server->findWindow(process.pid());
+        while (window.title != title && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            window = server->findWindow(process.pid());
+        }
+        return window;
+    }
+
+    // Captures until the drawing area has its 4:3 shape and strong red covers
+    // the given share of it, or the time is up.
+    RgbImage waitForRed(const TopLevelWindow& window, int shareDivisor) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kFrameTimeout);
+        RgbImage image;
+        while (std::chrono::steady_clock::now() < deadline) {
+            image = captureDrawingArea(server->displayName(), window.id);
+            long left = 0, right = 0;
+            countRed(image, left, right);
+            if (!image.empty() && std::abs(image.width * 3 - image.height * 4) <= 4 &&
+                (left + right) * shareDivisor >= long(image.width) * image.height)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+        return image;
+    }
+
+    // Closes the viewer with the keys, and checks that it ends well.
+    void closeWith(ChildProcess& process, const TopLevelWindow& window, const std::string& keys) {
+        press(window, keys);
+        const ProcessResult r = process.wait(kWindowTimeout);
+        EXPECT_FALSE(r.timedOut) << keys << " did not close the viewer";
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+    }
+
     static void expectExaminerViewer(const TopLevelWindow& window) {
-        EXPECT_EQ(window.title, "Examiner Viewer");
+        EXPECT_EQ(window.title, "kestrav \u2014 cube.3ds");
         EXPECT_GT(window.childCount, 0) << "no viewer inside the main window";
         EXPECT_GE(window.width, 100);
         EXPECT_GE(window.height, 100);
@@ -416,15 +493,16 @@ TEST_F(ViewerE2e, MirroredCopyShowsItsOutsideWithBackFacesCulled) {
         width = image.width;
         height = image.height;
         if (!image.empty()) countRed(image, left, right);
-        if (left > long(width) * height / 50 && right > long(width) * height / 50) break;
+        if (left > long(width) * height / 100 && right > long(width) * height / 100) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     std::cout << "red pixels: original " << left << ", mirrored copy " << right << " of " << width << "x" << height
               << "\n";
-    EXPECT_GT(left, long(width) * height / 50) << "the original's red side is missing";
-    EXPECT_GT(right, long(width) * height / 50) << "the mirrored copy's red side is missing";
-    EXPECT_GT(right, left / 2);
-    EXPECT_GT(left, right / 2);
+    // The first view looks from the right, where the copy stands nearer.
+    EXPECT_GT(left, long(width) * height / 100) << "the original's red side is missing";
+    EXPECT_GT(right, long(width) * height / 100) << "the mirrored copy's red side is missing";
+    EXPECT_GT(right, left / 3);
+    EXPECT_GT(left, right / 3);
 
     server->requestClose(window.id);
     const ProcessResult r = process.wait(kWindowTimeout);
@@ -508,6 +586,108 @@ TEST_F(ViewerE2e, UnwritableOutputEndsTheRunWithoutTheViewer) {
     EXPECT_FALSE(r.timedOut) << "the viewer was shown";
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.err, "Cannot write the scene to \"" + out + "\": No such file or directory\n");
+}
+
+TEST_F(ViewerE2e, FirstViewShowsATallPoleUprightInAFourThirdsWindowThatFitsTheScreen) {
+    ChildProcess process(withDisplay({"-v", markedBox("pole.3ds", -0.5f, -0.5f, 0, 0.5f, 0.5f, 20)}));
+    ASSERT_NE(waitForWindow(process).id, 0u) << "no window appeared";
+    TopLevelWindow window = waitForTitle(process, "kestrav \u2014 pole.3ds");
+    EXPECT_EQ(window.title, "kestrav \u2014 pole.3ds");
+    const RgbImage image = waitForRed(window, 200);
+    ASSERT_FALSE(image.empty());
+    // Three quarters of the 1024 x 768 screen's height.
+    window = server->findWindow(process.pid());
+    std::cout << "window " << window.width << "x" << window.height << ", drawing area " << image.width << "x"
+              << image.height << "\n";
+    EXPECT_NEAR(window.height, 576, 4);
+    EXPECT_LE(window.width, 1024);
+    EXPECT_NEAR(image.width * 3, image.height * 4, 4);
+
+    // Seen from above, a pole along Z is a small square.
+    int top = image.height, bottom = -1, left = image.width, right = -1;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x)
+            if (strongRed(image.at(x, y)) && (x < image.width - kFeedbackCorner || y < image.height - kFeedbackCorner)) {
+                top = std::min(top, y), bottom = std::max(bottom, y);
+                left = std::min(left, x), right = std::max(right, x);
+            }
+    std::cout << "pole: " << right - left + 1 << " wide, " << bottom - top + 1 << " tall\n";
+    EXPECT_GT(bottom - top + 1, 4 * (right - left + 1));
+    EXPECT_GT(bottom - top + 1, image.height / 2) << "the pole does not fill the view";
+    closeWith(process, window, "ctrl+q");
+}
+
+TEST_F(ViewerE2e, FirstViewShowsTheFrontFromTheRightAtEveryScaleAndHomeComesBack) {
+    for (const float size : {1.0f, 1e-6f, 1e7f}) {
+        ChildProcess process(withDisplay({"-v", markedBox("box.3ds", -size, -size, -size, size, size, size)}));
+        const TopLevelWindow window = waitForWindow(process);
+        ASSERT_NE(window.id, 0u) << size << ": no window appeared";
+        const RgbImage first = waitForRed(window, 20);
+        long left = 0, right = 0;
+        countRed(first, left, right);
+        std::cout << "box of half-side " << size << ": red front " << left << " pixels left, " << right << " right\n";
+        // Not black from clipping, and seen from the right of the front.
+        EXPECT_GE((left + right) * 20, long(first.width) * first.height) << size << ": the front is missing";
+        EXPECT_GT(left, right) << size;
+
+        press(window, "Left Left Up");
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_GT(differingPixels(first, captureDrawingArea(server->displayName(), window.id)), 1000)
+            << size << ": the arrow keys did not move the camera";
+        press(window, "Home");
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_LE(differingPixels(first, captureDrawingArea(server->displayName(), window.id)), 10)
+            << size << ": Home did not come back to the first view";
+        closeWith(process, window, "q");
+    }
+}
+
+TEST_F(ViewerE2e, EmptySceneOpensAndCloses) {
+    ChildProcess process(withDisplay({"-v", emptyModel()}));
+    const TopLevelWindow window = waitForWindow(process);
+    ASSERT_NE(window.id, 0u) << "no window appeared";
+    EXPECT_EQ(waitForTitle(process, "kestrav \u2014 empty.3ds").title, "kestrav \u2014 empty.3ds");
+    closeWith(process, window, "q");
+}
+
+TEST_F(ViewerE2e, KeysPauseStepRewindAndResumeTheRotatingCube) {
+    ChildProcess process(withDisplay({"-av", corpusModel("RotatingCube.3DS")}));
+    const TopLevelWindow window = waitForWindow(process);
+    ASSERT_NE(window.id, 0u) << "no window appeared";
+    const std::string title = "kestrav \u2014 RotatingCube.3DS";
+    const std::string pausedAt = title + " \u2014 frame ";
+    auto framed = [&](int frame) { return pausedAt + std::to_string(frame) + " / 300"; };
+    auto capture = [&] { return captureDrawingArea(server->displayName(), window.id); };
+
+    press(window, "space");
+    TopLevelWindow shown = window;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kFrameTimeout);
+    while (shown.title.compare(0, pausedAt.size(), pausedAt) != 0 && std::chrono::steady_clock::now() < deadline)
+        shown = server->findWindow(process.pid());
+    ASSERT_EQ(shown.title.compare(0, pausedAt.size(), pausedAt), 0) << shown.title;
+    const int frame = std::atoi(shown.title.c_str() + pausedAt.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const RgbImage paused = capture();
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_LE(differingPixels(paused, capture()), 10) << "the cube turned while paused";
+
+    press(window, "period");
+    EXPECT_EQ(waitForTitle(process, framed((frame + 1) % 301)).title, framed((frame + 1) % 301));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_GT(differingPixels(paused, capture()), 50) << "a step forward left the cube as it was";
+    press(window, "comma");
+    EXPECT_EQ(waitForTitle(process, framed(frame)).title, framed(frame));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LE(differingPixels(paused, capture()), 10) << "a step back did not show the paused frame again";
+    press(window, "0 comma");
+    EXPECT_EQ(waitForTitle(process, framed(300)).title, framed(300)) << "0 then , did not reach the last frame";
+
+    press(window, "space");
+    EXPECT_EQ(waitForTitle(process, title).title, title);
+    const RgbImage playing = capture();
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_GT(differingPixels(playing, capture()), 50) << "the cube stands still after resuming";
+    closeWith(process, window, "q");
 }
 
 }  // namespace
