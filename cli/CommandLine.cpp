@@ -29,6 +29,9 @@ const char* const kUsageLines[] = {
     "   --version : Print the version of kestrav\n",
     "   --      : End the options: what follows are file names, even if they start with -\n",
     "An input file is always needed; if no output file name is specified, stdout will be used.\n",
+    "Viewer keys: q or Ctrl+Q closes the window, Home returns to the first view;\n",
+    "   with -a, space pauses and plays on, , and . step one frame back and on\n",
+    "   while paused, 0 goes to the first frame.\n",
 };
 
 // Applies one option letter; false for a letter that ends the parse.

@@ -24,7 +24,10 @@ const char* const kUsageText =
     "   -v      : Do not create outfile, only use Examine viewer to show the model\n"
     "   --version : Print the version of kestrav\n"
     "   --      : End the options: what follows are file names, even if they start with -\n"
-    "An input file is always needed; if no output file name is specified, stdout will be used.\n";
+    "An input file is always needed; if no output file name is specified, stdout will be used.\n"
+    "Viewer keys: q or Ctrl+Q closes the window, Home returns to the first view;\n"
+    "   with -a, space pauses and plays on, , and . step one frame back and on\n"
+    "   while paused, 0 goes to the first frame.\n";
 const char* const kCannotReadText = "Cannon create database from this 3ds file.\n";
 const char* const kNoDisplayText = "The examine viewer needs a display, and none could be opened (is DISPLAY set?).\n";
 const char* const kEmptySceneText = "#Inventor V2.1 ascii\n\n\nSeparator {\n\n}\n";
