@@ -14,12 +14,17 @@
 
 namespace kestrav {
 
-Conversion convert(const std::string& path, const Options& options, const std::string& scenePath) {
+namespace {
+// One conversion of the model that read(converter) reads; modelName is the
+// model's in the lines for the user.
+template <class Read>
+Conversion convertModel(const std::string& modelName, const Options& options, const std::string& scenePath,
+                        Read read) {
     if (!SoDB::isInitialized()) SoDB::init();
     SceneConverter converter(options, scenePath);
     Conversion conversion;
     try {
-        conversion.status = converter.read(path);
+        conversion.status = read(converter);
         const bool readable = conversion.status != Outcome::Unreadable && conversion.status != Outcome::OutOfMemory;
         if (readable) converter.build();
         conversion.messages = converter.messages();
@@ -32,9 +37,19 @@ Conversion convert(const std::string& path, const Options& options, const std::s
         // The converter releases the part of the scene built so far.
         conversion.status = Outcome::OutOfMemory;
         conversion.messages.clear();
-        conversion.messages.push_back(outOfMemoryLine(path));
+        conversion.messages.push_back(outOfMemoryLine(modelName));
     }
     return conversion;
+}
+}  // namespace
+
+Conversion convert(const std::string& path, const Options& options, const std::string& scenePath) {
+    return convertModel(path, options, scenePath, [&](SceneConverter& converter) { return converter.read(path); });
+}
+
+Conversion convert(const void* bytes, std::size_t size, const Options& options, const std::string& scenePath) {
+    return convertModel(kModelInMemory, options, scenePath,
+                        [&](SceneConverter& converter) { return converter.read(bytes, size); });
 }
 
 bool write(SoNode* root, const std::string& path, std::string* failure, bool binary) {

@@ -7,7 +7,6 @@
 #include <Inventor/nodes/SoSwitch.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "appearance/MaterialBuilder.h"
@@ -19,7 +18,6 @@
 #include "lighting/LightBuilder.h"
 #include "lighting/LightingAnimation.h"
 #include "lighting/LightingPlacement.h"
-#include "reader/ModelFileProbe.h"
 #include "transform/AnimationBuilder.h"
 #include "transform/KeyframeTrack.h"
 #include "transform/TransformBuilder.h"
@@ -35,11 +33,11 @@ const char* const kChunksSkippedSuffix = "\" is damaged; damaged chunks were ski
 std::string quoted(const std::string& path) { return "\"" + path + "\""; }
 
 // The line after kCannotReadMessage: which file, and why it gives no model.
-std::string whyUnreadable(const std::string& path, const ModelFileProbe& probe) {
-    switch (probe.kind) {
+std::string whyUnreadable(const std::string& path, ModelFileKind kind, int error) {
+    switch (kind) {
     case ModelFileKind::Empty: return quoted(path) + " is empty, not a 3DS model";
     case ModelFileKind::NotAModel: return quoted(path) + " is not a 3DS model";
-    default: return "Cannot read " + quoted(path) + ": " + std::strerror(probe.error);
+    default: return "Cannot read " + quoted(path) + ": " + std::strerror(error);
     }
 }
 
@@ -52,8 +50,8 @@ Outcome statusOf(WalkEnd end) {
 }
 }  // namespace
 
-SceneConverter::SceneConverter(const Options& conversionOptions, const std::string& scenePath)
-    : options(conversionOptions), folder(sceneFolderOf(scenePath)) {}
+SceneConverter::SceneConverter(const Options& conversionOptions, const std::string& scene)
+    : options(conversionOptions), scenePath(scene), folder(sceneFolderOf(scene)) {}
 
 SceneConverter::~SceneConverter() {
     if (root) root->unref();
@@ -64,18 +62,25 @@ std::string outOfMemoryLine(const std::string& modelPath) {
 }
 
 Outcome SceneConverter::read(const std::string& modelPath) {
-    auto unreadable = [&](const ModelFileProbe& probe) {
+    // The file's bytes live until the walk has copied what it keeps.
+    const ModelFile file = readModelFile(modelPath);
+    return readModel(modelPath, modelPath, file.kind, file.error, file.bytes.get(), file.size);
+}
+
+Outcome SceneConverter::read(const void* bytes, size_t size) {
+    const uint8_t* model = static_cast<const uint8_t*>(bytes);
+    return readModel(kModelInMemory, scenePath, kindOfModel(model, size), 0, model, size);
+}
+
+Outcome SceneConverter::readModel(const std::string& modelName, const std::string& modelPath, ModelFileKind kind,
+                                  int error, const uint8_t* bytes, size_t size) {
+    if (kind == ModelFileKind::CannotRead || kind == ModelFileKind::Empty || kind == ModelFileKind::NotAModel) {
         lines.push_back(kCannotReadMessage);
-        lines.push_back(whyUnreadable(modelPath, probe));
+        lines.push_back(whyUnreadable(modelName, kind, error));
         return readStatus = Outcome::Unreadable;
-    };
-    const ModelFileProbe probe = probeModelFile(modelPath);
-    if (probe.kind != ModelFileKind::Model) return unreadable(probe);
-    errno = 0;
-    if (!database.readDatabase(modelPath.c_str())) {
-        if (errno != 0 && errno != ENOMEM) return unreadable(ModelFileProbe{ModelFileKind::CannotRead, errno});
-        // The file opened a moment ago, so the walk ran out of memory.
-        lines.push_back(outOfMemoryLine(modelPath));
+    }
+    if (kind == ModelFileKind::OutOfMemory || !database.readDatabase(bytes, size)) {
+        lines.push_back(outOfMemoryLine(modelName));
         return readStatus = Outcome::OutOfMemory;
     }
     readStatus = statusOf(database.lastWalkEnd());
@@ -83,9 +88,9 @@ Outcome SceneConverter::read(const std::string& modelPath) {
     if (options.lights && database.lightingList().damaged && readStatus == Outcome::Converted)
         readStatus = Outcome::DamagedChunksSkipped;
     if (readStatus == Outcome::DamagedChunksSkipped)
-        lines.push_back(kDamagedPrefix + modelPath + kChunksSkippedSuffix);
+        lines.push_back(kDamagedPrefix + modelName + kChunksSkippedSuffix);
     else if (readStatus == Outcome::DamageEndedWalk)
-        lines.push_back(kDamagedPrefix + modelPath + kCutShortSuffix);
+        lines.push_back(kDamagedPrefix + modelName + kCutShortSuffix);
     const KeyframeList& keyframes = database.keyframeList();
     links = ModelLinks(database.meshList(), keyframes);
     frame = placementFrame(keyframes);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "kestrav/kestrav.h"
 #include "reader/ModelDatabase.h"
+#include "reader/ModelFile.h"
 #include "transform/ModelLinks.h"
 
 class SoSeparator;
@@ -24,6 +26,9 @@ class TextureLookup;
 // The line that says memory ran out while converting the model at modelPath.
 std::string outOfMemoryLine(const std::string& modelPath);
 
+// The name a model read from memory goes by in the lines for the user.
+constexpr const char* kModelInMemory = "<memory>";
+
 class SceneConverter {
 public:
     // scenePath is where the scene is going to be written (empty: the current
@@ -37,6 +42,9 @@ public:
     // read or is no 3DS model, OutOfMemory when memory ran out, else how the
     // walk ended.
     Outcome read(const std::string& modelPath);
+    // The same for a model of size bytes in memory, named kModelInMemory in
+    // the lines; its images are looked for as if it lay beside the scene.
+    Outcome read(const void* bytes, size_t size);
     // Builds the scene of the model read and returns its root, which the
     // converter holds a reference to until takeRoot or its end.
     SoSeparator* build();
@@ -62,6 +70,10 @@ public:
     bool background(float out[3]) const;
 
 private:
+    // modelName is the model's in the lines, modelPath the path its images are
+    // looked for beside; kind and error say what reading its bytes gave.
+    Outcome readModel(const std::string& modelName, const std::string& modelPath, ModelFileKind kind, int error,
+                      const uint8_t* bytes, size_t size);
     void convertInstance(const MeshRecord& mesh, const NodeChain& chain);
     void convertMaterialGroup(const MeshRecord& mesh, MeshBuilder& meshBuilder, SoSeparator* objectSeparator,
                               int group, int mirrored);
@@ -69,6 +81,7 @@ private:
     void addCamerasAndLights();
 
     Options options;
+    std::string scenePath;
     std::string folder;
     ModelDatabase database;
     ModelLinks links;

@@ -1,4 +1,4 @@
-// Converts each input as kestrav does, from reading the file to the finished
+// Converts each input as kestrav does, from reading the bytes to the finished
 // scene graph (which is not written out), so damaged models reach the mesh,
 // material, texture and transform builders too, and checks that no float field
 // of the graph holds an infinity or a not-a-number, which Coin could not read
@@ -11,45 +11,21 @@
 #include <Inventor/fields/SoField.h>
 #include <Inventor/nodes/SoNode.h>
 #include <Inventor/nodes/SoSeparator.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
 
 #include "convert/SceneConverter.h"
 #include "tests/support/FiniteFields.h"
 
 using namespace kestrav;
 
-namespace {
-
-int modelFile = -1;
-
-bool storeModel(const uint8_t* data, size_t size) {
-    if (ftruncate(modelFile, 0) != 0) return false;
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t written = pwrite(modelFile, data + done, size - done, off_t(done));
-        if (written <= 0) return false;
-        done += size_t(written);
-    }
-    return true;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     SoDB::init();
-    modelFile = memfd_create("model.3ds", MFD_CLOEXEC);
-    if (modelFile < 0) std::abort();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (!storeModel(data, size)) std::abort();
     Options options;
     options.flatShading = size & 1;
     options.twoSided = size >> 1 & 1;
@@ -59,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SceneConverter converter(options);
     // A wire material would otherwise set up an OpenGL context.
     converter.setLineWidthRange(1.0f, 10.0f);
-    if (converter.read("/proc/self/fd/" + std::to_string(modelFile)) == Outcome::Unreadable) return 0;
+    if (converter.read(data, size) == Outcome::Unreadable) return 0;
     SoSeparator* root = converter.build();
     SoNode* owner = nullptr;
     if (const SoField* field = findNonFiniteField(root, &owner)) {

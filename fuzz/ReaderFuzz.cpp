@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 
 #include "reader/ModelDatabase.h"
 #include "tests/support/FailingAllocations.h"
@@ -88,28 +87,20 @@ uint32_t touchModel(const ModelDatabase& database) {
     return sum;
 }
 
-int readModel(ModelDatabase& database, const uint8_t* data, size_t size) {
-    FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-    if (!file) return -1;
-    const int result = database.readDatabaseFrom(file);
-    std::fclose(file);
-    return result;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ModelDatabase database;
-    if (readModel(database, data, size) == 1) sink = touchModel(database);
+    if (database.readDatabase(data, size)) sink = touchModel(database);
     database.releaseDatabase();
 
     // Again with memory running out part way: a failed read frees all it had.
-    int result;
+    bool result;
     {
         FailingAllocations failing(long(size % 48));
-        result = readModel(database, data, size);
+        result = database.readDatabase(data, size);
     }
-    if (result == 0 && database.meshList().records) __builtin_trap();
+    if (!result && database.meshList().records) __builtin_trap();
     database.releaseDatabase();
     return 0;
 }

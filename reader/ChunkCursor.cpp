@@ -5,18 +5,17 @@
 
 namespace kestrav {
 
-ChunkCursor::ChunkCursor(FILE* input, int64_t start, int64_t chunkEnd) : file(input), position(start), end(chunkEnd) {}
-
 bool ChunkCursor::read(void* out, uint32_t count) {
     if (failed != Failure::None) return false;
     if (count > end - position) {
         failed = Failure::PastChunkEnd;
         return false;
     }
-    if (std::fread(out, 1, count, file) != count) {
+    if (count > byteCount - position) {
         failed = Failure::FileEnded;
         return false;
     }
+    if (count != 0) std::memcpy(out, bytes + position, count);
     position += count;
     return true;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "reader/ChunkWalk.h"
+#include "reader/ModelFile.h"
 
 namespace kestrav {
 
@@ -20,29 +21,23 @@ void dottedName(const KeyframeNode& node, char (&out)[kFullNameSize]) {
 
 }  // namespace
 
-bool ModelDatabase::readDatabase(const char* fileName) {
-    if (!fileName || fileName[0] == 0) return false;
-    FILE* file = std::fopen(fileName, "rb");
-    if (!file) return false;
-    const bool result = readDatabaseFrom(file);
-    std::fclose(file);
-    return result;
-}
-
-bool ModelDatabase::readDatabaseFrom(FILE* file) {
+bool ModelDatabase::readDatabase(const void* bytes, size_t size) {
     // A new read replaces the model before.
     releaseDatabase();
-    if (std::fseek(file, 0, SEEK_END) != 0) return false;
-    const long fileSize = std::ftell(file);
-    if (fileSize < 0 || std::fseek(file, 0, SEEK_SET) != 0) return false;
-
     WalkEnd end = WalkEnd::Complete;
-    if (!walkChunks(file, fileSize, lists, end)) {
+    if (!walkChunks(static_cast<const uint8_t*>(bytes), int64_t(size), lists, end)) {
         lists.release();
         return false;
     }
     lastEnd = end;
     return true;
+}
+
+bool ModelDatabase::readDatabase(const char* fileName) {
+    if (!fileName || fileName[0] == 0) return false;
+    const ModelFile file = readModelFile(fileName);
+    if (file.kind == ModelFileKind::CannotRead || file.kind == ModelFileKind::OutOfMemory) return false;
+    return readDatabase(file.bytes.get(), file.size);
 }
 
 WalkEnd ModelDatabase::lastWalkEnd() const { return lastEnd; }

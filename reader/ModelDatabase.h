@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 #include "reader/ModelLists.h"
 #include "reader/ModelRecords.h"
@@ -33,14 +32,14 @@ public:
     ModelDatabase(const ModelDatabase&) = delete;
     ModelDatabase& operator=(const ModelDatabase&) = delete;
 
-    // True when the file was walked (completely or up to damage); false when
-    // the name is empty, the file cannot be opened or memory runs out. Then
-    // the lists are empty, except that an empty name or a file that cannot be
-    // opened leaves the model before in place. A read replaces the model read
-    // before it.
+    // Walks the size bytes of a model, which the walk only reads and which
+    // may go once it returns: true when they were walked (completely or up to
+    // damage), false when memory ran out, and then the lists are empty. A
+    // read replaces the model read before it.
+    bool readDatabase(const void* bytes, size_t size);
+    // The same walk over the file at fileName, read whole first; false too
+    // when the file cannot be read, and then the model before stays.
     bool readDatabase(const char* fileName);
-    // The same walk over a stream that is already open; the caller closes it.
-    bool readDatabaseFrom(FILE* file);
     // How this object's last successful walk ended.
     WalkEnd lastWalkEnd() const;
 

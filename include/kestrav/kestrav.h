@@ -10,6 +10,7 @@
 // process are independent of each other. Coin is initialised on first use if
 // the program has not done it.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,15 @@ struct Conversion {
 // scenePath, where the scene is going to be written; with an empty scenePath,
 // relative to the current directory.
 Conversion convert(const std::string& path, const Options& options = {}, const std::string& scenePath = "");
+
+// The same for a model held in memory: size bytes at bytes, which the call
+// only reads and the caller may free once it returns. It gives the scene,
+// status and messages that the same bytes in a file give, but that the
+// messages call the model "<memory>". Texture images are looked for in
+// scenePath's folder, as if the model lay beside the scene (in the current
+// directory when scenePath is empty), and named relative to it.
+Conversion convert(const void* bytes, std::size_t size, const Options& options = {},
+                   const std::string& scenePath = "");
 
 // Writes the scene as an Open Inventor file at path, or to standard output
 // when path is empty: ASCII, or with binary the binary form, a third of the

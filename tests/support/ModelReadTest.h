@@ -17,8 +17,8 @@ protected:
     void TearDown() override;
 
     // The walk of readDatabase over a heap copy of exactly the file's bytes,
-    // so AddressSanitizer sees any read past them. Returns readDatabaseFrom's
-    // result, or -1 when the stream cannot be made.
+    // so AddressSanitizer sees any read past them; 1 when it read them, 0
+    // when memory ran out.
     int readBytes(const Bytes& file);
     // readDatabase on a file; its result.
     int readFile(const std::string& path);
