@@ -13,7 +13,9 @@
 #include <Inventor/nodes/SoCoordinate3.h>
 #include <Inventor/nodes/SoMatrixTransform.h>
 #include <Inventor/nodes/SoPerspectiveCamera.h>
+#include <Inventor/nodes/SoPointLight.h>
 #include <Inventor/nodes/SoSeparator.h>
+#include <Inventor/nodes/SoSpotLight.h>
 #include <Inventor/nodes/SoSwitch.h>
 #include <Inventor/nodes/SoTransform.h>
 #include <gtest/gtest.h>
@@ -334,4 +336,44 @@ TEST(AnimatedScene, CorpusCameraRollLeansItsUpTowardsItsRightWhenPositive) {
     const float roll = -77.3054428f * kPi / 180;
     EXPECT_NEAR(up.dot(right), std::sin(roll), 1e-3f);
     EXPECT_NEAR(up[2], std::cos(roll), 1e-3f);
+}
+
+TEST(AnimatedScene, LightAndSpotlightTargetMoveOnTheCounter) {
+    // The omni light goes from (4, -5, 6) to (-4, 5, 6); the spotlight at the
+    // origin first shines along +x, then, its target moved, along -y.
+    const Bytes file = model3ds(
+        {triangle("Tri"), namedObject("Omni", {omniLight({1, 2, 3})}),
+         namedObject("Spot", {omniLight({0, 0, 10}, {spotlight({3, 4, 10}, 30, 60)})})},
+        {segment(0, 10), objectNode(0, "Tri", kNoParent),
+         keyframerNode(LIGHT_NODE_TAG, 1, "Omni", kNoParent,
+                       {splineTrack(POS_TRACK_TAG, {{0, {4, -5, 6}}, {10, {-4, 5, 6}}})}),
+         keyframerNode(SPOTLIGHT_NODE_TAG, 2, "Spot", kNoParent, {track(POS_TRACK_TAG, {{0, 0, 0}})}),
+         keyframerNode(L_TARGET_NODE_TAG, 3, "Spot", kNoParent,
+                       {splineTrack(POS_TRACK_TAG, {{0, {10, 0, 0}}, {10, {0, -10, 0}}})})});
+    ConverterOptions options = animated();
+    options.lights = true;
+    const ConvertedScene scene = convertBytes(file, options);
+    ASSERT_NE(scene.root, nullptr) << scene.text;
+    const std::vector<SoPointLight*> omnis = nodesOf<SoPointLight>(scene.root);
+    const std::vector<SoSpotLight*> spots = nodesOf<SoSpotLight>(scene.root);
+    ASSERT_EQ(omnis.size(), 1u) << scene.text;
+    ASSERT_EQ(spots.size(), 1u) << scene.text;
+    SoSelectOne* location = engineOf(omnis[0]->location);
+    SoSelectOne* direction = engineOf(spots[0]->direction);
+    ASSERT_NE(location, nullptr) << scene.text;
+    ASSERT_NE(direction, nullptr) << scene.text;
+    EXPECT_EQ(engineOf(spots[0]->location), nullptr) << "a spotlight that holds still keeps its plain field";
+    struct Frame {
+        int index;
+        SbVec3f omni, shining;
+    };
+    for (const Frame& f : {Frame{0, SbVec3f(4, -5, 6), SbVec3f(1, 0, 0)}, Frame{10, SbVec3f(-4, 5, 6), SbVec3f(0, -1, 0)}}) {
+        SCOPED_TRACE(f.index);
+        location->index = f.index;
+        direction->index = f.index;
+        EXPECT_TRUE(omnis[0]->location.getValue().equals(f.omni, 1e-4f));
+        SbVec3f shining = spots[0]->direction.getValue();
+        shining.normalize();
+        EXPECT_TRUE(shining.equals(f.shining, 1e-5f));
+    }
 }

@@ -148,6 +148,40 @@ TEST(LightingScene, LinkedCameraAndTracksPlaceItAtTheSavedFrame) {
     EXPECT_NEAR(std::atan2(up[0], up[1]), -90 * kDegree, 1e-3);
 }
 
+TEST(LightingScene, LightSpotlightTargetAndAmbientNodesOverrideTheStoredValues) {
+    // Each stored value points elsewhere than its node's track: the omni light
+    // moves to (4, -5, 6) and turns blue, the spotlight stands at (-2, -3, 7)
+    // with its target straight up the y axis and a 40-degree falloff, and the
+    // ambient colour comes from its own node.
+    const Bytes file = model3ds(
+        {Chunk3ds(AMBIENT_LIGHT).add(Chunk3ds(COLOR_F).floats({0.1f, 0.2f, 0.3f})), triangle(),
+         namedObject("Omni", {omniLight({1, 2, 3})}),
+         namedObject("Spot", {omniLight({0, 0, 10}, {spotlight({3, 4, 10}, 30, 60)})})},
+        {objectNode(0, "Tri", kNoParent),
+         keyframerNode(AMBIENT_NODE_TAG, 1, "$AMBIENT$", kNoParent, {track(COL_TRACK_TAG, {{0.5f, 0.25f, 0.125f}})}),
+         keyframerNode(LIGHT_NODE_TAG, 2, "Omni", kNoParent,
+                       {track(POS_TRACK_TAG, {{4, -5, 6}}), track(COL_TRACK_TAG, {{0.25f, 0.5f, 1}})}),
+         keyframerNode(SPOTLIGHT_NODE_TAG, 3, "Spot", kNoParent,
+                       {track(POS_TRACK_TAG, {{-2, -3, 7}}), track(FALL_TRACK_TAG, {{40}})}),
+         keyframerNode(L_TARGET_NODE_TAG, 4, "Spot", kNoParent, {track(POS_TRACK_TAG, {{-2, 5, 7}})})});
+    const ConvertedScene scene = convertBytes(file, withLights());
+    ASSERT_NE(scene.root, nullptr);
+    auto* environment = childAs<SoEnvironment>(scene.root, 0);
+    ASSERT_NE(environment, nullptr) << scene.text;
+    EXPECT_TRUE(environment->ambientColor.getValue().equals(SbColor(0.5f, 0.25f, 0.125f), 1e-6f));
+    auto* omni = childAs<SoPointLight>(scene.root, 1);
+    ASSERT_NE(omni, nullptr) << scene.text;
+    EXPECT_TRUE(omni->location.getValue().equals(SbVec3f(4, -5, 6), 1e-5f));
+    EXPECT_TRUE(omni->color.getValue().equals(SbColor(0.25f, 0.5f, 1.0f), 1e-6f));
+    auto* spot = childAs<SoSpotLight>(scene.root, 2);
+    ASSERT_NE(spot, nullptr) << scene.text;
+    EXPECT_TRUE(spot->location.getValue().equals(SbVec3f(-2, -3, 7), 1e-5f));
+    SbVec3f direction = spot->direction.getValue();
+    direction.normalize();
+    EXPECT_TRUE(direction.equals(SbVec3f(0, 1, 0), 1e-6f));
+    EXPECT_NEAR(spot->cutOffAngle.getValue(), 20 * kDegree, 1e-6);
+}
+
 TEST(LightingScene, WithoutTheOptionCamerasLightsAndTheirDamageLeaveNoTrace) {
     const Bytes plain = model3ds({triangle()}, {objectNode(0, "Tri", kNoParent)});
     const Bytes lit = model3ds(
