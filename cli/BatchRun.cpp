@@ -9,12 +9,14 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include <Inventor/nodes/SoSeparator.h>
 
+#include "cli/BatchImageTurns.h"
 #include "cli/BatchPlan.h"
 #include "cli/BatchReport.h"
 #include "cli/InterruptCleanup.h"
@@ -71,10 +73,19 @@ void writeToStderr(const std::string& text) {
 // Hands the files to the workers and reports each as it ends.
 class Batch {
 public:
-    Batch(const BatchPlan& batchPlan, const std::string& batchFolder, const BatchJob& job, size_t workerCount)
+    Batch(const BatchPlan& batchPlan, const std::string& batchFolder, const BatchJob& job, size_t workerCount,
+          bool portable)
         : plan(batchPlan), folder(batchFolder), report(batchPlan.size(), terminalColumns()),
-          pool(batchPlan.size(), [this, &job](uint32_t index) { return job(plan.input(index), plan.output(index)); }),
-          wanted(workerCount), start(std::chrono::steady_clock::now()) {}
+          pool(batchPlan.size(),
+               [this, &job](uint32_t index) {
+                   if (imageTurns) imageTurns->setCurrent(index);
+                   return job(plan.input(index), plan.output(index), imageTurns.get());
+               }),
+          wanted(workerCount), start(std::chrono::steady_clock::now()) {
+        // With -p the images are named in input order; made before any worker is forked.
+        if (portable) imageTurns.reset(new BatchImageTurns(plan.size()));
+        if (imageTurns && !imageTurns->usable()) imageTurns.reset();
+    }
 
     int run() {
         const std::set<std::string> temporariesBefore = temporaryScenes(folder);
@@ -115,10 +126,12 @@ private:
     }
 
     void fileDone(const FileResult& result) {
+        if (imageTurns) imageTurns->finish(result.index);
         writeToStderr(report.fileDone(plan.input(result.index), fileEndOf(result.status), result.lines, elapsed()));
     }
 
     void fileLost(const WorkerPool::Loss& loss) {
+        if (imageTurns) imageTurns->finish(loss.index);
         workerDied = true;
         writeToStderr(report.fileDone(plan.input(loss.index), FileEnd::Failed,
                                       {describeLoss(loss) + "; nothing was written for it."}, elapsed()));
@@ -128,6 +141,7 @@ private:
     const std::string folder;
     BatchReport report;
     WorkerPool pool;
+    std::unique_ptr<BatchImageTurns> imageTurns;
     const size_t wanted;
     const std::chrono::steady_clock::time_point start;
     bool workerDied = false;
@@ -136,12 +150,12 @@ private:
 }  // namespace
 
 BatchJob conversionJob(const Options& options) {
-    return [options](const std::string& input, const std::string& output) {
+    return [options](const std::string& input, const std::string& output, ImageTurn* imageTurn) {
         Conversion conversion;
         {
             // Ctrl-C reaches every worker: each removes the scene it was writing.
             InterruptCleanup cleanup;
-            conversion = convertToFileWatched(input, output, options, InterruptCleanup::watchTemporary);
+            conversion = convertToFileWatched(input, output, options, InterruptCleanup::watchTemporary, imageTurn);
         }
         if (conversion.root) conversion.root->unref();
         FileResult result;
@@ -169,7 +183,7 @@ int runBatch(const ConverterOptions& options, const BatchJob& job) {
     // A worker that died must not take the parent with it when it is handed a file.
     signal(SIGPIPE, SIG_IGN);
     const size_t workerCount = options.workerCount > 0 ? size_t(options.workerCount) : processorCount();
-    return Batch(plan, options.batchFolder, job, workerCount).run();
+    return Batch(plan, options.batchFolder, job, workerCount, options.portable).run();
 }
 
 }  // namespace kestrav

@@ -3,14 +3,17 @@
 #include <functional>
 #include <string>
 
+#include "appearance/ImageExport.h"
 #include "cli/BatchMessage.h"
 #include "cli/ConverterOptions.h"
 
 namespace kestrav {
 
 // What a worker does with one input of a batch and the scene path planned for
-// it: the outcome and the lines to print.
-using BatchJob = std::function<FileResult(const std::string& input, const std::string& output)>;
+// it: the outcome and the lines to print. With -p it names and writes the
+// scene's images while it holds imageTurn, which is null without -p.
+using BatchJob =
+    std::function<FileResult(const std::string& input, const std::string& output, ImageTurn* imageTurn)>;
 
 // The program's job: converts as a single run does, and removes the scene it
 // was writing when SIGINT, SIGTERM or SIGHUP ends it.

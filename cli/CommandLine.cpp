@@ -25,6 +25,7 @@ const char* const kUsageLines[] = {
     "   -t      : Do not apply textures\n",
     "   -B      : Write the scene in Open Inventor binary form\n",
     "   -l      : Add the file's cameras and lights\n",
+    "   -p      : Write the scene's images beside it (JPEG and SGI RGB as they are, others as SGI RGB)\n",
     "   -v      : Do not create outfile, only use Examine viewer to show the model\n",
     "   --version : Print the version of kestrav\n",
     "   --      : End the options: what follows are file names, even if they start with -\n",
@@ -43,6 +44,7 @@ bool applyLetter(char letter, ConverterOptions& options) {
         case 'e': options.examineViewer = true; return true;
         case 'f': options.flatShading = true; return true;
         case 'l': options.lights = true; return true;
+        case 'p': options.portable = true; return true;
         case 's': options.twoSided = true; return true;
         case 't': options.noTextures = true; return true;
         case 'v': options.viewOnly = true; return true;

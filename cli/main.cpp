@@ -41,7 +41,10 @@ void printMessages(const std::vector<std::string>& messages) {
 // Converts and, unless only viewing, writes: prints the conversion's lines and
 // returns the scene, or null (with the exit status) when there is nothing to show.
 SoSeparator* convertAndWrite(const ConverterOptions& options, int& status, Conversion* shown = nullptr) {
-    Conversion conversion = convert(options.inputPath, options, options.viewOnly ? "" : options.outputPath);
+    // Only a scene that is written takes its images with it.
+    Options conversionOptions = options;
+    if (options.viewOnly) conversionOptions.portable = false;
+    Conversion conversion = convert(options.inputPath, conversionOptions, options.viewOnly ? "" : options.outputPath);
     if (shown) {
         shown->hasBackground = conversion.hasBackground;
         for (int i = 0; i < 3; ++i) shown->background[i] = conversion.background[i];

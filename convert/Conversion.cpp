@@ -19,15 +19,16 @@ namespace {
 // model's in the lines for the user.
 template <class Read>
 Conversion convertModel(const std::string& modelName, const Options& options, const std::string& scenePath,
-                        Read read) {
+                        const ImageWriting& writing, Read read) {
     if (!SoDB::isInitialized()) SoDB::init();
     SceneConverter converter(options, scenePath);
     Conversion conversion;
     try {
         conversion.status = read(converter);
         const bool readable = conversion.status != Outcome::Unreadable && conversion.status != Outcome::OutOfMemory;
-        if (readable) converter.build();
+        SoSeparator* root = readable ? converter.build() : nullptr;
         conversion.messages = converter.messages();
+        if (root) exportImages(root, converter.sceneFolder(), writing, conversion.messages);
         // Taken last, so a throw above leaves the root to the converter.
         if (readable) {
             conversion.hasBackground = converter.background(conversion.background);
@@ -41,14 +42,29 @@ Conversion convertModel(const std::string& modelName, const Options& options, co
     }
     return conversion;
 }
+
+ImageWriting imageWriting(const Options& options, TemporaryWatch watch, ImageTurn* turn) {
+    ImageWriting writing;
+    writing.portable = options.portable;
+    writing.temporaryTemplate = kTemporarySceneName;
+    writing.watch = watch;
+    writing.turn = turn;
+    return writing;
+}
+
+Conversion convertWith(const std::string& path, const Options& options, const std::string& scenePath,
+                       const ImageWriting& writing) {
+    return convertModel(path, options, scenePath, writing,
+                        [&](SceneConverter& converter) { return converter.read(path); });
+}
 }  // namespace
 
 Conversion convert(const std::string& path, const Options& options, const std::string& scenePath) {
-    return convertModel(path, options, scenePath, [&](SceneConverter& converter) { return converter.read(path); });
+    return convertWith(path, options, scenePath, imageWriting(options, nullptr, nullptr));
 }
 
 Conversion convert(const void* bytes, std::size_t size, const Options& options, const std::string& scenePath) {
-    return convertModel(kModelInMemory, options, scenePath,
+    return convertModel(kModelInMemory, options, scenePath, imageWriting(options, nullptr, nullptr),
                         [&](SceneConverter& converter) { return converter.read(bytes, size); });
 }
 
@@ -61,7 +77,7 @@ bool write(SoNode* root, const std::string& path, std::string* failure, bool bin
 }
 
 Conversion convertToFileWatched(const std::string& path, const std::string& outputPath, const Options& options,
-                                TemporaryWatch watch) {
+                                TemporaryWatch watch, ImageTurn* imageTurn) {
     // Writing the scene over its own model would lose the model.
     if (isSameFile(path, outputPath)) {
         Conversion refused;
@@ -69,7 +85,7 @@ Conversion convertToFileWatched(const std::string& path, const std::string& outp
         refused.messages.push_back(sameFileLine(path, outputPath));
         return refused;
     }
-    Conversion conversion = convert(path, options, outputPath);
+    Conversion conversion = convertWith(path, options, outputPath, imageWriting(options, watch, imageTurn));
     if (!conversion.root) return conversion;
     std::string failure;
     if (!writeScene(conversion.root, outputPath, failure, options.binary ? SceneFormat::Binary : SceneFormat::Ascii,

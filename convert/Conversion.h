@@ -4,14 +4,17 @@
 
 #include <string>
 
+#include "appearance/ImageExport.h"
 #include "convert/SceneWriter.h"
 #include "kestrav/kestrav.h"
 
 namespace kestrav {
 
-// convertToFile, telling watch about the temporary file the scene is written
-// to, so that a program can remove it when a signal ends the run.
+// convertToFile, telling watch about the temporary files the scene and its
+// images are written to, so that a program can remove them when a signal ends
+// the run; with Options::portable the images are named and written while
+// imageTurn (when given) is held.
 Conversion convertToFileWatched(const std::string& path, const std::string& outputPath, const Options& options,
-                                TemporaryWatch watch);
+                                TemporaryWatch watch, ImageTurn* imageTurn = nullptr);
 
 }  // namespace kestrav

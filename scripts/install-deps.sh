@@ -5,14 +5,15 @@ set -euo pipefail
 
 # To build: the compiler, CMake and Ninja, Coin and SoQt, the OpenGL, EGL, GLX
 # and X11 headers of the line-width query, and Mesa to answer it. simage lets
-# Coin decode the viewer's images. To test: GoogleTest, clang with its
+# Coin decode the viewer's images; GraphicsMagick decodes the images that -p
+# writes as SGI RGB, and zlib checks PNG files first. To test: GoogleTest, clang with its
 # sanitizer and fuzzer runtimes, Xvfb and ImageMagick for the viewer's
 # screenshots, xdotool to press the viewer's keys, ivcat to read the scenes
 # back with another Inventor reader, and man to check the manual page,
 # pkg-config to check the installed library.
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
-  libcoin-dev libsoqt520-dev libsimage-dev
+  libcoin-dev libsoqt520-dev libsimage-dev libgraphicsmagick++1-dev zlib1g-dev
   libegl-dev libgl-dev libglx-dev libx11-dev libgl1-mesa-dri libegl-mesa0
   libgtest-dev
   xvfb imagemagick xdotool inventor-clients man-db pkg-config

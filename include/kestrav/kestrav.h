@@ -28,6 +28,9 @@ struct Options {
     bool binary = false;       // convertToFile writes Open Inventor's binary form
     bool lights = false;       // the file's cameras, lights and ambient colour
     bool animation = false;    // parts' keyframer motion and hiding kept as engines that play it
+    // Every image the scene names is written into the scene's folder and named
+    // there: JPEG and SGI RGB as they are, other formats as SGI RGB.
+    bool portable = false;
 };
 
 // How a conversion went. (Not "Status": Xlib defines that name as a macro.)
@@ -57,7 +60,8 @@ struct Conversion {
 // Reads the model at path and builds its scene. Texture images are found
 // beside the model (in any letter case) and named relative to the folder of
 // scenePath, where the scene is going to be written; with an empty scenePath,
-// relative to the current directory.
+// relative to the current directory. With Options::portable the images are
+// written into that folder now.
 Conversion convert(const std::string& path, const Options& options = {}, const std::string& scenePath = "");
 
 // The same for a model held in memory: size bytes at bytes, which the call

@@ -21,6 +21,7 @@ const char* const kUsageText =
     "   -t      : Do not apply textures\n"
     "   -B      : Write the scene in Open Inventor binary form\n"
     "   -l      : Add the file's cameras and lights\n"
+    "   -p      : Write the scene's images beside it (JPEG and SGI RGB as they are, others as SGI RGB)\n"
     "   -v      : Do not create outfile, only use Examine viewer to show the model\n"
     "   --version : Print the version of kestrav\n"
     "   --      : End the options: what follows are file names, even if they start with -\n"
