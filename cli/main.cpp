@@ -16,6 +16,7 @@
 #include "cli/ConverterOptions.h"
 #include "cli/ExaminerWindow.h"
 #include "cli/InterruptCleanup.h"
+#include "convert/Conversion.h"
 #include "convert/SceneConverter.h"
 #include "convert/SceneWriter.h"
 #include "kestrav/kestrav.h"
@@ -44,7 +45,13 @@ SoSeparator* convertAndWrite(const ConverterOptions& options, int& status, Conve
     // Only a scene that is written takes its images with it.
     Options conversionOptions = options;
     if (options.viewOnly) conversionOptions.portable = false;
-    Conversion conversion = convert(options.inputPath, conversionOptions, options.viewOnly ? "" : options.outputPath);
+    Conversion conversion;
+    {
+        // An interrupted run leaves no image half-written either.
+        InterruptCleanup cleanup;
+        conversion = convertWatched(options.inputPath, conversionOptions, options.viewOnly ? "" : options.outputPath,
+                                    InterruptCleanup::watchTemporary);
+    }
     if (shown) {
         shown->hasBackground = conversion.hasBackground;
         for (int i = 0; i < 3; ++i) shown->background[i] = conversion.background[i];

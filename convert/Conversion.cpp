@@ -68,6 +68,11 @@ Conversion convert(const void* bytes, std::size_t size, const Options& options, 
                         [&](SceneConverter& converter) { return converter.read(bytes, size); });
 }
 
+Conversion convertWatched(const std::string& path, const Options& options, const std::string& scenePath,
+                          TemporaryWatch watch) {
+    return convertWith(path, options, scenePath, imageWriting(options, watch, nullptr));
+}
+
 bool write(SoNode* root, const std::string& path, std::string* failure, bool binary) {
     if (!SoDB::isInitialized()) SoDB::init();
     std::string line;

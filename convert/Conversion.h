@@ -10,6 +10,11 @@
 
 namespace kestrav {
 
+// convert, telling watch about the temporary files the images of
+// Options::portable are written to.
+Conversion convertWatched(const std::string& path, const Options& options, const std::string& scenePath,
+                          TemporaryWatch watch);
+
 // convertToFile, telling watch about the temporary files the scene and its
 // images are written to, so that a program can remove them when a signal ends
 // the run; with Options::portable the images are named and written while

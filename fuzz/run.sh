@@ -1,29 +1,30 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets and fuzzes for the given number of seconds: the
-# reader alone (fast, many inputs a second) and the whole conversion up to the
-# scene graph (slower, reaches the builders), half the time each unless one is
-# named. Exits non-zero on any crash, leak, timeout or out-of-memory; the input
+# reader alone (fast, many inputs a second), the whole conversion up to the
+# scene graph (slower, reaches the builders) and the image step of -p (images
+# decoded and written as SGI RGB), the time shared evenly unless one is named. Exits non-zero on any crash, leak, timeout or out-of-memory; the input
 # that caused it is left in the target's work folder as crash-*, leak-*,
 # timeout-* or oom-*.
 #
-#   fuzz/run.sh SECONDS [reader|converter|both]
+#   fuzz/run.sh SECONDS [reader|converter|image|all]
 set -euo pipefail
 
-seconds=${1:?usage: fuzz/run.sh SECONDS [reader|converter|both]}
-which=${2:-both}
+usage="usage: fuzz/run.sh SECONDS [reader|converter|image|all]"
+seconds=${1:?$usage}
+which=${2:-all}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
 models=${KESTRAV_CORPUS:-$root/tests/data/corpus}
 
 case $which in
-  reader | converter) targets=("$which") ;;
-  both) targets=(reader converter) seconds=$((seconds / 2)) ;;
-  *) echo "usage: fuzz/run.sh SECONDS [reader|converter|both]" >&2; exit 2 ;;
+  reader | converter | image) targets=("$which") ;;
+  all) targets=(reader converter image) seconds=$((seconds / 3)) ;;
+  *) echo "$usage" >&2; exit 2 ;;
 esac
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKESTRAV_FUZZ=ON -DKESTRAV_TESTS=OFF >/dev/null
-ninja -C "$build" -j2 reader_fuzz converter_fuzz reader_fuzz_seeds
+ninja -C "$build" -j2 reader_fuzz converter_fuzz image_fuzz reader_fuzz_seeds image_fuzz_seeds
 
 seeds=$root/fuzz/seeds-work
 mkdir -p "$seeds"
@@ -33,6 +34,10 @@ if [ -d "$models" ]; then
   find "$models" -maxdepth 1 -iname '*.3ds' -exec cp {} "$seeds/" \;
 fi
 
+image_seeds=$root/fuzz/image-seeds-work
+mkdir -p "$image_seeds"
+"$build/fuzz/image_fuzz_seeds" "$image_seeds"
+
 # Coin keeps some memory for the life of the process.
 export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
 
@@ -40,10 +45,17 @@ for target in "${targets[@]}"; do
   # The reader's work folder keeps its old name, so earlier runs' inputs stay.
   work=$root/fuzz/corpus-work
   [ "$target" = converter ] && work=$root/fuzz/converter-work
+  [ "$target" = image ] && work=$root/fuzz/image-work
   mkdir -p "$work/corpus"
   echo "== fuzzing the ${target} for ${seconds} s"
-  # New inputs go into the first folder; the seeds are only read.
+  # New inputs go into the first folder; the seeds are only read. Images have
+  # no chunk dictionary.
+  if [ "$target" = image ]; then
+    inputs=("$image_seeds") dictionary=()
+  else
+    inputs=("$seeds") dictionary=(-dict="$root/fuzz/reader.dict")
+  fi
   "$build/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
-    -print_final_stats=1 -dict="$root/fuzz/reader.dict" -artifact_prefix="$work/" \
-    "$work/corpus" "$seeds"
+    -print_final_stats=1 "${dictionary[@]}" -artifact_prefix="$work/" \
+    "$work/corpus" "${inputs[@]}"
 done

@@ -21,7 +21,7 @@
 #include "appearance/ImageExport.h"
 #include "tests/e2e/KestravRun.h"
 #include "tests/support/TestImages.h"
-#include "writer/ModelChunks.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 
