@@ -1,5 +1,8 @@
 #include "appearance/TextureLookup.h"
 
+#include "appearance/ImageFile.h"
+#include "appearance/TextureArchive.h"
+
 #include <dirent.h>
 
 #include <algorithm>
@@ -19,32 +22,6 @@ const char* const kUsingMiddle = "\" for texture file \"";
 const char* const kUsingEnd = "\".";
 
 bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-// Only ASCII letters: bytes above 127 belong to an unknown code page.
-char foldCase(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-
-bool sameIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return foldCase(x) == foldCase(y); });
-}
-
-// FNV-1a of the name with its case folded.
-uint64_t foldedHash(const std::string& name) {
-    uint64_t hash = 14695981039346656037ull;
-    for (char c : name) hash = (hash ^ uint8_t(foldCase(c))) * 1099511628211ull;
-    return hash;
-}
-
-// The image is only referenced, so a file that opens is enough. The type is
-// checked first: opening a FIFO for reading would wait for a writer.
-bool isReadableFile(const fs::path& path) {
-    std::error_code error;
-    if (!fs::is_regular_file(fs::status(path, error))) return false;
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    std::fclose(file);
-    return true;
-}
 
 struct StoredName {
     std::string lastComponent;  // empty when there is nothing to look for
@@ -74,8 +51,8 @@ StoredName analyse(const std::string& stored) {
 }  // namespace
 
 TextureLookup::TextureLookup(const std::string& model, const std::string& sceneFolder, const char* search,
-                             std::vector<std::string>& lines)
-    : messages(lines),
+                             std::vector<std::string>& lines, const TextureArchive* textureArchive)
+    : messages(lines), archive(textureArchive),
       modelPath(model), sceneFolderPath(sceneFolder), searchPath(search ? search : "") {}
 
 const char* TextureLookup::sceneName(const char* storedName) {
@@ -118,12 +95,19 @@ TextureLookup::Image TextureLookup::find(const std::string& stored) {
                 break;
             }
         }
+        if (file.empty() && archive) file = archive->find(modelFolder().string(), name.lastComponent);
     }
     if (file.empty()) return image;
     image.found = true;
     image.sceneName = sceneNameOf(file);
     messages.push_back(kUsingStart + image.sceneName + kUsingMiddle + stored + kUsingEnd);
     return image;
+}
+
+size_t TextureLookup::foundCount() const {
+    size_t found = 0;
+    for (const auto& image : images) found += image.second.found;
+    return found;
 }
 
 fs::path TextureLookup::modelFolder() const {

@@ -9,7 +9,8 @@
 //      that folder's direct subfolders by name, then in each folder of
 //      KESTRAV_TEXTURE_PATH; in each folder the exact name first, then a name
 //      that differs only in the case of ASCII letters (of several such, the
-//      first in byte order).
+//      first in byte order);
+//   3. in the archive, when one is given (see TextureArchive).
 // Only regular files that open for reading match. Each folder is listed at
 // most once, so one look-up serves one conversion.
 
@@ -21,14 +22,16 @@
 
 namespace kestrav {
 
+class TextureArchive;
+
 class TextureLookup {
 public:
     // sceneFolder is the folder the scene's image names must resolve from,
     // empty for the current directory; searchPath is a colon-separated list of
     // folders, or null. The lines for the user are appended to messages,
-    // which must outlive the look-up.
+    // which must outlive the look-up, as must archive (null: none).
     TextureLookup(const std::string& modelPath, const std::string& sceneFolder, const char* searchPath,
-                  std::vector<std::string>& messages);
+                  std::vector<std::string>& messages, const TextureArchive* archive = nullptr);
     TextureLookup(const TextureLookup&) = delete;
     TextureLookup& operator=(const TextureLookup&) = delete;
 
@@ -38,6 +41,9 @@ public:
     const char* sceneName(const char* storedName);
 
     const std::string& sceneFolder() const { return sceneFolderPath; }
+    // How many of the distinct names asked for were found, and how many not.
+    size_t foundCount() const;
+    size_t missingCount() const { return images.size() - foundCount(); }
 
 private:
     struct Folder {
@@ -68,6 +74,7 @@ private:
     std::string sceneNameOf(const std::filesystem::path& file) const;
 
     std::vector<std::string>& messages;
+    const TextureArchive* archive;
     std::string modelPath;
     std::string sceneFolderPath;
     std::string searchPath;

@@ -50,6 +50,12 @@ std::string encodeFileResult(const FileResult& result) {
     std::string body;
     put(body, result.index);
     put(body, uint32_t(result.status));
+    put(body, uint32_t(result.built));
+    for (size_t figure : {result.figures.meshes, result.figures.instances, result.figures.texturesFound,
+                          result.figures.texturesMissing})
+        put(body, uint32_t(figure));
+    put(body, uint32_t(result.microseconds));
+    put(body, uint32_t(result.microseconds >> 32));
     put(body, uint32_t(result.lines.size()));
     for (const std::string& line : result.lines) {
         put(body, uint32_t(line.size()));
@@ -67,9 +73,16 @@ MessageTake takeFileResult(std::string& buffer, size_t fileCount, FileResult& re
     if (buffer.size() - kWord < size) return MessageTake::Incomplete;
 
     MessageCursor body(buffer.data() + kWord, size);
-    uint32_t status = 0, lineCount = 0;
-    if (!body.word(result.index) || !body.word(status) || !body.word(lineCount)) return MessageTake::Damaged;
-    if (result.index >= fileCount || status > uint32_t(Outcome::OutOfMemory)) return MessageTake::Damaged;
+    uint32_t status = 0, built = 0, lineCount = 0;
+    uint32_t figures[4] = {0, 0, 0, 0}, time[2] = {0, 0};
+    if (!body.word(result.index) || !body.word(status) || !body.word(built)) return MessageTake::Damaged;
+    for (uint32_t& figure : figures)
+        if (!body.word(figure)) return MessageTake::Damaged;
+    if (!body.word(time[0]) || !body.word(time[1]) || !body.word(lineCount)) return MessageTake::Damaged;
+    result.microseconds = uint64_t(time[1]) << 32 | time[0];
+    if (result.index >= fileCount || status > uint32_t(Outcome::OutOfMemory) || built > 1) return MessageTake::Damaged;
+    result.built = built == 1;
+    result.figures = {figures[0], figures[1], figures[2], figures[3]};
     // Each line takes a word at least: a count past that is refused before it sizes anything.
     if (lineCount > body.remaining() / kWord) return MessageTake::Damaged;
     result.status = Outcome(status);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/ConversionFigures.h"
 #include "kestrav/kestrav.h"
 
 namespace kestrav {
@@ -15,9 +16,13 @@ struct FileResult {
     uint32_t index = 0;  // the file's place in the batch
     Outcome status = Outcome::Unreadable;
     std::vector<std::string> lines;
+    bool built = false;  // a scene was made, and figures says what it holds
+    ConversionFigures figures;
+    uint64_t microseconds = 0;  // the conversion's wall time
 };
 
-// The message's bytes: its length, then index, outcome, line count and each
+// The message's bytes: its length, then index, outcome, whether a scene was
+// built, the four figures, the time (low word, high word), line count and each
 // line with its length before it, all as 32-bit words of this machine.
 std::string encodeFileResult(const FileResult& result);
 

@@ -25,15 +25,33 @@ std::string sceneNameFor(const std::string& input) {
     return name + ".iv";
 }
 
-BatchPlan::BatchPlan(const std::string& folder, const std::vector<std::string>& batchInputs)
+std::string mirroredSceneFor(const std::string& input) {
+    std::string path;
+    for (size_t start = 0; start < input.size();) {
+        size_t end = input.find('/', start);
+        if (end == std::string::npos) end = input.size();
+        const std::string component = input.substr(start, end - start);
+        if (component == "..") return "";
+        if (!component.empty() && component != ".") path += (path.empty() ? "" : "/") + component;
+        start = end + 1;
+    }
+    const size_t slash = path.rfind('/');
+    return path.substr(0, slash == std::string::npos ? 0 : slash + 1) + sceneNameFor(path);
+}
+
+BatchPlan::BatchPlan(const std::string& folder, const std::vector<std::string>& batchInputs, bool mirrored)
     : inputs(batchInputs) {
     std::string prefix = withoutTrailingSlashes(folder);
     if (prefix != "/") prefix += '/';
     std::map<std::string, size_t> firstWriter;
     for (size_t i = 0; i < inputs.size(); ++i) {
-        outputs.push_back(prefix + sceneNameFor(inputs[i]));
+        const std::string scene = mirrored ? mirroredSceneFor(inputs[i]) : sceneNameFor(inputs[i]);
+        outputs.push_back(prefix + scene);
         const auto [found, isNew] = firstWriter.emplace(outputs[i], i);
-        if (!isNew)
+        if (scene.empty())
+            clashLines.push_back(quoted(inputs[i]) + " has \"..\" in its path, which -r cannot mirror inside " +
+                                 quoted(folder) + ".");
+        else if (!isNew)
             clashLines.push_back(quoted(inputs[found->second]) + " and " + quoted(inputs[i]) +
                                  " would both be written to " + quoted(outputs[i]) + ".");
         // A model named like a scene (x.iv) in the folder itself would be replaced by its own scene.

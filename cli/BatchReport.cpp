@@ -35,7 +35,9 @@ BatchReport::BatchReport(size_t fileCount, size_t terminalColumns) : total(fileC
 std::string BatchReport::fileDone(const std::string& input, FileEnd end, const std::vector<std::string>& lines,
                                   double elapsedSeconds) {
     ++done;
+    if (end == FileEnd::Converted || end == FileEnd::ConvertedWithDamage) ++converted;
     if (end == FileEnd::ConvertedWithDamage) ++damaged;
+    if (end == FileEnd::UpToDate) ++upToDate;
     if (end == FileEnd::Failed) failedInputs.push_back(input);
 
     std::string text = columns != 0 && !lines.empty() ? kClearLine : "";
@@ -48,10 +50,17 @@ std::string BatchReport::fileDone(const std::string& input, FileEnd end, const s
     return text + kClearLine + progress;
 }
 
+std::string BatchReport::folderUnlisted(const std::string& folder, const std::string& reason) {
+    failedInputs.push_back(folder);
+    return std::string(columns != 0 ? kClearLine : "") + "kestrav: Cannot list the folder \"" + folder + "\": " +
+           reason + '\n';
+}
+
 std::string BatchReport::summary(double elapsedSeconds) const {
     std::string text = columns != 0 ? kClearLine : "";
-    text += "kestrav: " + std::to_string(done - failedInputs.size()) + " converted";
+    text += "kestrav: " + std::to_string(converted) + " converted";
     if (damaged != 0) text += " (" + std::to_string(damaged) + " with damaged parts skipped)";
+    if (upToDate != 0) text += ", " + std::to_string(upToDate) + " up to date";
     if (!failedInputs.empty()) {
         text += ", " + std::to_string(failedInputs.size()) + " failed:";
         for (size_t i = 0; i < failedInputs.size(); ++i) text += (i == 0 ? " " : ", ") + failedInputs[i];

@@ -3,12 +3,14 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -17,9 +19,12 @@
 #include <Inventor/nodes/SoSeparator.h>
 
 #include "cli/BatchImageTurns.h"
+#include "appearance/TextureArchive.h"
 #include "cli/BatchPlan.h"
 #include "cli/BatchReport.h"
 #include "cli/InterruptCleanup.h"
+#include "cli/ModelReport.h"
+#include "cli/ModelTree.h"
 #include "cli/WorkerPool.h"
 #include "convert/BlockOutput.h"
 #include "convert/Conversion.h"
@@ -28,7 +33,7 @@
 namespace kestrav {
 
 namespace {
-const int kClashStatus = 2;
+const int kRefusedStatus = 2;
 
 std::string describeLoss(const WorkerPool::Loss& loss) {
     if (loss.garbled) return "its conversion sent back a result that could not be read";
@@ -70,25 +75,72 @@ void writeToStderr(const std::string& text) {
     if (!text.empty()) writeAll(STDERR_FILENO, text.data(), text.size());
 }
 
+// Whether the scene exists and is as new as its model or newer (as cp -u
+// decides); a model that cannot be looked at is converted, to say why.
+bool upToDate(const std::string& model, const std::string& scene) {
+    struct stat modelInfo, sceneInfo;
+    if (stat(model.c_str(), &modelInfo) != 0 || stat(scene.c_str(), &sceneInfo) != 0) return false;
+    const timespec& m = modelInfo.st_mtim;
+    const timespec& s = sceneInfo.st_mtim;
+    return s.tv_sec > m.tv_sec || (s.tv_sec == m.tv_sec && s.tv_nsec >= m.tv_nsec);
+}
+
+long long sizeOf(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? (long long)info.st_size : -1;
+}
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The models of a batch that are to be converted: all of them, or with -u
+// those whose scenes are missing or older.
+std::vector<size_t> modelsToConvert(const BatchPlan& plan, bool onlyNewer) {
+    std::vector<size_t> chosen;
+    for (size_t i = 0; i < plan.size(); ++i)
+        if (!onlyNewer || !upToDate(plan.input(i), plan.output(i))) chosen.push_back(i);
+    return chosen;
+}
+
 // Hands the files to the workers and reports each as it ends.
 class Batch {
 public:
-    Batch(const BatchPlan& batchPlan, const std::string& batchFolder, const BatchJob& job, size_t workerCount,
-          bool portable)
-        : plan(batchPlan), folder(batchFolder), report(batchPlan.size(), terminalColumns()),
-          pool(batchPlan.size(),
+    Batch(const BatchPlan& batchPlan, std::vector<size_t> toConvert, const BatchJob& job,
+          const TextureArchive* textureArchive, ModelReport& modelReport, size_t workerCount, bool portable)
+        : plan(batchPlan), pending(std::move(toConvert)), archive(textureArchive), models(modelReport),
+          report(batchPlan.size(), terminalColumns()),
+          pool(pending.size(),
                [this, &job](uint32_t index) {
                    if (imageTurns) imageTurns->setCurrent(index);
-                   return job(plan.input(index), plan.output(index), imageTurns.get());
+                   return job(plan.input(pending[index]), plan.output(pending[index]), imageTurns.get(), archive);
                }),
           wanted(workerCount), start(std::chrono::steady_clock::now()) {
         // With -p the images are named in input order; made before any worker is forked.
-        if (portable) imageTurns.reset(new BatchImageTurns(plan.size()));
+        if (portable) imageTurns.reset(new BatchImageTurns(pending.size()));
         if (imageTurns && !imageTurns->usable()) imageTurns.reset();
     }
 
-    int run() {
-        const std::set<std::string> temporariesBefore = temporaryScenes(folder);
+    int run(const ModelTree& tree) {
+        for (const ModelTree::Unlisted& folder : tree.unlistedFolders)
+            writeToStderr(report.folderUnlisted(folder.folder, folder.reason));
+        for (size_t model = 0, next = 0; model < plan.size(); ++model) {
+            if (next < pending.size() && pending[next] == model) {
+                ++next;
+                continue;
+            }
+            writeToStderr(report.fileDone(plan.input(model), FileEnd::UpToDate, {}, elapsed()));
+            ModelReportEntry entry = entryFor(model, FileEnd::UpToDate);
+            entry.outputBytes = sizeOf(plan.output(model));
+            addToReport(entry);
+        }
+        // Each folder a scene is written to, as it was before the run.
+        std::map<std::string, std::set<std::string>> temporariesBefore;
+        for (size_t model : pending) {
+            const std::string folder = folderOf(plan.output(model));
+            if (!temporariesBefore.count(folder)) temporariesBefore[folder] = temporaryScenes(folder);
+        }
         startWorkers();
         while (pool.size() != 0) {
             pool.wait([this](const FileResult& result) { fileDone(result); },
@@ -99,11 +151,13 @@ public:
         }
         // A worker that died while writing left its temporary file, part of a
         // scene; only those that appeared during the run are ours to remove.
-        if (workerDied)
+        for (const auto& [folder, before] : temporariesBefore) {
+            if (!workerDied) break;
             for (const std::string& name : temporaryScenes(folder))
-                if (!temporariesBefore.count(name)) unlink((folder + "/" + name).c_str());
+                if (!before.count(name)) unlink((folder + "/" + name).c_str());
+        }
         writeToStderr(report.summary(elapsed()));
-        return report.exitStatus();
+        return reportFailed ? 1 : report.exitStatus();
     }
 
 private:
@@ -121,69 +175,132 @@ private:
     // Without a worker the files left cannot be converted; each is reported.
     void failRemaining(const std::string& reason) {
         while (pool.filesLeft())
-            writeToStderr(report.fileDone(plan.input(pool.takeFile()), FileEnd::Failed,
-                                          {"Cannot start a process to convert it: " + reason}, elapsed()));
+            modelEnded(pending[pool.takeFile()], FileEnd::Failed,
+                       {"Cannot start a process to convert it: " + reason}, nullptr);
     }
 
     void fileDone(const FileResult& result) {
         if (imageTurns) imageTurns->finish(result.index);
-        writeToStderr(report.fileDone(plan.input(result.index), fileEndOf(result.status), result.lines, elapsed()));
+        modelEnded(pending[result.index], fileEndOf(result.status), result.lines, &result);
     }
 
     void fileLost(const WorkerPool::Loss& loss) {
         if (imageTurns) imageTurns->finish(loss.index);
         workerDied = true;
-        writeToStderr(report.fileDone(plan.input(loss.index), FileEnd::Failed,
-                                      {describeLoss(loss) + "; nothing was written for it."}, elapsed()));
+        modelEnded(pending[loss.index], FileEnd::Failed, {describeLoss(loss) + "; nothing was written for it."},
+                   nullptr);
+    }
+
+    ModelReportEntry entryFor(size_t model, FileEnd end) const {
+        ModelReportEntry entry;
+        entry.model = plan.input(model);
+        entry.scene = plan.output(model);
+        entry.end = end;
+        entry.inputBytes = sizeOf(entry.model);
+        return entry;
+    }
+
+    // result: what the worker sent, null when none converted the model.
+    void modelEnded(size_t model, FileEnd end, const std::vector<std::string>& lines, const FileResult* result) {
+        writeToStderr(report.fileDone(plan.input(model), end, lines, elapsed()));
+        if (!models.isOpen()) return;
+        ModelReportEntry entry = entryFor(model, end);
+        entry.messages = lines;
+        if (end != FileEnd::Failed) entry.outputBytes = sizeOf(entry.scene);
+        if (result) {
+            entry.seconds = double(result->microseconds) / 1e6;
+            entry.built = result->built;
+            entry.figures = result->figures;
+        }
+        addToReport(entry);
+    }
+
+    // A report that fails part-way says so once; the conversions go on.
+    void addToReport(const ModelReportEntry& entry) {
+        std::string failure;
+        if (!models.isOpen() || reportFailed || models.add(entry, failure)) return;
+        reportFailed = true;
+        writeToStderr("kestrav: Cannot write the report: " + failure + '\n');
     }
 
     const BatchPlan& plan;
-    const std::string folder;
+    const std::vector<size_t> pending;  // the models to convert; the pool's indices are places in it
+    const TextureArchive* archive;
+    ModelReport& models;
     BatchReport report;
     WorkerPool pool;
     std::unique_ptr<BatchImageTurns> imageTurns;
     const size_t wanted;
     const std::chrono::steady_clock::time_point start;
     bool workerDied = false;
+    bool reportFailed = false;
 };
+
+void refuse(const std::string& line) { writeToStderr("kestrav: " + line + "; nothing was converted.\n"); }
 
 }  // namespace
 
 BatchJob conversionJob(const Options& options) {
-    return [options](const std::string& input, const std::string& output, ImageTurn* imageTurn) {
+    return [options](const std::string& input, const std::string& output, ImageTurn* imageTurn,
+                     const TextureArchive* archive) {
+        const auto started = std::chrono::steady_clock::now();
         Conversion conversion;
+        FileResult result;
         {
             // Ctrl-C reaches every worker: each removes the scene it was writing.
             InterruptCleanup cleanup;
-            conversion = convertToFileWatched(input, output, options, InterruptCleanup::watchTemporary, imageTurn);
+            // The folders of a mirrored tree are made as they are needed.
+            std::error_code ignored;
+            std::filesystem::create_directories(folderOf(output), ignored);
+            conversion = convertToFileWatched(input, output, options, InterruptCleanup::watchTemporary, imageTurn,
+                                              archive, &result.figures);
         }
+        result.built = conversion.root != nullptr;
         if (conversion.root) conversion.root->unref();
-        FileResult result;
         result.status = conversion.status;
         result.lines = std::move(conversion.messages);
+        result.microseconds = uint64_t(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count());
         return result;
     };
 }
 
 int runBatch(const ConverterOptions& options, const BatchJob& job) {
-    const BatchPlan plan(options.batchFolder, options.batchInputs);
+    std::vector<std::string> names = options.batchInputs;
+    std::string failure;
+    if (!options.filesFrom.empty() && !readNameList(options.filesFrom, names, failure)) {
+        refuse("Cannot read the file list \"" + options.filesFrom + "\": " + failure);
+        return kRefusedStatus;
+    }
+    const ModelTree tree = findModels(names, options.recursive, options.batchFolder);
+    const BatchPlan plan(options.batchFolder, tree.models, options.recursive);
     if (!plan.clashes().empty()) {
         std::string text;
         for (const std::string& line : plan.clashes()) text += "kestrav: " + line + '\n';
         writeToStderr(text + "kestrav: nothing was converted.\n");
-        return kClashStatus;
+        return kRefusedStatus;
+    }
+    ModelReport modelReport;
+    if (!options.reportPath.empty() && !modelReport.open(options.reportPath, failure)) {
+        refuse("Cannot write the report to \"" + options.reportPath + "\": " + failure);
+        return kRefusedStatus;
     }
     std::error_code error;
     std::filesystem::create_directories(options.batchFolder, error);
     if (error) {
-        writeToStderr("kestrav: Cannot create the folder \"" + options.batchFolder + "\": " + error.message() +
-                      "; nothing was converted.\n");
+        refuse("Cannot create the folder \"" + options.batchFolder + "\": " + error.message());
         return 1;
     }
+    std::vector<size_t> toConvert = modelsToConvert(plan, options.onlyNewer);
+    // Listed once for every model, and only when some model is converted.
+    std::unique_ptr<TextureArchive> archive;
+    if (options.recursive && !options.noTextures && !toConvert.empty())
+        archive.reset(new TextureArchive(tree.archiveRoots));
     // A worker that died must not take the parent with it when it is handed a file.
     signal(SIGPIPE, SIG_IGN);
     const size_t workerCount = options.workerCount > 0 ? size_t(options.workerCount) : processorCount();
-    return Batch(plan, options.batchFolder, job, workerCount, options.portable).run();
+    return Batch(plan, std::move(toConvert), job, archive.get(), modelReport, workerCount, options.portable)
+        .run(tree);
 }
 
 }  // namespace kestrav

@@ -9,20 +9,26 @@
 
 namespace kestrav {
 
+class TextureArchive;
+
 // What a worker does with one input of a batch and the scene path planned for
-// it: the outcome and the lines to print. With -p it names and writes the
-// scene's images while it holds imageTurn, which is null without -p.
-using BatchJob =
-    std::function<FileResult(const std::string& input, const std::string& output, ImageTurn* imageTurn)>;
+// it: the outcome, the lines to print and the figures of the report. With -p
+// it names and writes the scene's images while it holds imageTurn, which is
+// null without -p; with -r it looks images up in archive too (null: none).
+using BatchJob = std::function<FileResult(const std::string& input, const std::string& output, ImageTurn* imageTurn,
+                                          const TextureArchive* archive)>;
 
 // The program's job: converts as a single run does, and removes the scene it
 // was writing when SIGINT, SIGTERM or SIGHUP ends it.
 BatchJob conversionJob(const Options& options);
 
-// Converts every input of a batch (-d) with job in worker processes, writes
-// each file's lines, the progress and the summary to standard error, and
-// returns the exit status: 0 when every file was converted, 1 when any failed,
-// 2 when two inputs would write the same scene (then nothing is converted).
+// Converts every input of a batch (-d; with -r the models below the folders
+// given) with job in worker processes, writes each file's lines, the progress
+// and the summary to standard error and, with --report, a JSON line per model,
+// and returns the exit status: 0 when every file was converted or up to date,
+// 1 when any failed or a folder could not be listed, 2 when two inputs would
+// write the same scene, a path cannot be mirrored, or the report or the file
+// list cannot be opened (then nothing is converted).
 int runBatch(const ConverterOptions& options, const BatchJob& job);
 
 }  // namespace kestrav

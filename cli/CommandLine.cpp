@@ -14,7 +14,11 @@ const long kMostWorkers = 1024;
 const char* const kUsageLines[] = {
     "Usage: kestrav [options] infile [outfile]\n",
     "       kestrav [options] -d outdir infile...\n",
+    "       kestrav [options] -r -d outdir folder|infile...\n",
     "   -d dir  : Convert every infile to dir/<its name>.iv, creating dir if missing\n",
+    "   -r      : With -d, convert every .3ds below each folder to dir/<its path>.iv\n",
+    "             and look for images anywhere in the folders given\n",
+    "   -u      : With -d, skip a model whose scene is as new as it or newer\n",
     "   -e      : Use Examine viewer to show the model and create outfile\n",
     "   -f      : Compute normals using flat shading\n",
     "   -h      : Print this message (help), as --help does\n",
@@ -27,6 +31,8 @@ const char* const kUsageLines[] = {
     "   -l      : Add the file's cameras and lights\n",
     "   -p      : Write the scene's images beside it (JPEG and SGI RGB as they are, others as SGI RGB)\n",
     "   -v      : Do not create outfile, only use Examine viewer to show the model\n",
+    "   --files-from f : With -d, also convert the files listed in f (- for stdin)\n",
+    "   --report f : With -d, write a JSON line per model to f (- for stdout)\n",
     "   --version : Print the version of kestrav\n",
     "   --      : End the options: what follows are file names, even if they start with -\n",
     "An input file is always needed; if no output file name is specified, stdout will be used.\n",
@@ -45,6 +51,8 @@ bool applyLetter(char letter, ConverterOptions& options) {
         case 'f': options.flatShading = true; return true;
         case 'l': options.lights = true; return true;
         case 'p': options.portable = true; return true;
+        case 'r': options.recursive = true; return true;
+        case 'u': options.onlyNewer = true; return true;
         case 's': options.twoSided = true; return true;
         case 't': options.noTextures = true; return true;
         case 'v': options.viewOnly = true; return true;
@@ -62,6 +70,16 @@ CommandLineVerdict optionAfterFileName(CommandLineFault* fault, const char* argu
     if (argument[1] == '\0') return malformed(fault, CommandLineFault::LoneDash);
     return malformed(fault, CommandLineFault::OptionAfterFileName, argument);
 }
+
+// The long options that take a file name.
+struct LongOption {
+    const char* name;
+    std::string ConverterOptions::*field;
+};
+const LongOption kLongOptions[] = {
+    {"--files-from", &ConverterOptions::filesFrom},
+    {"--report", &ConverterOptions::reportPath},
+};
 
 bool takesValue(char letter) { return letter == 'd' || letter == 'j'; }
 
@@ -88,6 +106,17 @@ CommandLineVerdict applyOptionArgument(int argc, const char* const* argv, int& i
     if (argument[1] == '-') {
         if (std::strcmp(argument, "--help") == 0) return CommandLineVerdict::Help;
         if (std::strcmp(argument, "--version") == 0) return CommandLineVerdict::Version;
+        for (const LongOption& option : kLongOptions) {
+            const size_t length = std::strlen(option.name);
+            if (std::strncmp(argument, option.name, length) != 0) continue;
+            const char end = argument[length];
+            if (end != '=' && end != '\0') continue;
+            // --name=value or --name value, as getopt_long takes them.
+            const char* value = end == '=' ? argument + length + 1 : index + 1 < argc ? argv[++index] : nullptr;
+            if (!value || !*value) return malformed(fault, CommandLineFault::MissingValue, option.name);
+            options.*option.field = value;
+            return CommandLineVerdict::Ok;
+        }
         return malformed(fault, CommandLineFault::UnknownOption, argument);
     }
     if (argument[1] == '\0') return malformed(fault, CommandLineFault::LoneDash);
@@ -112,7 +141,7 @@ CommandLineVerdict applyOptionArgument(int argc, const char* const* argv, int& i
 CommandLineVerdict decideBatch(int argc, const char* const* argv, int index, bool optionsEnded,
                                ConverterOptions& options, CommandLineFault* fault) {
     if (options.examineViewer || options.viewOnly) return malformed(fault, CommandLineFault::ViewerInBatch);
-    if (index == argc) return malformed(fault, CommandLineFault::NoInputFile);
+    if (index == argc && options.filesFrom.empty()) return malformed(fault, CommandLineFault::NoInputFile);
     for (; index < argc; ++index) {
         if (!optionsEnded && argv[index][0] == '-') return optionAfterFileName(fault, argv[index]);
         options.batchInputs.push_back(argv[index]);
@@ -136,6 +165,8 @@ CommandLineVerdict decideCommandLine(int argc, const char* const* argv, Converte
     }
     if (!options.batchFolder.empty()) return decideBatch(argc, argv, index, optionsEnded, options, fault);
     if (options.workerCount != 0) return malformed(fault, CommandLineFault::WorkersWithoutBatch);
+    if (options.recursive || options.onlyNewer || !options.filesFrom.empty() || !options.reportPath.empty())
+        return malformed(fault, CommandLineFault::BatchOnly);
 
     // Options come only before the file names, unless -- said that what
     // follows are all file names.
@@ -160,12 +191,15 @@ std::string faultLine(const CommandLineFault& fault) {
     case CommandLineFault::NoInputFile: return "kestrav: no input file";
     case CommandLineFault::MissingValue:
         return "kestrav: option " + fault.argument +
-               (fault.argument == "-d" ? " needs a folder" : " needs a number of files from 1 to 1024");
+               (fault.argument == "-d"   ? " needs a folder"
+                : fault.argument == "-j" ? " needs a number of files from 1 to 1024"
+                                         : " needs a file name");
     case CommandLineFault::ViewerInBatch: return "kestrav: -e and -v show one model and cannot go with -d";
     case CommandLineFault::WorkersWithoutBatch: return "kestrav: -j goes only with -d";
     case CommandLineFault::LoneDash:
         return "kestrav: - is not a file name here; name the input file, and leave outfile out for standard output";
     case CommandLineFault::RepeatedFolder: return "kestrav: -d given twice; a batch has one output folder";
+    case CommandLineFault::BatchOnly: return "kestrav: -r, -u, --files-from and --report go only with -d";
     case CommandLineFault::TooManyFileNames:
         return "kestrav: too many file names, from " + fault.argument + " on; give an input and at most one output";
     default: return "";

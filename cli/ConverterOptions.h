@@ -19,6 +19,11 @@ struct ConverterOptions : Options {
     std::string batchFolder;
     std::vector<std::string> batchInputs;
     int workerCount = 0;  // -j; 0: one worker per core
+    // -r: folder inputs stand for the models below them, scenes mirror the paths.
+    bool recursive = false;
+    bool onlyNewer = false;  // -u: a scene newer than its model is left alone
+    std::string filesFrom;   // --files-from: more inputs, one a line ("-": standard input)
+    std::string reportPath;  // --report: JSON Lines, one object per model ("-": standard output)
 };
 
 }  // namespace kestrav

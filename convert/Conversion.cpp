@@ -16,12 +16,14 @@ namespace kestrav {
 
 namespace {
 // One conversion of the model that read(converter) reads; modelName is the
-// model's in the lines for the user.
+// model's in the lines for the user. Images not found beside the model are
+// looked for in archive (null: none); figures, when given, gets what was made.
 template <class Read>
 Conversion convertModel(const std::string& modelName, const Options& options, const std::string& scenePath,
-                        const ImageWriting& writing, Read read) {
+                        const ImageWriting& writing, Read read, const TextureArchive* archive = nullptr,
+                        ConversionFigures* figures = nullptr) {
     if (!SoDB::isInitialized()) SoDB::init();
-    SceneConverter converter(options, scenePath);
+    SceneConverter converter(options, scenePath, archive);
     Conversion conversion;
     try {
         conversion.status = read(converter);
@@ -32,6 +34,7 @@ Conversion convertModel(const std::string& modelName, const Options& options, co
         // Taken last, so a throw above leaves the root to the converter.
         if (readable) {
             conversion.hasBackground = converter.background(conversion.background);
+            if (figures) *figures = converter.figures();
             conversion.root = converter.takeRoot();
         }
     } catch (const std::bad_alloc&) {
@@ -82,7 +85,8 @@ bool write(SoNode* root, const std::string& path, std::string* failure, bool bin
 }
 
 Conversion convertToFileWatched(const std::string& path, const std::string& outputPath, const Options& options,
-                                TemporaryWatch watch, ImageTurn* imageTurn) {
+                                TemporaryWatch watch, ImageTurn* imageTurn, const TextureArchive* archive,
+                                ConversionFigures* figures) {
     // Writing the scene over its own model would lose the model.
     if (isSameFile(path, outputPath)) {
         Conversion refused;
@@ -90,7 +94,9 @@ Conversion convertToFileWatched(const std::string& path, const std::string& outp
         refused.messages.push_back(sameFileLine(path, outputPath));
         return refused;
     }
-    Conversion conversion = convertWith(path, options, outputPath, imageWriting(options, watch, imageTurn));
+    Conversion conversion = convertModel(
+        path, options, outputPath, imageWriting(options, watch, imageTurn),
+        [&](SceneConverter& converter) { return converter.read(path); }, archive, figures);
     if (!conversion.root) return conversion;
     std::string failure;
     if (!writeScene(conversion.root, outputPath, failure, options.binary ? SceneFormat::Binary : SceneFormat::Ascii,

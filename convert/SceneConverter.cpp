@@ -50,8 +50,9 @@ Outcome statusOf(WalkEnd end) {
 }
 }  // namespace
 
-SceneConverter::SceneConverter(const Options& conversionOptions, const std::string& scene)
-    : options(conversionOptions), scenePath(scene), folder(sceneFolderOf(scene)) {}
+SceneConverter::SceneConverter(const Options& conversionOptions, const std::string& scene,
+                               const TextureArchive* textureArchive)
+    : options(conversionOptions), scenePath(scene), folder(sceneFolderOf(scene)), archive(textureArchive) {}
 
 SceneConverter::~SceneConverter() {
     if (root) root->unref();
@@ -95,7 +96,7 @@ Outcome SceneConverter::readModel(const std::string& modelName, const std::strin
     links = ModelLinks(database.meshList(), keyframes);
     frame = placementFrame(keyframes);
     if (options.animation) animationBuilder.reset(new AnimationBuilder(database, frame));
-    textureLookup.reset(new TextureLookup(modelPath, folder, textureSearchPath(), lines));
+    textureLookup.reset(new TextureLookup(modelPath, folder, textureSearchPath(), lines, archive));
     return readStatus;
 }
 
@@ -110,6 +111,17 @@ SoSeparator* SceneConverter::build() {
     return root;
 }
 
+ConversionFigures SceneConverter::figures() const {
+    ConversionFigures made;
+    made.meshes = database.meshList().count;
+    made.instances = instancesDrawn;
+    if (textureLookup) {
+        made.texturesFound = textureLookup->foundCount();
+        made.texturesMissing = textureLookup->missingCount();
+    }
+    return made;
+}
+
 SoSeparator* SceneConverter::takeRoot() {
     SoSeparator* taken = root;
     root = nullptr;
@@ -117,6 +129,7 @@ SoSeparator* SceneConverter::takeRoot() {
 }
 
 void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& chain) {
+    ++instancesDrawn;
     SoSeparator* objectSeparator = new SoSeparator;
     int mirrored = 0;
     if (!animationBuilder || !animationBuilder->buildMovingTransform(mesh, chain, objectSeparator, mirrored))

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/ConversionFigures.h"
 #include "kestrav/kestrav.h"
 #include "reader/ModelDatabase.h"
 #include "reader/ModelFile.h"
@@ -17,6 +18,7 @@ namespace kestrav {
 
 class AnimationBuilder;
 class MeshBuilder;
+class TextureArchive;
 class TextureLookup;
 
 // One conversion: reads one model, builds its scene one mesh instance and
@@ -32,8 +34,11 @@ constexpr const char* kModelInMemory = "<memory>";
 class SceneConverter {
 public:
     // scenePath is where the scene is going to be written (empty: the current
-    // directory), so image names can be made relative to its folder.
-    explicit SceneConverter(const Options& options, const std::string& scenePath = "");
+    // directory), so image names can be made relative to its folder; images
+    // not found beside the model are looked for in archive (null: none), which
+    // must outlive the converter.
+    explicit SceneConverter(const Options& options, const std::string& scenePath = "",
+                            const TextureArchive* archive = nullptr);
     ~SceneConverter();
     SceneConverter(const SceneConverter&) = delete;
     SceneConverter& operator=(const SceneConverter&) = delete;
@@ -59,6 +64,8 @@ public:
     const AnimationBuilder* animation() const { return animationBuilder.get(); }
     // Folder the scene's image names are relative to (empty: current directory).
     const std::string& sceneFolder() const { return folder; }
+    // What build made.
+    ConversionFigures figures() const;
 
     // Smallest and largest OpenGL line width. Asked of OpenGL only when a wire
     // material needs it, since setting up a context costs more than converting
@@ -83,8 +90,10 @@ private:
     Options options;
     std::string scenePath;
     std::string folder;
+    const TextureArchive* archive;
     ModelDatabase database;
     ModelLinks links;
+    size_t instancesDrawn = 0;
     std::unique_ptr<TextureLookup> textureLookup;
     std::unique_ptr<AnimationBuilder> animationBuilder;
     SoSeparator* root = nullptr;

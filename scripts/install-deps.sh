@@ -10,13 +10,15 @@ set -euo pipefail
 # sanitizer and fuzzer runtimes, Xvfb and ImageMagick for the viewer's
 # screenshots, xdotool to press the viewer's keys, ivcat to read the scenes
 # back with another Inventor reader, and man to check the manual page,
-# pkg-config to check the installed library.
+# pkg-config to check the installed library. nlohmann-json writes the batch's
+# report; GNU parallel runs the README's recipe for many machines.
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libcoin-dev libsoqt520-dev libsimage-dev libgraphicsmagick++1-dev zlib1g-dev
   libegl-dev libgl-dev libglx-dev libx11-dev libgl1-mesa-dri libegl-mesa0
   libgtest-dev
-  xvfb imagemagick xdotool inventor-clients man-db pkg-config
+  nlohmann-json3-dev
+  xvfb imagemagick xdotool inventor-clients man-db pkg-config parallel
 )
 
 missing=()

@@ -16,13 +16,14 @@ int main(int argc, char** argv) {
     options.programPath = argv[0];
     parseCommandLine(argc, argv, options);
     const BatchJob convert = conversionJob(options);
-    return runBatch(options, [&convert](const std::string& input, const std::string& output, ImageTurn* imageTurn) {
+    return runBatch(options, [&convert](const std::string& input, const std::string& output, ImageTurn* imageTurn,
+                                        const TextureArchive* archive) {
         const size_t slash = input.rfind('/');
         if (input.substr(slash == std::string::npos ? 0 : slash + 1) == "crash.3ds") {
             const rlimit noCore{0, 0};
             setrlimit(RLIMIT_CORE, &noCore);
             std::abort();
         }
-        return convert(input, output, imageTurn);
+        return convert(input, output, imageTurn, archive);
     });
 }

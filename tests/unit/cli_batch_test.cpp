@@ -80,8 +80,9 @@ std::string messageOf(const std::vector<uint32_t>& words, const std::string& tai
 }
 
 TEST(BatchMessage, ResultsArriveWholeAndInOrderWhateverTheyAreCutInto) {
-    const FileResult first{2, Outcome::DamagedChunksSkipped, {"Warning: one", "", "Using \"x\" for \"X\"."}};
-    const FileResult second{0, Outcome::NotWritten, {}};
+    const FileResult first{2, Outcome::DamagedChunksSkipped, {"Warning: one", "", "Using \"x\" for \"X\"."}, true,
+                           {3, 5, 1, 2}, 0x500000007ull};
+    const FileResult second{0, Outcome::NotWritten, {}, false, {}, 0};
     const std::string bytes = encodeFileResult(first) + encodeFileResult(second);
     // Every cut of the stream, as a pipe may deliver it.
     for (size_t cut = 0; cut <= bytes.size(); ++cut) {
@@ -96,27 +97,41 @@ TEST(BatchMessage, ResultsArriveWholeAndInOrderWhateverTheyAreCutInto) {
         EXPECT_EQ(result.index, 2u);
         EXPECT_EQ(result.status, Outcome::DamagedChunksSkipped);
         EXPECT_EQ(result.lines, first.lines);
+        EXPECT_TRUE(result.built);
+        EXPECT_EQ(result.figures.instances, 5u);
+        EXPECT_EQ(result.figures.texturesMissing, 2u);
+        EXPECT_EQ(result.microseconds, 0x500000007ull);
         ASSERT_EQ(takeFileResult(buffer, 3, result), MessageTake::Taken);
         EXPECT_EQ(result.index, 0u);
         EXPECT_EQ(result.status, Outcome::NotWritten);
         EXPECT_TRUE(result.lines.empty());
+        EXPECT_FALSE(result.built);
         EXPECT_TRUE(buffer.empty());
     }
 }
 
 TEST(BatchMessage, DamagedAndHostileMessagesAreRefusedNotTrusted) {
     const uint32_t converted = uint32_t(Outcome::Converted);
+    // A message whose scene-built flag, four figures and time are 0, followed by rest.
+    auto plain = [](uint32_t index, uint32_t status, std::vector<uint32_t> rest, const std::string& tail = "") {
+        std::vector<uint32_t> words = {index, status, 0, 0, 0, 0, 0, 0, 0};
+        words.insert(words.end(), rest.begin(), rest.end());
+        return messageOf(words, tail);
+    };
     const std::vector<std::string> refused = {
-        messageOf({3, converted, 0}),                      // index of no file of the batch
-        messageOf({0xFFFFFFFF, converted, 0}),             // nor this one
-        messageOf({1, uint32_t(Outcome::OutOfMemory) + 1, 0}),  // an outcome kestrav does not have
-        messageOf({1, converted}),                         // cut before its line count
-        messageOf({1, converted, 0x40000000}),             // more lines than bytes to hold them
-        messageOf({1, converted, 1, 6}, "short"),          // a line longer than what is left
-        messageOf({1, converted, 1, 0xFFFFFFF0}, "x"),     // a length that would wrap
-        messageOf({1, converted, 0}, "more"),              // bytes past its last line
-        messageOf({1, converted, 2, 1}, "a"),              // a line count past the lines there
-        wordsOf({0x7FFFFFFF, 1, converted, 0}),           // a length past any message
+        plain(3, converted, {0}),                                // index of no file of the batch
+        plain(0xFFFFFFFF, converted, {0}),                       // nor this one
+        plain(1, uint32_t(Outcome::OutOfMemory) + 1, {0}),       // an outcome kestrav does not have
+        messageOf({1, converted, 2, 0, 0, 0, 0, 0, 0, 0}),       // built neither yes nor no
+        messageOf({1, converted, 1, 3, 4}),                      // cut inside its figures
+        messageOf({1, converted, 1, 3, 4, 5, 6, 7}),             // cut inside its time
+        plain(1, converted, {}),                                 // cut before its line count
+        plain(1, converted, {0x40000000}),                       // more lines than bytes to hold them
+        plain(1, converted, {1, 6}, "short"),                    // a line longer than what is left
+        plain(1, converted, {1, 0xFFFFFFF0}, "x"),               // a length that would wrap
+        plain(1, converted, {0}, "more"),                        // bytes past its last line
+        plain(1, converted, {2, 1}, "a"),                        // a line count past the lines there
+        wordsOf({0x7FFFFFFF, 1, converted, 0, 0, 0, 0, 0, 0, 0, 0}),  // a length past any message
     };
     for (size_t i = 0; i < refused.size(); ++i) {
         std::string buffer = refused[i];
@@ -124,7 +139,7 @@ TEST(BatchMessage, DamagedAndHostileMessagesAreRefusedNotTrusted) {
         EXPECT_EQ(takeFileResult(buffer, 3, result), MessageTake::Damaged) << i;
     }
     // The last good index of the batch, and a line that holds its own length's bytes.
-    std::string buffer = messageOf({2, converted, 1, 4}, std::string("\4\0\0\0", 4));
+    std::string buffer = plain(2, converted, {1, 4}, std::string("\4\0\0\0", 4));
     FileResult result;
     ASSERT_EQ(takeFileResult(buffer, 3, result), MessageTake::Taken);
     EXPECT_EQ(result.lines, std::vector<std::string>{std::string("\4\0\0\0", 4)});

@@ -219,3 +219,37 @@ TEST(CommandLineBatch, BatchLinesTheViewerOrAnyInputCannotServeAreRejected) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CommandLineArchive, TreeOptionsAndFileNamesOfLongOptions) {
+    const Parsed p = parse({"-rud", "out", "--files-from", "-", "--report=r.jsonl", "units"});
+    ASSERT_EQ(p.verdict, CommandLineVerdict::Ok);
+    EXPECT_TRUE(p.options.recursive);
+    EXPECT_TRUE(p.options.onlyNewer);
+    EXPECT_EQ(p.options.filesFrom, "-");
+    EXPECT_EQ(p.options.reportPath, "r.jsonl");
+    EXPECT_EQ(p.options.batchInputs, (std::vector<std::string>{"units"}));
+    // A list of models can stand in for the names on the line.
+    EXPECT_EQ(parse({"-d", "out", "--files-from=list"}).verdict, CommandLineVerdict::Ok);
+
+    CommandLineFault fault;
+    const std::vector<const char*> lines[] = {{"-r", "m.3ds"}, {"--report", "r", "m.3ds"}};
+    for (const auto& line : lines) {
+        std::vector<const char*> argv{"kestrav"};
+        argv.insert(argv.end(), line.begin(), line.end());
+        ConverterOptions options;
+        EXPECT_EQ(decideCommandLine(int(argv.size()), argv.data(), options, &fault), CommandLineVerdict::Malformed);
+        EXPECT_EQ(faultLine(fault), "kestrav: -r, -u, --files-from and --report go only with -d");
+    }
+    const char* noName[] = {"kestrav", "-d", "out", "m.3ds", "--report"};
+    ConverterOptions options;
+    EXPECT_EQ(decideCommandLine(5, noName, options, &fault), CommandLineVerdict::Malformed);
+    const char* emptyName[] = {"kestrav", "-d", "out", "--files-from=", "m.3ds"};
+    ConverterOptions fresh;
+    EXPECT_EQ(decideCommandLine(5, emptyName, fresh, &fault), CommandLineVerdict::Malformed);
+    EXPECT_EQ(faultLine(fault), "kestrav: option --files-from needs a file name");
+    EXPECT_EQ(parse({"--reports=x", "-d", "out", "m.3ds"}).verdict, CommandLineVerdict::Malformed);
+}
+
+}  // namespace
