@@ -3,6 +3,7 @@
 #include <Inventor/actions/SoWriteAction.h>
 #include <Inventor/nodes/SoNode.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 #include "convert/BinarySceneOutput.h"
 #include "convert/SceneOutput.h"
@@ -63,13 +65,34 @@ bool writeInPlace(const std::string& path, const TextWriter& writeText, std::str
     return written;
 }
 
+// Makes a new file named like kTemporarySceneName in folder, as mkostemp does,
+// but with mode 0666 for open to narrow: a new scene gets the permissions the
+// umask and the folder's default ACL give a new file, and the process's umask
+// is never changed to learn them (another thread may be making files).
+int createTemporary(const std::string& folder, std::string& temporary) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    const std::string pattern = kTemporarySceneName;
+    const size_t first = pattern.find('X');
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char noise[sizeof kTemporarySceneName];
+        if (getrandom(noise, sizeof noise, 0) != ssize_t(sizeof noise)) return -1;
+        temporary = folder + "/" + pattern;
+        for (size_t i = first; i < pattern.size(); ++i)
+            temporary[folder.size() + 1 + i] = kLetters[noise[i] % (sizeof kLetters - 1)];
+        const int fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
 // Writes beside the target and renames over it only after everything reached
 // the disk, so a failed run never leaves a truncated file where the old one was.
-bool replaceFile(const std::string& path, const std::string& shownName, mode_t mode, const TextWriter& writeText,
-                 std::string& failure, TemporaryWatch watch) {
-    std::string temporary = directoryOf(path) + "/" + kTemporarySceneName;
+// A file replaced keeps its mode; a new one gets the mode it was made with.
+bool replaceFile(const std::string& path, const std::string& shownName, std::optional<mode_t> keptMode,
+                 const TextWriter& writeText, std::string& failure, TemporaryWatch watch) {
+    std::string temporary;
     if (watch) watch(nullptr);
-    const int fd = mkostemp(&temporary[0], O_CLOEXEC);
+    const int fd = createTemporary(directoryOf(path), temporary);
     if (fd < 0) {
         failure = failureLine(quoted(shownName));
         return false;
@@ -81,7 +104,7 @@ bool replaceFile(const std::string& path, const std::string& shownName, mode_t m
     };
     bool complete = false;
     try {
-        complete = writeText(fd) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+        complete = writeText(fd) && (!keptMode || fchmod(fd, *keptMode) == 0) && fsync(fd) == 0;
     } catch (...) {
         close(fd);
         discard();
@@ -99,12 +122,6 @@ bool replaceFile(const std::string& path, const std::string& shownName, mode_t m
     return false;
 }
 
-mode_t newFileMode() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
 }  // namespace
 
 bool writeSceneText(const std::string& outputPath, const TextWriter& writeText, std::string& failure,
@@ -117,7 +134,7 @@ bool writeSceneText(const std::string& outputPath, const TextWriter& writeText, 
 
     struct stat status;
     if (stat(outputPath.c_str(), &status) != 0)
-        return replaceFile(outputPath, outputPath, newFileMode(), writeText, failure, watch);
+        return replaceFile(outputPath, outputPath, std::nullopt, writeText, failure, watch);
     if (!S_ISREG(status.st_mode) || namesOpenDescriptor(outputPath))
         return writeInPlace(outputPath, writeText, failure);
 

@@ -7,8 +7,8 @@ class SoNode;
 
 namespace kestrav {
 
-// The mkstemp template of the temporary file a scene is written to beside its
-// target before it replaces it.
+// The name of the temporary file a scene is written to beside its target
+// before it replaces it; each X becomes a random letter or digit.
 inline constexpr char kTemporarySceneName[] = ".kestrav-XXXXXX";
 
 // Open Inventor's two forms of a scene file: text, or the binary form that is
