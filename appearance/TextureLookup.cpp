@@ -14,7 +14,6 @@ namespace kestrav {
 namespace fs = std::filesystem;
 
 namespace {
-const char* const kSearchPathVariable = "KESTRAV_TEXTURE_PATH";
 const char* const kMissingStart = "Cannot find texture file \"";
 const char* const kMissingEnd = "\".";
 const char* const kUsingStart = "Using \"";
@@ -213,7 +212,5 @@ std::string sceneFolderOf(const std::string& outputPath) {
     }
     return fs::path(outputPath).parent_path().string();
 }
-
-const char* textureSearchPath() { return std::getenv(kSearchPathVariable); }
 
 }  // namespace kestrav

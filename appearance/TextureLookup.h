@@ -6,8 +6,8 @@
 // looked for, in this order:
 //   1. under the name as stored, relative to the current directory;
 //   2. under its last path component in the model's folder, then in each of
-//      that folder's direct subfolders by name, then in each folder of
-//      KESTRAV_TEXTURE_PATH; in each folder the exact name first, then a name
+//      that folder's direct subfolders by name, then in each folder of the
+//      search path; in each folder the exact name first, then a name
 //      that differs only in the case of ASCII letters (of several such, the
 //      first in byte order);
 //   3. in the archive, when one is given (see TextureArchive).
@@ -92,8 +92,5 @@ private:
 // empty for the current directory (an empty output path for standard output or
 // no output at all, or an output that is not a regular file, such as a pipe).
 std::string sceneFolderOf(const std::string& outputPath);
-
-// KESTRAV_TEXTURE_PATH, or null when it is not set.
-const char* textureSearchPath();
 
 }  // namespace kestrav

@@ -66,7 +66,6 @@ Run convertOnce(const std::string& model, const std::string& scene, bool animati
     options.animation = animation;
     const auto start = std::chrono::steady_clock::now();
     SceneConverter converter(options, scene);
-    converter.setLineWidthRange(1.0f, 10.0f);
     std::string failure;
     if (converter.read(model) != Outcome::Unreadable) writeScene(converter.build(), scene, failure);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -16,8 +16,6 @@
 #include <string>
 #include <vector>
 
-#include <Inventor/nodes/SoSeparator.h>
-
 #include "cli/BatchImageTurns.h"
 #include "appearance/TextureArchive.h"
 #include "cli/BatchPlan.h"
@@ -25,6 +23,7 @@
 #include "cli/InterruptCleanup.h"
 #include "cli/ModelReport.h"
 #include "cli/ModelTree.h"
+#include "cli/ProgramLines.h"
 #include "cli/WorkerPool.h"
 #include "convert/BlockOutput.h"
 #include "convert/Conversion.h"
@@ -255,10 +254,9 @@ BatchJob conversionJob(const Options& options) {
             conversion = convertToFileWatched(input, output, options, InterruptCleanup::watchTemporary, imageTurn,
                                               archive, &result.figures);
         }
-        result.built = conversion.root != nullptr;
-        if (conversion.root) conversion.root->unref();
+        result.built = conversion.root() != nullptr;
         result.status = conversion.status;
-        result.lines = std::move(conversion.messages);
+        result.lines = programLines(conversion);
         result.microseconds = uint64_t(
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count());
         return result;

@@ -163,7 +163,8 @@ ExaminerWindow::ExaminerWindow(const std::string& modelPath) : mainWindow(SoQt::
     viewer = new KestravViewer(mainWindow, QFile::decodeName(QByteArray(name.data(), int(name.size()))));
 }
 
-void ExaminerWindow::show(SoSeparator* root, bool fileLights, const Conversion& view) {
+void ExaminerWindow::show(const Conversion& view, bool fileLights) {
+    SoSeparator* root = view.root();
     viewer->setSceneGraph(root);
     const bool fileCamera = fileLights && viewAsTheFileLights(viewer, root, view);
     if (!fileCamera) viewUpright(viewer);

@@ -7,7 +7,7 @@ class SoSeparator;
 
 namespace kestrav {
 
-struct Conversion;
+class Conversion;
 class KestravViewer;
 
 // The examiner viewer in the toolkit's main window, for -e and -v.
@@ -19,10 +19,10 @@ public:
     ExaminerWindow(const ExaminerWindow&) = delete;
     ExaminerWindow& operator=(const ExaminerWindow&) = delete;
 
-    // Shows root until the user closes the window. With fileLights, starts
-    // from the file's camera and lights as the conversion placed them; without
-    // a file camera, from the model's front, upright.
-    void show(SoSeparator* root, bool fileLights, const Conversion& view);
+    // Shows the conversion's scene until the user closes the window. With
+    // fileLights, starts from the file's camera and lights as it placed them;
+    // without a file camera, from the model's front, upright.
+    void show(const Conversion& view, bool fileLights);
 
 private:
     QWidget* mainWindow = nullptr;

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <iostream>
 #include <new>
 #include <string>
@@ -16,6 +17,8 @@
 #include "cli/ConverterOptions.h"
 #include "cli/ExaminerWindow.h"
 #include "cli/InterruptCleanup.h"
+#include "cli/LineWidthQuery.h"
+#include "cli/ProgramLines.h"
 #include "convert/Conversion.h"
 #include "convert/SceneConverter.h"
 #include "convert/SceneWriter.h"
@@ -24,6 +27,7 @@
 using namespace kestrav;
 
 namespace {
+const char* const kTextureSearchPathVariable = "KESTRAV_TEXTURE_PATH";
 const char* const kNoDisplayMessage =
     "The examine viewer needs a display, and none could be opened (is DISPLAY set?).\n";
 
@@ -35,13 +39,14 @@ bool displayReachable() {
 }
 
 // Each line in one write, so the lines of programs sharing a stderr stay whole.
-void printMessages(const std::vector<std::string>& messages) {
-    for (const std::string& line : messages) std::cerr << (line + '\n');
+void printLines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) std::cerr << (line + '\n');
 }
 
 // Converts and, unless only viewing, writes: prints the conversion's lines and
-// returns the scene, or null (with the exit status) when there is nothing to show.
-SoSeparator* convertAndWrite(const ConverterOptions& options, int& status, Conversion* shown = nullptr) {
+// returns it, without a scene (and with the exit status) when there is nothing
+// to show.
+Conversion convertAndWrite(const ConverterOptions& options, int& status) {
     // Only a scene that is written takes its images with it.
     Options conversionOptions = options;
     if (options.viewOnly) conversionOptions.portable = false;
@@ -52,19 +57,15 @@ SoSeparator* convertAndWrite(const ConverterOptions& options, int& status, Conve
         conversion = convertWatched(options.inputPath, conversionOptions, options.viewOnly ? "" : options.outputPath,
                                     InterruptCleanup::watchTemporary);
     }
-    if (shown) {
-        shown->hasBackground = conversion.hasBackground;
-        for (int i = 0; i < 3; ++i) shown->background[i] = conversion.background[i];
-    }
-    printMessages(conversion.messages);
-    status = conversion.root ? 0 : 1;
-    if (!conversion.root || options.viewOnly) return conversion.root;
+    printLines(programLines(conversion));
+    status = conversion.root() ? 0 : 1;
+    if (!conversion.root() || options.viewOnly) return conversion;
     std::string failure;
     bool written = false;
     int writeError = 0;
     {
         InterruptCleanup cleanup;
-        written = writeScene(conversion.root, options.outputPath, failure,
+        written = writeScene(conversion.root(), options.outputPath, failure,
                              options.binary ? SceneFormat::Binary : SceneFormat::Ascii, InterruptCleanup::watchTemporary);
         writeError = errno;
     }
@@ -73,10 +74,9 @@ SoSeparator* convertAndWrite(const ConverterOptions& options, int& status, Conve
         // as it is for cat; only the status tells that not all was written.
         if (!(options.outputPath.empty() && writeError == EPIPE)) std::cerr << (failure + '\n');
         status = 1;
-        conversion.root->unref();
-        return nullptr;
+        return Conversion();
     }
-    return conversion.root;
+    return conversion;
 }
 
 // Converts with Coin alone: a plain conversion never starts the GUI toolkit,
@@ -84,9 +84,7 @@ SoSeparator* convertAndWrite(const ConverterOptions& options, int& status, Conve
 int convertOnly(const ConverterOptions& options) {
     SoDB::init();
     int status = 0;
-    SoSeparator* root = convertAndWrite(options, status);
-    if (!root) return status;
-    root->unref();
+    if (!convertAndWrite(options, status).root()) return status;
     // The viewer was asked for, but no display can show it; -e still wrote the scene.
     if (options.examineViewer) {
         std::cerr << kNoDisplayMessage;
@@ -98,21 +96,19 @@ int convertOnly(const ConverterOptions& options) {
 int convertAndView(const ConverterOptions& options) {
     ExaminerWindow window(options.inputPath);
     int status = 0;
-    Conversion view;
-    SoSeparator* root = convertAndWrite(options, status, &view);
-    if (!root) return status;
+    const Conversion view = convertAndWrite(options, status);
+    if (!view.root()) return status;
 
     // The conversion only named the images; the viewer needs their pixels,
     // from wherever the current directory is.
-    loadTextureImages(root, sceneFolderOf(options.viewOnly ? "" : options.outputPath));
-    window.show(root, options.lights, view);
-    root->unref();
+    loadTextureImages(view.root(), sceneFolderOf(options.viewOnly ? "" : options.outputPath));
+    window.show(view, options.lights);
     return 0;
 }
 
 int run(const ConverterOptions& options) {
     if (!options.viewOnly && isSameFile(options.inputPath, options.outputPath)) {
-        std::cerr << (sameFileLine(options.inputPath, options.outputPath) + '\n');
+        std::cerr << (programLine(sameFileLine(options.inputPath, options.outputPath)) + '\n');
         return 1;
     }
     // SoQt aborts when it cannot reach an X server, so it starts only for the
@@ -133,6 +129,10 @@ int main(int argc, char** argv) {
     ConverterOptions options;
     options.programPath = argv[0];
     parseCommandLine(argc, argv, options);
+    // What the library is told of this host: OpenGL's line widths, asked only
+    // when a model has a wire material, and where else to look for images.
+    options.lineWidths = queryLineWidthRange;
+    if (const char* searchPath = std::getenv(kTextureSearchPathVariable)) options.textureSearchPath = searchPath;
     if (!options.batchFolder.empty()) return runBatch(options, conversionJob(options));
     // A closed standard output is a failed write, never a death by signal.
     signal(SIGPIPE, SIG_IGN);
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
         return run(options);
     } catch (const std::bad_alloc&) {
         // The writer has removed its temporary; an existing output is as it was.
-        std::cerr << (outOfMemoryLine(options.inputPath) + '\n');
+        std::cerr << (programLine(outOfMemoryLine(options.inputPath)) + '\n');
         return 1;
     }
 }

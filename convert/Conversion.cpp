@@ -7,12 +7,41 @@
 #include <Inventor/nodes/SoSeparator.h>
 
 #include <new>
+#include <utility>
 
 #include "convert/SceneConverter.h"
 #include "convert/SceneWriter.h"
 #include "kestrav/kestrav.h"
 
 namespace kestrav {
+
+Conversion::~Conversion() {
+    if (scene) scene->unref();
+}
+
+Conversion::Conversion(Conversion&& other) noexcept
+    : status(other.status), messages(std::move(other.messages)), hasBackground(other.hasBackground),
+      scene(std::exchange(other.scene, nullptr)) {
+    for (int i = 0; i < 3; ++i) background[i] = other.background[i];
+}
+
+Conversion& Conversion::operator=(Conversion&& other) noexcept {
+    if (this == &other) return *this;
+    if (scene) scene->unref();
+    scene = std::exchange(other.scene, nullptr);
+    status = other.status;
+    messages = std::move(other.messages);
+    hasBackground = other.hasBackground;
+    for (int i = 0; i < 3; ++i) background[i] = other.background[i];
+    return *this;
+}
+
+SoSeparator* Conversion::release() { return std::exchange(scene, nullptr); }
+
+void ConversionScene::hold(Conversion& conversion, SoSeparator* root) {
+    if (conversion.scene) conversion.scene->unref();
+    conversion.scene = root;
+}
 
 namespace {
 // One conversion of the model that read(converter) reads; modelName is the
@@ -30,18 +59,22 @@ Conversion convertModel(const std::string& modelName, const Options& options, co
         const bool readable = conversion.status != Outcome::Unreadable && conversion.status != Outcome::OutOfMemory;
         SoSeparator* root = readable ? converter.build() : nullptr;
         conversion.messages = converter.messages();
-        if (root) exportImages(root, converter.sceneFolder(), writing, conversion.messages);
+        if (root) {
+            std::vector<std::string> imageNotes;
+            exportImages(root, converter.sceneFolder(), writing, imageNotes);
+            for (std::string& note : imageNotes) conversion.messages.push_back({Message::Kind::Note, std::move(note)});
+        }
         // Taken last, so a throw above leaves the root to the converter.
         if (readable) {
             conversion.hasBackground = converter.background(conversion.background);
             if (figures) *figures = converter.figures();
-            conversion.root = converter.takeRoot();
+            ConversionScene::hold(conversion, converter.takeRoot());
         }
     } catch (const std::bad_alloc&) {
         // The converter releases the part of the scene built so far.
         conversion.status = Outcome::OutOfMemory;
         conversion.messages.clear();
-        conversion.messages.push_back(outOfMemoryLine(modelName));
+        conversion.messages.push_back({Message::Kind::Error, outOfMemoryLine(modelName)});
     }
     return conversion;
 }
@@ -91,18 +124,18 @@ Conversion convertToFileWatched(const std::string& path, const std::string& outp
     if (isSameFile(path, outputPath)) {
         Conversion refused;
         refused.status = Outcome::NotWritten;
-        refused.messages.push_back(sameFileLine(path, outputPath));
+        refused.messages.push_back({Message::Kind::Error, sameFileLine(path, outputPath)});
         return refused;
     }
     Conversion conversion = convertModel(
         path, options, outputPath, imageWriting(options, watch, imageTurn),
         [&](SceneConverter& converter) { return converter.read(path); }, archive, figures);
-    if (!conversion.root) return conversion;
+    if (!conversion.root()) return conversion;
     std::string failure;
-    if (!writeScene(conversion.root, outputPath, failure, options.binary ? SceneFormat::Binary : SceneFormat::Ascii,
+    if (!writeScene(conversion.root(), outputPath, failure, options.binary ? SceneFormat::Binary : SceneFormat::Ascii,
                     watch)) {
         conversion.status = Outcome::NotWritten;
-        conversion.messages.push_back(failure);
+        conversion.messages.push_back({Message::Kind::Error, failure});
     }
     return conversion;
 }

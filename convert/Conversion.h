@@ -13,6 +13,12 @@ namespace kestrav {
 
 class TextureArchive;
 
+// How the library's entry points give a Conversion its scene.
+struct ConversionScene {
+    // The conversion takes over the reference the caller holds to root.
+    static void hold(Conversion& conversion, SoSeparator* root);
+};
+
 // convert, telling watch about the temporary files the images of
 // Options::portable are written to.
 Conversion convertWatched(const std::string& path, const Options& options, const std::string& scenePath,

@@ -12,7 +12,6 @@
 #include "appearance/MaterialBuilder.h"
 #include "appearance/TextureBuilder.h"
 #include "appearance/TextureLookup.h"
-#include "convert/LineWidthQuery.h"
 #include "geometry/MeshBuilder.h"
 #include "lighting/CameraBuilder.h"
 #include "lighting/LightBuilder.h"
@@ -25,14 +24,13 @@
 namespace kestrav {
 
 namespace {
-const char* const kCannotReadMessage = "Cannon create database from this 3ds file.";
-const char* const kDamagedPrefix = "Warning: \"";
+const char* const kDamagedPrefix = "\"";
 const char* const kCutShortSuffix = "\" is damaged; only the part before the damage was converted.";
 const char* const kChunksSkippedSuffix = "\" is damaged; damaged chunks were skipped and the rest was converted.";
 
 std::string quoted(const std::string& path) { return "\"" + path + "\""; }
 
-// The line after kCannotReadMessage: which file, and why it gives no model.
+// Which file, and why it gives no model.
 std::string whyUnreadable(const std::string& path, ModelFileKind kind, int error) {
     switch (kind) {
     case ModelFileKind::Empty: return quoted(path) + " is empty, not a 3DS model";
@@ -59,7 +57,7 @@ SceneConverter::~SceneConverter() {
 }
 
 std::string outOfMemoryLine(const std::string& modelPath) {
-    return "kestrav: not enough memory to convert " + quoted(modelPath);
+    return "not enough memory to convert " + quoted(modelPath);
 }
 
 Outcome SceneConverter::read(const std::string& modelPath) {
@@ -76,12 +74,11 @@ Outcome SceneConverter::read(const void* bytes, size_t size) {
 Outcome SceneConverter::readModel(const std::string& modelName, const std::string& modelPath, ModelFileKind kind,
                                   int error, const uint8_t* bytes, size_t size) {
     if (kind == ModelFileKind::CannotRead || kind == ModelFileKind::Empty || kind == ModelFileKind::NotAModel) {
-        lines.push_back(kCannotReadMessage);
-        lines.push_back(whyUnreadable(modelName, kind, error));
+        lines.push_back({Message::Kind::Error, whyUnreadable(modelName, kind, error)});
         return readStatus = Outcome::Unreadable;
     }
     if (kind == ModelFileKind::OutOfMemory || !database.readDatabase(bytes, size)) {
-        lines.push_back(outOfMemoryLine(modelName));
+        lines.push_back({Message::Kind::Error, outOfMemoryLine(modelName)});
         return readStatus = Outcome::OutOfMemory;
     }
     readStatus = statusOf(database.lastWalkEnd());
@@ -89,14 +86,14 @@ Outcome SceneConverter::readModel(const std::string& modelName, const std::strin
     if (options.lights && database.lightingList().damaged && readStatus == Outcome::Converted)
         readStatus = Outcome::DamagedChunksSkipped;
     if (readStatus == Outcome::DamagedChunksSkipped)
-        lines.push_back(kDamagedPrefix + modelName + kChunksSkippedSuffix);
+        lines.push_back({Message::Kind::Warning, kDamagedPrefix + modelName + kChunksSkippedSuffix});
     else if (readStatus == Outcome::DamageEndedWalk)
-        lines.push_back(kDamagedPrefix + modelName + kCutShortSuffix);
+        lines.push_back({Message::Kind::Warning, kDamagedPrefix + modelName + kCutShortSuffix});
     const KeyframeList& keyframes = database.keyframeList();
     links = ModelLinks(database.meshList(), keyframes);
     frame = placementFrame(keyframes);
     if (options.animation) animationBuilder.reset(new AnimationBuilder(database, frame));
-    textureLookup.reset(new TextureLookup(modelPath, folder, textureSearchPath(), lines, archive));
+    textureLookup.reset(new TextureLookup(modelPath, folder, options.textureSearchPath.c_str(), textureNotes, archive));
     return readStatus;
 }
 
@@ -210,16 +207,20 @@ bool SceneConverter::background(float out[3]) const {
     return true;
 }
 
-void SceneConverter::setLineWidthRange(float minimum, float maximum) {
-    lineWidthRange[0] = minimum;
-    lineWidthRange[1] = maximum;
-    lineWidthRangeKnown = true;
+std::vector<Message> SceneConverter::messages() const {
+    // The texture look-ups come during the build, after every line of the read.
+    std::vector<Message> all = lines;
+    for (const std::string& note : textureNotes) all.push_back({Message::Kind::Note, note});
+    return all;
 }
 
 void SceneConverter::ensureLineWidthRange() {
     if (lineWidthRangeKnown) return;
-    queryLineWidthRange(lineWidthRange);
     lineWidthRangeKnown = true;
+    if (!options.lineWidths) return;
+    const LineWidthRange range = options.lineWidths();
+    lineWidthRange[0] = range.smallest;
+    lineWidthRange[1] = range.largest;
 }
 
 }  // namespace kestrav

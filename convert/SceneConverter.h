@@ -43,7 +43,7 @@ public:
     SceneConverter(const SceneConverter&) = delete;
     SceneConverter& operator=(const SceneConverter&) = delete;
 
-    // Reads the model; Unreadable (with its two lines) when the file cannot be
+    // Reads the model; Unreadable (with its error) when the file cannot be
     // read or is no 3DS model, OutOfMemory when memory ran out, else how the
     // walk ended.
     Outcome read(const std::string& modelPath);
@@ -57,7 +57,8 @@ public:
     SoSeparator* takeRoot();
 
     Outcome status() const { return readStatus; }
-    const std::vector<std::string>& messages() const { return lines; }
+    // The lines for the user so far, in the order they arose.
+    std::vector<Message> messages() const;
     // The model read, for figures about it.
     const ModelDatabase& model() const { return database; }
     // The animation kept with Options::animation, null without it or before read.
@@ -66,11 +67,6 @@ public:
     const std::string& sceneFolder() const { return folder; }
     // What build made.
     ConversionFigures figures() const;
-
-    // Smallest and largest OpenGL line width. Asked of OpenGL only when a wire
-    // material needs it, since setting up a context costs more than converting
-    // a small model; tests may set their own.
-    void setLineWidthRange(float minimum, float maximum);
 
     // With the lights option, the solid background colour of a file that uses
     // one; false otherwise.
@@ -99,7 +95,9 @@ private:
     SoSeparator* root = nullptr;
     uint32_t frame = 0;
     Outcome readStatus = Outcome::Unreadable;
-    std::vector<std::string> lines;
+    std::vector<Message> lines;        // from the read
+    std::vector<std::string> textureNotes;  // from the texture look-ups
+    // Asked of Options::lineWidths only when a wire material needs it.
     float lineWidthRange[2] = {0.0f, 0.0f};
     bool lineWidthRangeKnown = false;
 };

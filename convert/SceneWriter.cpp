@@ -169,8 +169,8 @@ bool writeScene(SoNode* root, const std::string& outputPath, std::string& failur
 }
 
 std::string sameFileLine(const std::string& input, const std::string& output) {
-    return "kestrav: the output " + quoted(output.empty() ? "/dev/stdout" : output) + " is the input file " +
-           quoted(input) + "; nothing was written";
+    return "the output " + quoted(output.empty() ? "/dev/stdout" : output) + " is the input file " + quoted(input) +
+           "; nothing was written";
 }
 
 // Standard output opened on the model (1<>model, >>model) would write over it

@@ -32,9 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.noTextures = size >> 2 & 1;
     options.bumpMaps = size >> 3 & 1;
 
+    // So that wire materials go through the line-width arithmetic.
+    options.lineWidths = [] { return LineWidthRange{1.0f, 10.0f}; };
+
     SceneConverter converter(options);
-    // A wire material would otherwise set up an OpenGL context.
-    converter.setLineWidthRange(1.0f, 10.0f);
     if (converter.read(data, size) == Outcome::Unreadable) return 0;
     SoSeparator* root = converter.build();
     SoNode* owner = nullptr;

@@ -14,15 +14,19 @@ int main(int argc, char** argv) {
     }
     kestrav::Options options;
     options.twoSided = true;
-    kestrav::Conversion model = kestrav::convert(argv[1], options, argv[2]);
-    for (const std::string& line : model.messages) std::cerr << line << '\n';
-    if (!model.root) return 1;
+    // The scene belongs to model: it is unreffed when model goes out of scope.
+    const kestrav::Conversion model = kestrav::convert(argv[1], options, argv[2]);
+    for (const kestrav::Message& message : model.messages) {
+        if (message.kind == kestrav::Message::Kind::Warning) std::cerr << "warning: ";
+        if (message.kind == kestrav::Message::Kind::Error) std::cerr << "error: ";
+        std::cerr << message.text << '\n';
+    }
+    if (!model.root()) return 1;
 
     // Each mesh instance is one separator under the root.
-    std::cout << argv[1] << ": " << model.root->getNumChildren() << " mesh instances\n";
+    std::cout << argv[1] << ": " << model.root()->getNumChildren() << " mesh instances\n";
     std::string failure;
-    const bool written = kestrav::write(model.root, argv[2], &failure);
-    if (!written) std::cerr << failure << '\n';
-    model.root->unref();
+    const bool written = kestrav::write(model.root(), argv[2], &failure);
+    if (!written) std::cerr << "error: " << failure << '\n';
     return written ? 0 : 1;
 }

@@ -3,14 +3,19 @@
 // kestrav: 3D Studio (.3ds) models as Open Inventor scenes, for Coin programs.
 //
 //   kestrav::Conversion c = kestrav::convert("model.3ds");
-//   for (const std::string& line : c.messages) std::cerr << line << '\n';
-//   if (c.root) { viewer->setSceneGraph(c.root); ... c.root->unref(); }
+//   for (const kestrav::Message& m : c.messages) std::cerr << m.text << '\n';
+//   if (c.root()) viewer->setSceneGraph(c.root());  // the viewer takes its own reference
 //
-// Nothing here prints, exits or keeps state between calls: conversions in one
-// process are independent of each other. Coin is initialised on first use if
-// the program has not done it.
+// Nothing here prints, exits or keeps state between calls, and nothing touches
+// the process's state: no display or graphics driver, no signal or Xlib error
+// handler, no environment variable, no umask, no current directory change.
+// Conversions in one process are independent of each other and of the host
+// program; what the program knows of its host (line widths, a texture search
+// path) it passes in Options. The one thing shared is Coin, which is
+// initialised on first use if the program has not done it.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +23,13 @@ class SoNode;
 class SoSeparator;
 
 namespace kestrav {
+
+// The widths, in pixels, of the lines the OpenGL that will draw the scene can
+// draw. (0, 0): unknown.
+struct LineWidthRange {
+    float smallest = 0.0f;
+    float largest = 0.0f;
+};
 
 // What a conversion does beyond the plain scene; every flag off by default.
 struct Options {
@@ -31,6 +43,15 @@ struct Options {
     // Every image the scene names is written into the scene's folder and named
     // there: JPEG and SGI RGB as they are, other formats as SGI RGB.
     bool portable = false;
+
+    // A wire material's size is a percentage of the widest line; this gives the
+    // range. Called at most once per conversion, and only when the model has a
+    // wire material, since asking a graphics driver can cost more than the
+    // conversion. Unset, or giving (0, 0): wire lines keep Coin's default width.
+    std::function<LineWidthRange()> lineWidths;
+    // Colon-separated folders where texture images not found beside the model
+    // are looked for next (the program passes $KESTRAV_TEXTURE_PATH); empty: none.
+    std::string textureSearchPath;
 };
 
 // How a conversion went. (Not "Status": Xlib defines that name as a macro.)
@@ -43,18 +64,49 @@ enum class Outcome {
     OutOfMemory,           // memory ran out while reading or building: no scene
 };
 
-struct Conversion {
-    // The scene, with one reference that belongs to the caller (unref it);
-    // null when the input could not be read.
-    SoSeparator* root = nullptr;
+// A line for the user, without a newline and without a program's name or
+// "Warning:" before it.
+struct Message {
+    enum class Kind {
+        Warning,  // the model is damaged; what could be read was converted
+        Error,    // why there is no scene, or why it was not written
+        Note,     // a texture image missing, found under another name, or (with portable) not written
+    };
+    Kind kind = Kind::Note;
+    std::string text;
+};
+
+// One conversion's scene and report. It owns the scene: it holds one
+// reference to the root and gives it up when it ends, so it can be moved but
+// not copied.
+class Conversion {
+public:
+    Conversion() = default;
+    ~Conversion();
+    Conversion(Conversion&& other) noexcept;
+    Conversion& operator=(Conversion&& other) noexcept;
+    Conversion(const Conversion&) = delete;
+    Conversion& operator=(const Conversion&) = delete;
+
+    // The scene, still owned by this Conversion: it lives as long as the
+    // Conversion unless the caller refs it (a viewer's setSceneGraph does).
+    // Null when there is no scene (see status).
+    SoSeparator* root() const { return scene; }
+    // Hands this Conversion's reference over: the caller must unref the root
+    // it gets, and the Conversion holds no scene any more. Null when there was none.
+    SoSeparator* release();
+
     Outcome status = Outcome::Unreadable;
-    // Lines for the user, without their newlines, in the order they arose:
-    // why the file could not be read, damage warnings, texture look-ups, a
-    // failed write.
-    std::vector<std::string> messages;
+    // In the order they arose: why the file could not be read, a damage
+    // warning, texture look-ups, a failed write.
+    std::vector<Message> messages;
     // With Options::lights, the solid background colour when the file uses one.
     bool hasBackground = false;
     float background[3] = {0.0f, 0.0f, 0.0f};
+
+private:
+    friend struct ConversionScene;
+    SoSeparator* scene = nullptr;
 };
 
 // Reads the model at path and builds its scene. Texture images are found
@@ -81,7 +133,7 @@ Conversion convert(const void* bytes, std::size_t size, const Options& options =
 bool write(SoNode* root, const std::string& path, std::string* failure = nullptr, bool binary = false);
 
 // convert, then write to outputPath (the scene folder is its folder). A failed
-// write gives Outcome::NotWritten, with its line last among the messages; an
+// write gives Outcome::NotWritten, with its error last among the messages; an
 // outputPath that names the model itself gives it at once, with no scene.
 Conversion convertToFile(const std::string& path, const std::string& outputPath, const Options& options = {});
 

@@ -1,5 +1,6 @@
 // The library in a program of its own: conversions one after the other or
-// interleaved in one process give the bytes separate runs of kestrav give, and
+// interleaved in one process give the bytes separate runs of kestrav give (a
+// wire material too, given the line widths the program asks of OpenGL), and
 // failures come back as statuses and messages while the process goes on.
 
 #include <Inventor/nodes/SoSeparator.h>
@@ -8,17 +9,21 @@
 #include <string>
 #include <vector>
 
+#include "cli/LineWidthQuery.h"
+#include "cli/ProgramLines.h"
 #include "kestrav/kestrav.h"
 #include "tests/e2e/KestravRun.h"
 #include "tests/support/DamagedModels.h"
+#include "tools/writer/ModelChunks.h"
 
 using namespace kestrav;
 
 namespace {
 
-std::string joined(const std::vector<std::string>& lines) {
+// The conversion's messages as the program prints them.
+std::string joined(const Conversion& conversion) {
     std::string text;
-    for (const std::string& line : lines) text += line + '\n';
+    for (const std::string& line : programLines(conversion)) text += line + '\n';
     return text;
 }
 
@@ -37,43 +42,58 @@ SeparateRun separateRun(const std::string& model, const std::string& output, con
     return {readFile(output), r.err};
 }
 
-// The models differ in what they exercise: textures found under another name
-// (test1: three images, Using lines), keyframer placement, materials.
-const char* const kModels[] = {"test1.3ds", "RotatingCube.3DS", "cubes_with_alpha.3DS"};
+// A triangle drawn as lines half as wide as the widest OpenGL draws, and one
+// drawn as thin as it allows.
+void writeWireModel(const std::string& path) {
+    const Bytes bytes = model3ds({material("Half", 0, {Chunk3ds(MAT_WIRE), Chunk3ds(MAT_WIRESIZE).f32(50)}),
+                                  material("Thin", 0, {Chunk3ds(MAT_WIRE), Chunk3ds(MAT_WIRESIZE).f32(0.5f)}),
+                                  meshObject("Tri", {pointArray({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}),
+                                                     faceArray({{0, 1, 2}, {1, 3, 2}},
+                                                               {materialGroup("Half", {0}),
+                                                                materialGroup("Thin", {1})})})});
+    writeFile(path, std::string(bytes.begin(), bytes.end()));
+}
 
 }  // namespace
 
 TEST(LibraryE2e, ConversionsInOneProcessGiveTheBytesOfSeparateRuns) {
     const std::string dir = freshDirectory("library-sequence");
+    // The models differ in what they exercise: textures found under another
+    // name (test1: three images, Using lines), keyframer placement, materials,
+    // and wire lines.
+    std::vector<std::string> models;
+    for (const char* model : {"test1.3ds", "RotatingCube.3DS", "cubes_with_alpha.3DS"})
+        models.push_back(corpusModel(model));
+    models.push_back(dir + "/wire.3ds");
+    writeWireModel(models.back());
     std::vector<SeparateRun> expected;
-    for (const char* model : kModels)
-        expected.push_back(separateRun(corpusModel(model), dir + "/" + model + ".alone.iv", {"-s"}));
+    for (size_t m = 0; m < models.size(); ++m)
+        expected.push_back(separateRun(models[m], dir + "/" + std::to_string(m) + ".alone.iv", {"-s"}));
     Options options;
     options.twoSided = true;
+    options.lineWidths = queryLineWidthRange;
 
     // One after the other, then the first again after the others.
-    const std::vector<int> order = {0, 1, 2, 0};
+    const std::vector<size_t> order = {0, 1, 2, 3, 0};
     for (size_t k = 0; k < order.size(); ++k) {
-        const int m = order[k];
-        SCOPED_TRACE(std::string(kModels[m]) + ", conversion " + std::to_string(k));
-        const std::string output = dir + "/" + kModels[m] + "." + std::to_string(k) + ".iv";
-        Conversion conversion = convertToFile(corpusModel(kModels[m]), output, options);
-        ASSERT_NE(conversion.root, nullptr);
-        conversion.root->unref();
+        const size_t m = order[k];
+        SCOPED_TRACE(models[m] + ", conversion " + std::to_string(k));
+        const std::string output = dir + "/" + std::to_string(m) + "." + std::to_string(k) + ".iv";
+        const Conversion conversion = convertToFile(models[m], output, options);
+        ASSERT_NE(conversion.root(), nullptr);
         EXPECT_EQ(conversion.status, Outcome::Converted);
-        EXPECT_EQ(joined(conversion.messages), expected[size_t(m)].err);
-        EXPECT_TRUE(readFile(output) == expected[size_t(m)].scene);
+        EXPECT_EQ(joined(conversion), expected[m].err);
+        EXPECT_TRUE(readFile(output) == expected[m].scene);
     }
 
     // Interleaved: every model converted before any is written.
     std::vector<Conversion> held;
-    for (const char* model : kModels) held.push_back(convert(corpusModel(model), options, dir + "/held.iv"));
+    for (const std::string& model : models) held.push_back(convert(model, options, dir + "/held.iv"));
     for (size_t m = 0; m < held.size(); ++m) {
-        SCOPED_TRACE(kModels[m]);
-        const std::string output = dir + "/" + kModels[m] + ".held.iv";
-        ASSERT_NE(held[m].root, nullptr);
-        EXPECT_TRUE(write(held[m].root, output));
-        held[m].root->unref();
+        SCOPED_TRACE(models[m]);
+        const std::string output = dir + "/" + std::to_string(m) + ".held.iv";
+        ASSERT_NE(held[m].root(), nullptr);
+        EXPECT_TRUE(write(held[m].root(), output));
         EXPECT_TRUE(readFile(output) == expected[m].scene);
     }
 }
@@ -83,26 +103,24 @@ TEST(LibraryE2e, FailuresComeBackAsStatusesAndTheProcessGoesOn) {
 
     const Conversion missing = convert(dir + "/no-such-model.3ds");
     EXPECT_EQ(missing.status, Outcome::Unreadable);
-    EXPECT_EQ(missing.root, nullptr);
-    EXPECT_EQ(joined(missing.messages), std::string(kCannotReadText) + "Cannot read \"" + dir +
+    EXPECT_EQ(missing.root(), nullptr);
+    EXPECT_EQ(joined(missing), std::string(kCannotReadText) + "Cannot read \"" + dir +
                                             "/no-such-model.3ds\": No such file or directory\n");
 
     const std::string damaged = dir + "/damaged.3ds";
     const Bytes bytes = facesPastChunkModel(true);
     writeFile(damaged, std::string(bytes.begin(), bytes.end()));
-    Conversion partly = convert(damaged);
-    ASSERT_NE(partly.root, nullptr);
-    partly.root->unref();
+    const Conversion partly = convert(damaged);
+    ASSERT_NE(partly.root(), nullptr);
     EXPECT_EQ(partly.status, Outcome::DamagedChunksSkipped);
-    EXPECT_EQ(joined(partly.messages),
+    EXPECT_EQ(joined(partly),
               "Warning: \"" + damaged + "\" is damaged; damaged chunks were skipped and the rest was converted.\n");
 
     // Root writes through permissions, so the target is a folder that is not there.
-    Conversion unwritten = convertToFile(exampleModel(), dir + "/no-such-folder/scene.iv");
-    ASSERT_NE(unwritten.root, nullptr);
-    unwritten.root->unref();
+    const Conversion unwritten = convertToFile(exampleModel(), dir + "/no-such-folder/scene.iv");
+    ASSERT_NE(unwritten.root(), nullptr);
     EXPECT_EQ(unwritten.status, Outcome::NotWritten);
-    EXPECT_EQ(joined(unwritten.messages),
+    EXPECT_EQ(joined(unwritten),
               "Cannot write the scene to \"" + dir + "/no-such-folder/scene.iv\": No such file or directory\n");
 
     // The model itself as the output is refused before anything is read or written.
@@ -110,15 +128,14 @@ TEST(LibraryE2e, FailuresComeBackAsStatusesAndTheProcessGoesOn) {
     writeFile(model, readFile(exampleModel()));
     const Conversion overItself = convertToFile(model, model);
     EXPECT_EQ(overItself.status, Outcome::NotWritten);
-    EXPECT_EQ(overItself.root, nullptr);
-    EXPECT_EQ(joined(overItself.messages),
+    EXPECT_EQ(overItself.root(), nullptr);
+    EXPECT_EQ(joined(overItself),
               "kestrav: the output \"" + model + "\" is the input file \"" + model + "\"; nothing was written\n");
     EXPECT_EQ(readFile(model), readFile(exampleModel()));
 
     // And the process still converts.
-    Conversion after = convertToFile(exampleModel(), dir + "/after.iv");
-    ASSERT_NE(after.root, nullptr);
-    after.root->unref();
+    const Conversion after = convertToFile(exampleModel(), dir + "/after.iv");
+    ASSERT_NE(after.root(), nullptr);
     EXPECT_EQ(after.status, Outcome::Converted);
     EXPECT_TRUE(after.messages.empty());
 }

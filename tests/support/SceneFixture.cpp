@@ -11,8 +11,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "convert/SceneConverter.h"
-#include "convert/SceneWriter.h"
+#include "cli/ProgramLines.h"
+#include "kestrav/kestrav.h"
 
 using namespace kestrav;
 
@@ -70,14 +70,11 @@ SoSeparator* readSceneText(const std::string& text) {
 
 ConvertedScene convertFile(const std::string& path, ConverterOptions options, float lineMin, float lineMax) {
     if (options.outputPath.empty()) options.outputPath = path + ".iv";
-    SceneConverter converter(options, options.outputPath);
-    converter.setLineWidthRange(lineMin, lineMax);
+    options.binary = false;  // read back as text
+    options.lineWidths = [lineMin, lineMax] { return LineWidthRange{lineMin, lineMax}; };
+    const Conversion conversion = convertToFile(path, options.outputPath, options);
     ConvertedScene scene;
-    if (converter.read(path) != Outcome::Unreadable) {
-        std::string failure;
-        if (!writeScene(converter.build(), options.outputPath, failure)) scene.messages.push_back(failure);
-    }
-    scene.messages.insert(scene.messages.begin(), converter.messages().begin(), converter.messages().end());
+    scene.messages = programLines(conversion);
     scene.text = readTextFile(options.outputPath);
     scene.root = readSceneText(scene.text);
     return scene;

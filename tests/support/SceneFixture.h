@@ -24,7 +24,7 @@ std::string readTextFile(const std::string& path);
 struct ConvertedScene {
     SoSeparator* root = nullptr;  // the scene read back from the written text
     std::string text;             // the written text
-    std::vector<std::string> messages;  // the conversion's lines for the user
+    std::vector<std::string> messages;  // the conversion's lines as the program prints them
     ~ConvertedScene();
     ConvertedScene() = default;
     ConvertedScene(const ConvertedScene&) = delete;
@@ -32,8 +32,8 @@ struct ConvertedScene {
     ConvertedScene(ConvertedScene&& other) noexcept;
 };
 
-// Runs the converter on the file (3DS bytes) with the given options and a
-// line-width range of (lineMin, lineMax), writing to a scratch .iv file.
+// Converts the file (3DS bytes) with the given options and a line-width range
+// of (lineMin, lineMax) to a scratch .iv file, always as ASCII.
 ConvertedScene convertBytes(const Bytes& file, ConverterOptions options = ConverterOptions(),
                             float lineMin = 1.0f, float lineMax = 10.0f);
 ConvertedScene convertFile(const std::string& path, ConverterOptions options = ConverterOptions(),

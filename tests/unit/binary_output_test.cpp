@@ -445,8 +445,8 @@ protected:
     void expectSameBinaryFileOfModel(const std::string& model, bool noTextures) {
         Options options;
         options.noTextures = noTextures;
+        options.lineWidths = [] { return LineWidthRange{1.0f, 10.0f}; };
         SceneConverter converter(options);
-        converter.setLineWidthRange(1.0f, 10.0f);
         converter.read(model);
         SoSeparator* root = converter.build();
         expectSameBinaryFile(root, model + (noTextures ? " with -t" : ""));

@@ -1,6 +1,6 @@
 // The converter's walk: one object separator per mesh instance, one material
-// separator per material group, and the line-width range asked of OpenGL only
-// when a wire material needs it.
+// separator per material group, and the line-width range asked of the caller
+// only when a wire material needs it.
 
 #include <Inventor/nodes/SoCoordinate3.h>
 #include <Inventor/nodes/SoDrawStyle.h>
@@ -10,7 +10,6 @@
 
 #include <algorithm>
 
-#include "convert/LineWidthQuery.h"
 #include "convert/SceneConverter.h"
 #include "tests/support/SceneFixture.h"
 #include "tools/writer/ModelChunks.h"
@@ -75,26 +74,34 @@ TEST(Converter, ModelWithoutMeshesGivesTheEmptyRoot) {
     EXPECT_EQ(scene.root->getNumChildren(), 0);
 }
 
-TEST(Converter, WireMaterialTakesItsLineWidthFromOpenGL) {
-    float range[2];
-    queryLineWidthRange(range);
-    if (range[1] == 0.0f) GTEST_SKIP() << "no OpenGL context can be had here";
+TEST(Converter, LineWidthRangeIsAskedOnceForWireMaterialsAndReachesTheScene) {
+    int asked = 0;
+    ConverterOptions options;
+    options.lineWidths = [&asked] {
+        ++asked;
+        return LineWidthRange{2.0f, 8.0f};
+    };
+    convertBytes(model3ds({material("Solid", 1), triangleMesh("Mesh", {materialGroup("Solid", {0})})}), options);
+    EXPECT_EQ(asked, 0);
 
-    // Wire size 50 asks for half the widest line.
-    const Bytes file = model3ds({material("Wire", 0, {Chunk3ds(MAT_WIRESIZE).f32(50)}),
-                                 triangleMesh("Mesh", {materialGroup("Wire", {0})})});
-    const std::string model = writeScratchFile("wire.3ds", file);
-    const Conversion conversion = convertToFile(model, model + ".iv");
-    ASSERT_EQ(conversion.status, Outcome::Converted);
-    conversion.root->unref();
+    // Sizes are percentages of the widest line; a line too thin is drawn as thin as allowed.
+    const Bytes wire = model3ds({material("Half", 0, {Chunk3ds(MAT_WIRESIZE).f32(50)}),
+                                 material("Thin", 0, {Chunk3ds(MAT_WIRESIZE).f32(10)}),
+                                 triangleMesh("Mesh", {materialGroup("Half", {0}), materialGroup("Thin", {0})})});
+    const std::string model = writeScratchFile("wire.3ds", wire);
+    const Conversion conversion = convert(model, options);
+    EXPECT_EQ(asked, 1);
+    ASSERT_NE(conversion.root(), nullptr);
+    const std::vector<SoDrawStyle*> styles = nodesOf<SoDrawStyle>(conversion.root());
+    ASSERT_EQ(styles.size(), 2u);
+    EXPECT_EQ(styles[0]->lineWidth.getValue(), 4.0f);
+    EXPECT_EQ(styles[1]->lineWidth.getValue(), 2.0f);
 
-    ConvertedScene scene;
-    scene.text = readTextFile(model + ".iv");
-    scene.root = readSceneText(scene.text);
-    SoSeparator* materialSeparator = childAs<SoSeparator>(childAs<SoSeparator>(scene.root, 0), 1);
-    SoDrawStyle* style = childAs<SoDrawStyle>(materialSeparator, 1);
-    ASSERT_NE(style, nullptr);
-    EXPECT_EQ(style->style.getValue(), SoDrawStyle::LINES);
-    const float k = 100.0f / range[1];
-    EXPECT_EQ(style->lineWidth.getValue(), std::max(50.0f / k, range[0]));
+    // Without a range the lines keep Coin's default width.
+    const Conversion unasked = convert(model);
+    ASSERT_NE(unasked.root(), nullptr);
+    for (SoDrawStyle* style : nodesOf<SoDrawStyle>(unasked.root())) {
+        EXPECT_EQ(style->style.getValue(), SoDrawStyle::LINES);
+        EXPECT_TRUE(style->lineWidth.isDefault());
+    }
 }

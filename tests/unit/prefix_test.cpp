@@ -71,8 +71,6 @@ void convertPrefix(const PrefixFiles& files, const Bytes& model, size_t size, Pr
     const auto start = std::chrono::steady_clock::now();
     {
         SceneConverter converter(Options(), files.output);
-        // Wire materials would otherwise ask OpenGL once per prefix.
-        converter.setLineWidthRange(1.0f, 10.0f);
         // Fewer than the two bytes of the first chunk id are no model at all.
         if (size < 2) {
             EXPECT_EQ(converter.read(files.input), Outcome::Unreadable);

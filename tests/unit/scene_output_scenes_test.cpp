@@ -59,9 +59,9 @@ protected:
 
     // Builds the scene of a model without writing it.
     SoSeparator* build(std::unique_ptr<SceneConverter>& converter, const std::string& model,
-                       const ConverterOptions& options) {
+                       ConverterOptions options) {
+        options.lineWidths = [] { return LineWidthRange{1.0f, 10.0f}; };
         converter.reset(new SceneConverter(options));
-        converter->setLineWidthRange(1.0f, 10.0f);
         converter->read(model);
         return converter->build();
     }

@@ -1,4 +1,4 @@
-#include "convert/LineWidthQuery.h"
+#include "cli/LineWidthQuery.h"
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
@@ -95,7 +95,7 @@ bool queryWithEgl(float range[2]) {
 
 }  // namespace
 
-void queryLineWidthRange(float range[2]) {
+LineWidthRange queryLineWidthRange() {
     float queried[2] = {0.0f, 0.0f};
     bool found = false;
     if (Display* display = XOpenDisplay(nullptr)) {
@@ -103,8 +103,8 @@ void queryLineWidthRange(float range[2]) {
         XCloseDisplay(display);
     }
     if (!found) found = queryWithEgl(queried);
-    range[0] = found ? queried[0] : 0.0f;
-    range[1] = found ? queried[1] : 0.0f;
+    if (!found) return {};
+    return {queried[0], queried[1]};
 }
 
 }  // namespace kestrav
