@@ -146,32 +146,30 @@ TEST(LibraryE2e, ModelInMemoryGivesWhatTheSameBytesInAFileGive) {
     const std::string model = corpusModel("test1.3ds");
     const std::string scene = model.substr(0, model.rfind('/')) + "/scene.iv";
     const std::string bytes = readFile(model);
-    Conversion fromFile = convert(model, Options(), scene);
-    Conversion fromMemory = convert(bytes.data(), bytes.size(), Options(), scene);
-    ASSERT_NE(fromFile.root, nullptr);
-    ASSERT_NE(fromMemory.root, nullptr);
-    EXPECT_TRUE(write(fromFile.root, dir + "/file.iv"));
-    EXPECT_TRUE(write(fromMemory.root, dir + "/memory.iv"));
+    const Conversion fromFile = convert(model, Options(), scene);
+    const Conversion fromMemory = convert(bytes.data(), bytes.size(), Options(), scene);
+    ASSERT_NE(fromFile.root(), nullptr);
+    ASSERT_NE(fromMemory.root(), nullptr);
+    EXPECT_TRUE(write(fromFile.root(), dir + "/file.iv"));
+    EXPECT_TRUE(write(fromMemory.root(), dir + "/memory.iv"));
     EXPECT_TRUE(readFile(dir + "/memory.iv") == readFile(dir + "/file.iv"));
     EXPECT_EQ(fromMemory.status, fromFile.status);
     EXPECT_FALSE(fromFile.messages.empty());
-    EXPECT_EQ(fromMemory.messages, fromFile.messages);
+    EXPECT_EQ(joined(fromMemory), joined(fromFile));
     // From a scene elsewhere the same bytes find none of them.
-    Conversion elsewhere = convert(bytes.data(), bytes.size(), Options(), dir + "/scene.iv");
-    EXPECT_EQ(joined(elsewhere.messages).find("Using"), std::string::npos) << joined(elsewhere.messages);
-    for (Conversion* c : {&fromFile, &fromMemory, &elsewhere}) c->root->unref();
+    const Conversion elsewhere = convert(bytes.data(), bytes.size(), Options(), dir + "/scene.iv");
+    EXPECT_EQ(joined(elsewhere).find("Using"), std::string::npos) << joined(elsewhere);
 
     // A damaged model and bytes that are no model are named "<memory>".
     const Bytes damaged = facesPastChunkModel(true);
-    Conversion partly = convert(damaged.data(), damaged.size());
-    ASSERT_NE(partly.root, nullptr);
-    partly.root->unref();
+    const Conversion partly = convert(damaged.data(), damaged.size());
+    ASSERT_NE(partly.root(), nullptr);
     EXPECT_EQ(partly.status, Outcome::DamagedChunksSkipped);
-    EXPECT_EQ(joined(partly.messages),
+    EXPECT_EQ(joined(partly),
               "Warning: \"<memory>\" is damaged; damaged chunks were skipped and the rest was converted.\n");
     const Conversion text = convert("hello", 5);
     EXPECT_EQ(text.status, Outcome::Unreadable);
-    EXPECT_EQ(text.root, nullptr);
-    EXPECT_EQ(joined(text.messages), std::string(kCannotReadText) + "\"<memory>\" is not a 3DS model\n");
-    EXPECT_EQ(joined(convert(nullptr, 0).messages), std::string(kCannotReadText) + "\"<memory>\" is empty, not a 3DS model\n");
+    EXPECT_EQ(text.root(), nullptr);
+    EXPECT_EQ(joined(text), std::string(kCannotReadText) + "\"<memory>\" is not a 3DS model\n");
+    EXPECT_EQ(joined(convert(nullptr, 0)), std::string(kCannotReadText) + "\"<memory>\" is empty, not a 3DS model\n");
 }
