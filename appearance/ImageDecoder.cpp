@@ -129,7 +129,20 @@ DecodedImage decodeImage(const std::string& bytes, ImageFormat format) {
         if (width == 0 || height == 0 || width > kLargestImageSide || height > kLargestImageSide)
             return failed("its size " + std::to_string(width) + " x " + std::to_string(height) + " is out of range");
         rgba.resize(size_t(width) * height * 4);
-        image.write(0, 0, width, height, "RGBA", Magick::CharPixel, rgba.data());
+        if (image.matte()) {
+            image.write(0, 0, width, height, "RGBA", Magick::CharPixel, rgba.data());
+        } else {
+            // Without a matte channel GraphicsMagick leaves the opacity it
+            // would give unset: the pixels are read as RGB and made opaque,
+            // from the last one back so none is overwritten before it is moved.
+            image.write(0, 0, width, height, "RGB", Magick::CharPixel, rgba.data());
+            for (size_t i = size_t(width) * height; i-- > 0;) {
+                rgba[4 * i + 3] = 255;
+                rgba[4 * i + 2] = rgba[3 * i + 2];
+                rgba[4 * i + 1] = rgba[3 * i + 1];
+                rgba[4 * i] = rgba[3 * i];
+            }
+        }
     } catch (const Magick::Exception& error) {
         return failed(reasonOf(error));
     } catch (const std::bad_alloc&) {
