@@ -115,6 +115,12 @@ private:
 // relative to the current directory. With Options::portable the images are
 // written into that folder now.
 Conversion convert(const std::string& path, const Options& options = {}, const std::string& scenePath = "");
+// A path given as characters (a literal, argv[i]) is a path. Without this,
+// convert("m.3ds", {}) would quietly take the model from memory, a zero-byte
+// model; with it, that call is ambiguous and does not compile.
+inline Conversion convert(const char* path, const Options& options = {}, const std::string& scenePath = "") {
+    return convert(std::string(path), options, scenePath);
+}
 
 // The same for a model held in memory: size bytes at bytes, which the call
 // only reads and the caller may free once it returns. It gives the scene,

@@ -20,6 +20,14 @@ static_assert(!std::is_copy_constructible_v<Conversion> && !std::is_copy_assigna
               "a copy would unref the scene twice");
 static_assert(std::is_nothrow_move_constructible_v<Conversion> && std::is_nothrow_move_assignable_v<Conversion>);
 
+// A file name and braces must never be read as a model in memory of size 0.
+template <typename Path>
+auto bracesCall(Path path, int) -> decltype(convert(path, {}), std::true_type{});
+template <typename Path>
+std::false_type bracesCall(Path, ...);
+static_assert(!decltype(bracesCall<const char*>(nullptr, 0))::value && !decltype(bracesCall<char*>(nullptr, 0))::value,
+              "convert(\"m.3ds\", {}) must not take the memory form");
+
 namespace {
 
 std::string triangleModel() {
