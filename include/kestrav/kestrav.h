@@ -140,7 +140,8 @@ bool write(SoNode* root, const std::string& path, std::string* failure = nullptr
 
 // convert, then write to outputPath (the scene folder is its folder). A failed
 // write gives Outcome::NotWritten, with its error last among the messages; an
-// outputPath that names the model itself gives it at once, with no scene.
+// outputPath that names the model itself, or an empty one (standard output)
+// while standard output is open on the model, gives it at once, with no scene.
 Conversion convertToFile(const std::string& path, const std::string& outputPath, const Options& options = {});
 
 }  // namespace kestrav

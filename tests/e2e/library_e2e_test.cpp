@@ -4,7 +4,9 @@
 // failures come back as statuses and messages while the process goes on.
 
 #include <Inventor/nodes/SoSeparator.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -131,6 +133,18 @@ TEST(LibraryE2e, FailuresComeBackAsStatusesAndTheProcessGoesOn) {
     EXPECT_EQ(overItself.root(), nullptr);
     EXPECT_EQ(joined(overItself),
               "kestrav: the output \"" + model + "\" is the input file \"" + model + "\"; nothing was written\n");
+    EXPECT_EQ(readFile(model), readFile(exampleModel()));
+    // So is standard output when it is open on the model.
+    const int savedOut = dup(STDOUT_FILENO);
+    const int onModel = open(model.c_str(), O_WRONLY | O_APPEND);
+    dup2(onModel, STDOUT_FILENO);
+    close(onModel);
+    const Conversion throughStdout = convertToFile(model, "");
+    dup2(savedOut, STDOUT_FILENO);
+    close(savedOut);
+    EXPECT_EQ(throughStdout.status, Outcome::NotWritten);
+    EXPECT_EQ(joined(throughStdout),
+              "kestrav: the output \"/dev/stdout\" is the input file \"" + model + "\"; nothing was written\n");
     EXPECT_EQ(readFile(model), readFile(exampleModel()));
 
     // And the process still converts.
