@@ -27,6 +27,7 @@
 #include "cli/WorkerPool.h"
 #include "convert/BlockOutput.h"
 #include "convert/Conversion.h"
+#include "convert/ProcessorCount.h"
 #include "convert/SceneWriter.h"
 
 namespace kestrav {
@@ -41,13 +42,6 @@ std::string describeLoss(const WorkerPool::Loss& loss) {
         return "its conversion was ended by signal " + std::to_string(number) + " (" + strsignal(number) + ")";
     }
     return "its conversion ended with status " + std::to_string(WEXITSTATUS(loss.waitStatus)) + " before reporting";
-}
-
-size_t processorCount() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) return size_t(CPU_COUNT(&set));
-    const long online = sysconf(_SC_NPROCESSORS_ONLN);
-    return online > 0 ? size_t(online) : 1;
 }
 
 size_t terminalColumns() {

@@ -43,6 +43,9 @@ struct Options {
     // Every image the scene names is written into the scene's folder and named
     // there: JPEG and SGI RGB as they are, other formats as SGI RGB.
     bool portable = false;
+    // Threads one conversion may use to build and write its scene; 0: one per
+    // processor this process may run on. The scene's bytes do not depend on it.
+    unsigned threads = 0;
 
     // A wire material's size is a percentage of the widest line; this gives the
     // range. Called at most once per conversion, and only when the model has a
