@@ -1,6 +1,5 @@
 #include "cli/BatchRun.h"
 
-#include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
