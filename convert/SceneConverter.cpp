@@ -103,8 +103,18 @@ SoSeparator* SceneConverter::build() {
         root->ref();
     }
     if (options.lights) addCamerasAndLights();
-    for (const MeshInstance& instance : links.instances())
+    // A mesh's arrays go once its last instance is in the scene, which holds
+    // their copies from then on: the model and the scene are not both held whole.
+    const std::vector<MeshInstance>& instances = links.instances();
+    std::vector<size_t> lastInstance(database.meshList().count, instances.size());
+    for (size_t i = 0; i < instances.size(); ++i) lastInstance[instances[i].mesh] = i;
+    for (size_t mesh = 0; mesh < lastInstance.size(); ++mesh)
+        if (lastInstance[mesh] == instances.size()) database.releaseMeshGeometry(mesh);
+    for (size_t i = 0; i < instances.size(); ++i) {
+        const MeshInstance& instance = instances[i];
         convertInstance(database.meshList().records[instance.mesh], links.chainOf(instance.node));
+        if (lastInstance[instance.mesh] == i) database.releaseMeshGeometry(instance.mesh);
+    }
     return root;
 }
 

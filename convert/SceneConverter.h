@@ -51,7 +51,8 @@ public:
     // the lines; its images are looked for as if it lay beside the scene.
     Outcome read(const void* bytes, size_t size);
     // Builds the scene of the model read and returns its root, which the
-    // converter holds a reference to until takeRoot or its end.
+    // converter holds a reference to until takeRoot or its end. Called once:
+    // it frees each mesh's arrays as soon as the scene holds them.
     SoSeparator* build();
     // Hands the converter's reference to the root over to the caller.
     SoSeparator* takeRoot();

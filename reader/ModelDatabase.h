@@ -64,6 +64,9 @@ public:
     // the object name (any name when null), or null.
     const KeyframeNode* findTaggedNode(const char* name, uint16_t tag) const;
 
+    // Frees the arrays of the index-th mesh once its scene holds what they
+    // held: it is then a mesh without vertices or faces, with its name and matrix.
+    void releaseMeshGeometry(size_t index) { lists.releaseMeshGeometry(index); }
     // Frees the model; the destructor does too. May be called any number of times.
     void releaseDatabase();
 

@@ -175,6 +175,18 @@ void ModelLists::release() {
     meshes = MeshList{};
 }
 
+void ModelLists::releaseMeshGeometry(size_t index) {
+    if (index >= meshes.count) return;
+    MeshRecord& mesh = meshes.records[index];
+    freeMeshArrays(mesh);
+    mesh.vertexCount = mesh.vertexFlagCount = mesh.texCoordCount = mesh.faceCount = mesh.materialGroupCount = 0;
+    mesh.vertices = mesh.texCoords = nullptr;
+    mesh.vertexFlags = nullptr;
+    mesh.faces = nullptr;
+    mesh.smoothingGroups = nullptr;
+    mesh.materialGroups = nullptr;
+}
+
 void* ModelLists::allocate(size_t bytes) { return reallocate(nullptr, bytes); }
 
 void* ModelLists::reallocate(void* block, size_t bytes) { return reallocateModelMemory(block, bytes); }

@@ -55,6 +55,9 @@ public:
     // Frees everything the lists and their records own and leaves them empty;
     // may be called any number of times.
     void release();
+    // Frees the arrays of mesh index (vertices, faces, groups, texture
+    // coordinates) and sets their counts to 0; its name and matrix stay.
+    void releaseMeshGeometry(size_t index);
 
     // Every array of the model comes from these (through reallocateModelMemory).
     void* allocate(size_t bytes);

@@ -55,6 +55,30 @@ TEST(Converter, EachKeyframerInstanceGetsItsOwnObjectSeparatorWithTransforms) {
     EXPECT_EQ(countChildren(lone, SoSeparator::getClassTypeId()), 1);
 }
 
+TEST(Converter, EveryInstanceOfAMeshGetsItsWholeGeometry) {
+    // The model frees a mesh's arrays after its last instance, not its first.
+    const Bytes file = model3ds({triangleMesh("Box"), meshObject("Wide", {pointArray({0, 0, 0, 2, 0, 0, 0, 2, 0, 2, 2, 0}),
+                                                                        faceArray({{0, 1, 2}, {1, 3, 2}})})},
+                                {objectNode(0, "Wide", kNoParent), objectNode(1, "Box", kNoParent),
+                                 objectNode(2, "Wide", kNoParent), objectNode(3, "Box", kNoParent)});
+    ConvertedScene scene = convertBytes(file);
+    ASSERT_NE(scene.root, nullptr);
+    ASSERT_EQ(scene.root->getNumChildren(), 4);
+    for (int i = 0; i < 4; ++i) {
+        SoSeparator* object = childAs<SoSeparator>(scene.root, i);
+        ASSERT_NE(object, nullptr);
+        const SoCoordinate3* coordinates = nullptr;
+        for (int k = 0; SoNode* child = childAs<SoNode>(object, k); ++k)
+            if (child->isOfType(SoCoordinate3::getClassTypeId())) coordinates = static_cast<SoCoordinate3*>(child);
+        ASSERT_NE(coordinates, nullptr) << "instance " << i;
+        // Box's instances first, then Wide's.
+        EXPECT_EQ(coordinates->point.getNum(), i < 2 ? 3 : 4) << "instance " << i;
+        if (i >= 2) {
+            EXPECT_EQ(coordinates->point[3], SbVec3f(2, 2, 0)) << "instance " << i;
+        }
+    }
+}
+
 TEST(Converter, EveryMaterialGroupGetsAMaterialSeparatorAfterItsCoordinates) {
     const Bytes file = model3ds({material("Red"), material("Blue"),
                                  triangleMesh("Two", {materialGroup("Red", {0}), materialGroup("Blue", {0})})});
