@@ -156,7 +156,7 @@ void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& ch
         objectSeparator->addChild(materialSeparator);
     }
     if (animationBuilder)
-        animationBuilder->buildVisibility(chain.empty() ? nullptr : chain[0], objectSeparator, firstContent);
+        animationBuilder->buildVisibility(chain.empty() ? nullptr : chain[0]->record, objectSeparator, firstContent);
     root->addChild(objectSeparator);
 }
 

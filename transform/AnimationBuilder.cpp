@@ -58,18 +58,18 @@ bool AnimationBuilder::buildMovingTransform(const MeshRecord& mesh, const NodeCh
     if (chain.empty() || sampleFrames.empty()) return false;
     const TransformBuilder transforms(mesh, chain);
     if (!transforms.tracksCanMove()) return false;
-    SbMatrix saved;
-    bool savedReflects = false;
-    if (!transforms.instanceMatrixAt(placement, saved, savedReflects)) return false;
+    const InstancePlacement saved = transforms.placementAt(placement, true);
+    if (saved.form != InstancePlacement::Form::Matrix) return false;
 
     std::vector<SbMatrix> matrices(sampleFrames.size());
     std::vector<bool> changed(sampleFrames.size(), false);
     bool moves = false, reflectionChanges = false;
     for (size_t i = 0; i < sampleFrames.size(); ++i) {
-        bool reflects = false;
-        if (!transforms.instanceMatrixAt(sampleFrames[i], matrices[i], reflects)) return false;
-        moves = moves || !placesAlike(matrices[i], saved);
-        reflectionChanges = reflectionChanges || reflects != savedReflects;
+        const InstancePlacement placed = transforms.placementAt(sampleFrames[i], true);
+        if (placed.form != InstancePlacement::Form::Matrix) return false;
+        matrices[i] = placed.matrix;
+        moves = moves || !placesAlike(matrices[i], saved.matrix);
+        reflectionChanges = reflectionChanges || placed.reflects != saved.reflects;
         changed[i] = i > 0 && !placesAlike(matrices[i], matrices[i - 1]);
     }
     if (!moves) return false;
@@ -77,12 +77,12 @@ bool AnimationBuilder::buildMovingTransform(const MeshRecord& mesh, const NodeCh
     SoSelectOne* frames = buildFrameSelect(SoMFMatrix::getClassTypeId());
     static_cast<SoMFMatrix*>(frames->input)->setValues(0, int(matrices.size()), matrices.data());
     SoMatrixTransform* placed = new SoMatrixTransform;
-    placed->matrix = saved;
+    placed->matrix = saved.matrix;
     placed->matrix.connectFrom(frames->output);
     parent->addChild(placed);
-    if (savedReflects) mirrored = 1;
+    if (saved.reflects) mirrored = 1;
 
-    AnimatedPart& part = partFor(chain[0]);
+    AnimatedPart& part = partFor(chain[0]->record);
     part.moves = true;
     part.reflectionChanges = reflectionChanges;
     noteChanges(part, changed);

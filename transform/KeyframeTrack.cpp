@@ -34,6 +34,8 @@ Quat operator*(const Quat& a, const Quat& b) {
             a.w * b.y - a.x * b.z + a.y * b.w + a.z * b.x, a.w * b.z + a.x * b.y - a.y * b.x + a.z * b.w};
 }
 
+Quat toQuat(const RotationTrack::Total& t) { return {t.w, t.x, t.y, t.z}; }
+
 Quat conjugate(const Quat& q) { return {q.w, -q.x, -q.y, -q.z}; }
 
 Quat normalized(const Quat& q) {
@@ -262,18 +264,25 @@ bool vectorTrackAt(const Track& track, uint32_t frame, float out[3]) {
     return splineTrackAt(track.keys, track.values, track.keyCount, frame, 3, out);
 }
 
-bool rotationTrackAt(const TrackKey* keys, const float* values, uint32_t count, uint32_t frame, float out[4]) {
+RotationTrack::RotationTrack(const TrackKey* trackKeys, const float* trackValues, uint32_t keyCount)
+    : keys(trackKeys), values(trackValues), count(keyCount) {
+    // Key k's total is its own turn after key k - 1's total.
+    for (uint32_t k = 0; k < count && allFinite(values + 4 * size_t(k), 4); ++k) {
+        const Quat own = exp(halfTurn(values + 4 * size_t(k)));
+        const Quat total = k == 0 ? own : normalized(toQuat(totals.back()) * own);
+        totals.push_back({total.w, total.x, total.y, total.z});
+    }
+}
+
+bool RotationTrack::at(uint32_t frame, float out[4]) const {
     if (count == 0) return false;
     uint32_t i;
     double s = 0.0;
     const bool between = findSegment(keys, count, frame, i, s);
     const uint32_t last = between ? (i + 2 < count ? i + 2 : count - 1) : i;
-    if ((between || i != 0) && allFinite(values, 4 * size_t(last + 1))) {
+    if ((between || i != 0) && last < totals.size()) {
         auto change = [&](uint32_t k) { return halfTurn(values + 4 * size_t(k)); };
-        // Key k's total is its own turn after key k - 1's total.
-        Quat total = exp(change(0));
-        for (uint32_t k = 1; k <= i; ++k) total = normalized(total * exp(change(k)));
-
+        const Quat total = toQuat(totals[i]);
         Quat q = total;
         if (between) {
             const Vec3 step = change(i + 1);

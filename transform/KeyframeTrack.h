@@ -7,6 +7,7 @@
 // values come back as the file stores them; after the last key its value holds.
 
 #include <cstdint>
+#include <vector>
 
 #include "reader/ModelRecords.h"
 
@@ -34,9 +35,32 @@ bool vectorTrackAt(const TrackKey* keys, const float* values, uint32_t count, ui
 bool scalarTrackAt(const Track& track, uint32_t frame, float& out);
 bool vectorTrackAt(const Track& track, uint32_t frame, float out[3]);
 
-// A rotation track at the frame as angle, then axis x, y, z, the layout of a
-// key. Each key turns relative to the one before, so the result is the
-// accumulated turn; false for a track without keys (out is then untouched).
-bool rotationTrackAt(const TrackKey* keys, const float* values, uint32_t count, uint32_t frame, float out[4]);
+// A rotation track. Each key turns relative to the one before, so a frame's
+// turn builds on the accumulated turn of the key that starts its segment; those
+// totals are worked out once here, so a frame costs one segment.
+class RotationTrack {
+public:
+    // No keys.
+    RotationTrack() = default;
+    // The keys and values must outlive the track.
+    RotationTrack(const TrackKey* keys, const float* values, uint32_t count);
+
+    // The turn at the frame as angle, then axis x, y, z, the layout of a key;
+    // false for a track without keys (out is then untouched).
+    bool at(uint32_t frame, float out[4]) const;
+
+    // A key's accumulated turn as a unit quaternion.
+    struct Total {
+        double w, x, y, z;
+    };
+
+private:
+    const TrackKey* keys = nullptr;
+    const float* values = nullptr;
+    uint32_t count = 0;
+    // The totals of the leading keys whose values are all finite; a frame
+    // that needs a key past them keeps the first key.
+    std::vector<Total> totals;
+};
 
 }  // namespace kestrav

@@ -31,6 +31,7 @@ ModelLinks::ModelLinks(const MeshList& meshes, const KeyframeList& keyframes) : 
         byName.emplace(node.instanceName[0] != '\0' ? dotted : plainName(node), i);
         byDottedName.emplace(dotted, i);
         byMeshName[plainName(node)].push_back(i);
+        linked.emplace_back(node);
     }
     parents.assign(keyframes.count, kNoNode);
     for (size_t i = 0; i < keyframes.count; ++i) {
@@ -62,7 +63,7 @@ NodeChain ModelLinks::chainOf(size_t node) const {
     for (size_t at = node; at != kNoNode && chain.size() < kMaxChain; at = parents[at]) {
         if (std::find(indices.begin(), indices.end(), at) != indices.end()) break;
         indices.push_back(at);
-        chain.push_back(&nodes[at]);
+        chain.push_back(&linked[at]);
     }
     return chain;
 }

@@ -5,12 +5,24 @@
 #include <vector>
 
 #include "reader/ModelRecords.h"
+#include "transform/KeyframeTrack.h"
 
 namespace kestrav {
 
+// A keyframer node with what placing it at many frames needs worked out once:
+// the accumulated turns of its rotation keys.
+struct LinkedNode {
+    // The node's keys must outlive it.
+    explicit LinkedNode(const KeyframeNode& node)
+        : record(&node), rotation(node.rotationKeys, node.rotationValues, node.rotationKeyCount) {}
+
+    const KeyframeNode* record;
+    RotationTrack rotation;
+};
+
 // The nodes that place one node: the node itself first, then its parent, and
-// so on up to the root.
-using NodeChain = std::vector<const KeyframeNode*>;
+// so on up to the root. It points into the links that made it.
+using NodeChain = std::vector<const LinkedNode*>;
 
 // One mesh drawn once: its mesh and its keyframer node, by index; node is
 // kNoNode for a mesh that no node places.
@@ -23,7 +35,7 @@ struct MeshInstance {
 
 // The model's name links, resolved once after the walk: each node's parent and
 // each mesh's instances, so placing an instance follows indices instead of
-// searching names.
+// searching names; and each node's rotation totals.
 class ModelLinks {
 public:
     // No model: no instances.
@@ -36,9 +48,10 @@ public:
     // without a node when none does.
     const std::vector<MeshInstance>& instances() const { return meshInstances; }
 
-    // The chain of the node at index; empty for kNoNode. A parent the file does not
-    // hold ends the chain, and so does a link back into the chain (a cycle) and
-    // a chain deeper than kMaxChain, so no file can make it endless.
+    // The chain of the node at index, valid while the links are; empty for
+    // kNoNode. A parent the file does not hold ends the chain, and so does a
+    // link back into the chain (a cycle) and a chain deeper than kMaxChain, so
+    // no file can make it endless.
     NodeChain chainOf(size_t node) const;
     // The same for a node of the model's keyframer list.
     NodeChain chainOf(const KeyframeNode& node) const { return chainOf(size_t(&node - nodes)); }
@@ -47,6 +60,7 @@ public:
 
 private:
     const KeyframeNode* nodes = nullptr;
+    std::vector<LinkedNode> linked;
     std::vector<size_t> parents;  // per node: the parent's index, or kNoNode
     std::vector<MeshInstance> meshInstances;
 };

@@ -20,13 +20,13 @@ struct Pose {
     SbVec3f scale{1.0f, 1.0f, 1.0f};
 };
 
-Pose poseAt(const KeyframeNode& node, uint32_t frame) {
+Pose poseAt(const LinkedNode& linked, uint32_t frame) {
+    const KeyframeNode& node = *linked.record;
     Pose pose;
     float v[3];
     if (vectorTrackAt(node.positionKeys, node.positionValues, node.positionKeyCount, frame, v))
         pose.position.setValue(v);
-    pose.hasRotation =
-        rotationTrackAt(node.rotationKeys, node.rotationValues, node.rotationKeyCount, frame, pose.rotation);
+    pose.hasRotation = linked.rotation.at(frame, pose.rotation);
     pose.hasScale = vectorTrackAt(node.scaleKeys, node.scaleValues, node.scaleKeyCount, frame, v);
     if (pose.hasScale) pose.scale.setValue(v);
     return pose;
@@ -117,7 +117,7 @@ void placeChild(const Pose& pose, SeparatePlacement& placed) {
 
 }  // namespace
 
-SbDPMatrix worldMatrixAt(const KeyframeNode* const* chain, size_t length, uint32_t frame,
+SbDPMatrix worldMatrixAt(const LinkedNode* const* chain, size_t length, uint32_t frame,
                          SeparatePlacement* separate) {
     SbDPMatrix world = SbDPMatrix::identity();
     for (size_t i = length; i-- > 0;) {

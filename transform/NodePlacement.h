@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "reader/ModelRecords.h"
+#include "transform/ModelLinks.h"
 
 namespace kestrav {
 
@@ -26,7 +26,7 @@ struct SeparatePlacement {
 // chain[length - 1], down; the identity for an empty chain. With separate, the
 // same placement in that form too, from the same evaluation of the tracks.
 // Pure: reads only the nodes, so any thread may call it.
-SbDPMatrix worldMatrixAt(const KeyframeNode* const* chain, size_t length, uint32_t frame,
+SbDPMatrix worldMatrixAt(const LinkedNode* const* chain, size_t length, uint32_t frame,
                          SeparatePlacement* separate = nullptr);
 
 }  // namespace kestrav

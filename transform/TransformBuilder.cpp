@@ -23,7 +23,6 @@ namespace {
 // How closely the separate translation, rotation and scale nodes must make the
 // instance matrix to be written in its place.
 constexpr double kAgreement = 1e-5;
-constexpr int kMaxPlacementNodes = 5;
 
 bool isFinite(const SbVec3f& v) { return allFinite(v.getValue(), 3); }
 
@@ -62,20 +61,18 @@ bool isInvertible(const MeshRecord& mesh) {
     return axes.det3() != 0.0f && decomposesFinitely(axes.inverse());
 }
 
-bool fieldsAreFinite(const SoTransform* t) {
-    return isFinite(t->translation.getValue()) && isFinite(t->rotation.getValue()) &&
-           isFinite(t->scaleFactor.getValue()) && isFinite(t->scaleOrientation.getValue()) &&
-           isFinite(t->center.getValue());
+bool isFinite(const TransformFields& t) {
+    return isFinite(t.translation) && isFinite(t.rotation) && isFinite(t.scaleFactor) &&
+           isFinite(t.scaleOrientation) && isFinite(t.center);
 }
 
 // The matrix the nodes make together; the last, nearest the shape, acts first.
-SbMatrix matrixOf(SoTransform* const* nodes, int count) {
+SbMatrix matrixOf(const TransformFields* nodes, int count) {
     SbMatrix total = SbMatrix::identity();
     for (int i = 0; i < count; ++i) {
-        const SoTransform* t = nodes[i];
+        const TransformFields& t = nodes[i];
         SbMatrix m;
-        m.setTransform(t->translation.getValue(), t->rotation.getValue(), t->scaleFactor.getValue(),
-                       t->scaleOrientation.getValue(), t->center.getValue());
+        m.setTransform(t.translation, t.rotation, t.scaleFactor, t.scaleOrientation, t.center);
         total.multLeft(m);
     }
     return total;
@@ -88,14 +85,20 @@ double largestEntry(const SbDPMatrix& m) {
     return largest;
 }
 
-SoTransform* localFrame(const MeshRecord& mesh, const KeyframeNode& node, bool invertible) {
-    SoTransform* local = new SoTransform;
+TransformFields localFrame(const MeshRecord& mesh, const KeyframeNode& node, bool invertible) {
+    TransformFields local;
     // Axes without a usable inverse leave the stored vertices unturned and
-    // unscaled; the pivot and origin still apply.
-    if (invertible) local->setMatrix(axesOf(mesh).inverse());
-    const SbVec3f pivot(node.pivot);
-    local->translation = -pivot;
-    local->center = SbVec3f(&mesh.matrix[9]);
+    // unscaled; the pivot and origin still apply. The inverse is split as a
+    // Transform's setMatrix splits it, about a center at the origin.
+    if (invertible) {
+        SbVec3f unusedTranslation;
+        axesOf(mesh).inverse().getTransform(unusedTranslation, local.rotation, local.scaleFactor,
+                                            local.scaleOrientation, SbVec3f(0.0f, 0.0f, 0.0f));
+        local.set = TransformFields::kRotation | TransformFields::kScaleFactor | TransformFields::kScaleOrientation;
+    }
+    local.translation = -SbVec3f(node.pivot);
+    local.center = SbVec3f(&mesh.matrix[9]);
+    local.set |= TransformFields::kTranslation | TransformFields::kCenter;
     return local;
 }
 
@@ -103,35 +106,25 @@ SoTransform* localFrame(const MeshRecord& mesh, const KeyframeNode& node, bool i
 // origin; the rotation only for a nonzero axis, the mirror only for a mirrored
 // frame. Returns how many there are.
 int separateNodes(const SeparatePlacement& placed, const MeshRecord& mesh, const KeyframeNode& node, bool mirror,
-                  bool invertible, SoTransform** nodes) {
+                  bool invertible, TransformFields* nodes) {
     const SbVec3f origin(&mesh.matrix[9]);
     int count = 0;
+    auto add = [&](uint8_t set) -> TransformFields& {
+        TransformFields& t = nodes[count++];
+        t.set = set | TransformFields::kCenter;
+        t.center = origin;
+        return t;
+    };
 
-    SoTransform* placement = new SoTransform;
-    placement->translation = placed.translation - origin;
-    placement->center = origin;
-    nodes[count++] = placement;
+    add(TransformFields::kTranslation).translation = placed.translation - origin;
 
     const SbVec4f& r = placed.rotation;
     const SbVec3f axis(r[0], r[1], r[2]);
-    if (axis[0] != 0.0f || axis[1] != 0.0f || axis[2] != 0.0f) {
-        SoTransform* rotation = new SoTransform;
-        rotation->rotation = SbRotation(axis, -r[3]);
-        rotation->center = origin;
-        nodes[count++] = rotation;
-    }
+    if (axis[0] != 0.0f || axis[1] != 0.0f || axis[2] != 0.0f)
+        add(TransformFields::kRotation).rotation = SbRotation(axis, -r[3]);
 
-    if (mirror) {
-        SoTransform* mirrorNode = new SoTransform;
-        mirrorNode->scaleFactor.setValue(-1.0f, 1.0f, 1.0f);
-        mirrorNode->center = origin;
-        nodes[count++] = mirrorNode;
-    }
-
-    SoTransform* scale = new SoTransform;
-    scale->scaleFactor = placed.scale;
-    scale->center = origin;
-    nodes[count++] = scale;
+    if (mirror) add(TransformFields::kScaleFactor).scaleFactor.setValue(-1.0f, 1.0f, 1.0f);
+    add(TransformFields::kScaleFactor).scaleFactor = placed.scale;
 
     nodes[count++] = localFrame(mesh, node, invertible);
     return count;
@@ -156,6 +149,16 @@ void toFloat(const SbDPMatrix& in, SbMatrix& out) {
         for (int col = 0; col < 4; ++col) out[row][col] = float(in[row][col]);
 }
 
+SoTransform* transformNode(const TransformFields& fields) {
+    SoTransform* node = new SoTransform;
+    if (fields.set & TransformFields::kTranslation) node->translation = fields.translation;
+    if (fields.set & TransformFields::kRotation) node->rotation = fields.rotation;
+    if (fields.set & TransformFields::kScaleFactor) node->scaleFactor = fields.scaleFactor;
+    if (fields.set & TransformFields::kScaleOrientation) node->scaleOrientation = fields.scaleOrientation;
+    if (fields.set & TransformFields::kCenter) node->center = fields.center;
+    return node;
+}
+
 }  // namespace
 
 TransformBuilder::TransformBuilder(const MeshRecord& instanceMesh, const NodeChain& nodeChain)
@@ -169,7 +172,7 @@ TransformBuilder::TransformBuilder(const MeshRecord& instanceMesh, const NodeCha
                                  f[11], 1.0);
     toPivot = frameMatrix.inverse();
     SbDPMatrix pivot;
-    pivot.setTranslate(-SbVec3d(chain[0]->pivot[0], chain[0]->pivot[1], chain[0]->pivot[2]));
+    pivot.setTranslate(-SbVec3d(chain[0]->record->pivot[0], chain[0]->record->pivot[1], chain[0]->record->pivot[2]));
     toPivot.multRight(pivot);
     toMirroredPivot = toPivot;
     SbDPMatrix k;
@@ -177,59 +180,56 @@ TransformBuilder::TransformBuilder(const MeshRecord& instanceMesh, const NodeCha
     toMirroredPivot.multRight(k);
 }
 
-void TransformBuilder::buildTransforms(uint32_t frame, SoSeparator* objectSeparator, int& mirrored) const {
-    if (chain.empty()) return;
-    const KeyframeNode& node = *chain[0];
+InstancePlacement TransformBuilder::placementAt(uint32_t frame, bool matrixOnly) const {
+    InstancePlacement placed;
+    if (chain.empty()) return placed;
+    const KeyframeNode& node = *chain[0]->record;
 
-    SeparatePlacement placed;
-    const SbDPMatrix world = worldMatrixAt(chain.data(), chain.size(), frame, &placed);
-
-    SoTransform* nodes[kMaxPlacementNodes];
-    const int count = separateNodes(placed, mesh, node, frameMirrored, frameInvertible, nodes);
-    bool nodesFinite = true;
-    for (int i = 0; i < count; ++i) {
-        nodes[i]->ref();
-        nodesFinite = nodesFinite && fieldsAreFinite(nodes[i]);
+    SeparatePlacement separate;
+    const SbDPMatrix world = worldMatrixAt(chain.data(), chain.size(), frame, matrixOnly ? nullptr : &separate);
+    SbDPMatrix matrix;
+    const bool hasMatrix = frameInvertible && instanceMatrix(world, matrix);
+    if (hasMatrix) {
+        placed.form = InstancePlacement::Form::Matrix;
+        placed.reflects = matrix.det3() < 0.0;
+        toFloat(matrix, placed.matrix);
     }
+    if (matrixOnly) return placed;
 
+    placed.nodeCount = separateNodes(separate, mesh, node, frameMirrored, frameInvertible, placed.nodes);
+    if (hasMatrix && !placesAlike(matrixOf(placed.nodes, placed.nodeCount), matrix, world, mesh, node)) return placed;
+    bool nodesFinite = true;
+    for (int i = 0; i < placed.nodeCount; ++i) nodesFinite = nodesFinite && isFinite(placed.nodes[i]);
+    if (!nodesFinite) {
+        // Nothing finite to write: the stored vertices are already in place.
+        placed.form = InstancePlacement::Form::Nothing;
+        placed.reflects = false;
+        return placed;
+    }
     // Without a usable frame or instance matrix the separate nodes stay, and
     // with them the mirrored frame's clockwise order.
-    bool reflects = frameMirrored;
-    bool useMatrix = false;
-    SbDPMatrix matrix;
-    if (frameInvertible && instanceMatrix(world, matrix)) {
-        reflects = matrix.det3() < 0.0;
-        useMatrix = !placesAlike(matrixOf(nodes, count), matrix, world, mesh, node);
-    }
-
-    if (useMatrix) {
-        SbMatrix single;
-        toFloat(matrix, single);
-        SoMatrixTransform* placedMatrix = new SoMatrixTransform;
-        placedMatrix->matrix = single;
-        objectSeparator->addChild(placedMatrix);
-    } else if (nodesFinite) {
-        for (int i = 0; i < count; ++i) objectSeparator->addChild(nodes[i]);
-    } else {
-        // Nothing finite to write: the stored vertices are already in place.
-        reflects = false;
-    }
-    for (int i = 0; i < count; ++i) nodes[i]->unref();
-    if (reflects) mirrored = 1;
+    placed.form = InstancePlacement::Form::Separate;
+    if (!hasMatrix) placed.reflects = frameMirrored;
+    return placed;
 }
 
-bool TransformBuilder::instanceMatrixAt(uint32_t frame, SbMatrix& out, bool& reflects) const {
-    if (chain.empty() || !frameInvertible) return false;
-    SbDPMatrix matrix;
-    if (!instanceMatrix(worldMatrixAt(chain.data(), chain.size(), frame), matrix)) return false;
-    reflects = matrix.det3() < 0.0;
-    toFloat(matrix, out);
-    return true;
+void TransformBuilder::buildTransforms(uint32_t frame, SoSeparator* objectSeparator, int& mirrored) const {
+    const InstancePlacement placed = placementAt(frame);
+    if (placed.form == InstancePlacement::Form::Matrix) {
+        SoMatrixTransform* node = new SoMatrixTransform;
+        node->matrix = placed.matrix;
+        objectSeparator->addChild(node);
+    } else if (placed.form == InstancePlacement::Form::Separate) {
+        for (int i = 0; i < placed.nodeCount; ++i) objectSeparator->addChild(transformNode(placed.nodes[i]));
+    }
+    if (placed.reflects) mirrored = 1;
 }
 
 bool TransformBuilder::tracksCanMove() const {
-    for (const KeyframeNode* node : chain)
+    for (const LinkedNode* linked : chain) {
+        const KeyframeNode* node = linked->record;
         if (node->positionKeyCount > 1 || node->rotationKeyCount > 1 || node->scaleKeyCount > 1) return true;
+    }
     return false;
 }
 

@@ -12,6 +12,7 @@
 #include <functional>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -82,18 +83,24 @@ private:
     std::vector<TrackKey> timing;
 };
 
-// The node's chain through the links of the fixture's model when the node is
-// one of its nodes, else the node alone.
-NodeChain chainOf(BuilderFixture& fixture) {
-    if (!fixture.node) return {};
-    const KeyframeList& nodes = fixture.database.keyframeList();
-    const std::less<const KeyframeNode*> before;
-    if (before(fixture.node, nodes.nodes) || !before(fixture.node, nodes.nodes + nodes.count)) return {fixture.node};
-    return ModelLinks(fixture.database.meshList(), nodes).chainOf(*fixture.node);
-}
-
+// Builds the fixture's placement at frame 0, the node's chain through the
+// links of the fixture's model when the node is one of its nodes, else the
+// node alone.
 int buildWith(BuilderFixture& fixture, int mirrored = 0) {
-    const NodeChain chain = chainOf(fixture);
+    NodeChain chain;
+    ModelLinks links;
+    std::unique_ptr<LinkedNode> alone;
+    if (fixture.node) {
+        const KeyframeList& nodes = fixture.database.keyframeList();
+        const std::less<const KeyframeNode*> before;
+        if (before(fixture.node, nodes.nodes) || !before(fixture.node, nodes.nodes + nodes.count)) {
+            alone.reset(new LinkedNode(*fixture.node));
+            chain = {alone.get()};
+        } else {
+            links = ModelLinks(fixture.database.meshList(), nodes);
+            chain = links.chainOf(*fixture.node);
+        }
+    }
     TransformBuilder(*fixture.mesh, chain).buildTransforms(0, fixture.objects(), mirrored);
     return mirrored;
 }
@@ -424,6 +431,38 @@ TEST_F(ParentedNodes, TurnsComposeParentFirstWithPositiveAngles) {
     turn().getValue(got);
     for (int row = 0; row < 3; ++row)
         for (int col = 0; col < 3; ++col) EXPECT_NEAR(got[row][col], want[row][col], 1e-6f) << row << col;
+}
+
+TEST_F(ParentedNodes, SceneNodesAndAnimationMatrixPlaceAlikeThroughThreeTurnedLevels) {
+    read(model3ds({}, {objectNode(0, "Grand", kNoParent, {position(0, 0, 5), rotation(kHalfPi, 0, 0, 1)}),
+                       objectNode(1, "Parent", 0, {position(1, 0, 0), rotation(0.5f, 1, 0, 0), scale(2, 2, 2)}),
+                       objectNode(2, "Child", 1, {position(0, 1, 0), rotation(0.3f, 0, 1, 0)})}));
+    const ModelLinks links(database.meshList(), *nodes);
+    const NodeChain chain = links.chainOf(2);
+    const TransformBuilder builder(mesh, chain);
+    const InstancePlacement still = builder.placementAt(0), moving = builder.placementAt(0, true);
+    ASSERT_EQ(still.form, InstancePlacement::Form::Separate);
+    ASSERT_EQ(moving.form, InstancePlacement::Form::Matrix);
+    EXPECT_FALSE(still.reflects || moving.reflects);
+    SbMatrix separate = SbMatrix::identity();
+    for (int i = 0; i < still.nodeCount; ++i) {
+        const TransformFields& t = still.nodes[i];
+        SbMatrix m;
+        m.setTransform(t.translation, t.rotation, t.scaleFactor, t.scaleOrientation, t.center);
+        separate.multLeft(m);
+    }
+    // x turned by -0.3 about y, up 1, doubled, by -0.5 about x, along x by 1,
+    // by -90 degrees about z, up 5; each level acts after the one below it.
+    const float c3 = std::cos(0.3f), s3 = std::sin(0.3f), c5 = std::cos(0.5f), s5 = std::sin(0.5f);
+    const SbVec3f origin(2 * c5, -1, 5 - 2 * s5);
+    const SbVec3f x(2 * c5 + 2 * s3 * s5, -1 - 2 * c3, 5 - 2 * s5 + 2 * s3 * c5);
+    for (const SbMatrix* m : {static_cast<const SbMatrix*>(&separate), &moving.matrix}) {
+        SbVec3f got;
+        m->multVecMatrix(SbVec3f(0, 0, 0), got);
+        expectVec(got, origin[0], origin[1], origin[2]);
+        m->multVecMatrix(SbVec3f(1, 0, 0), got);
+        expectVec(got, x[0], x[1], x[2]);
+    }
 }
 
 TEST_F(ParentedNodes, ChildTurnedUnderStretchedParentStretchesAlongItsOwnAxes) {

@@ -40,7 +40,7 @@ public:
     // Angle, then axis, as a key holds them.
     std::vector<float> rotationAt(uint32_t frame) const {
         std::vector<float> out(4, -99);
-        EXPECT_TRUE(rotationTrackAt(timing.data(), values.data(), uint32_t(timing.size()), frame, out.data()));
+        EXPECT_TRUE(RotationTrack(timing.data(), values.data(), uint32_t(timing.size())).at(frame, out.data()));
         return out;
     }
 
@@ -270,6 +270,10 @@ TEST(RotationTrack, KeysThatAreNotNumbersGiveTheFirstKey) {
     const Track broken({{0, {0.5f, 1, 0, 0}}, {10, {nan, 0, 0, 1}}});
     EXPECT_EQ(broken.rotationAt(5), std::vector<float>({0.5f, 1, 0, 0}));
     EXPECT_EQ(broken.rotationAt(20), std::vector<float>({0.5f, 1, 0, 0}));
+    // A broken key costs only the frames whose curve reaches it.
+    const Track lateBreak({{0, {0.2f, 0, 0, 1}}, {10, {0.2f, 0, 0, 1}}, {20, {0.2f, 0, 0, 1}}, {30, {nan, 0, 0, 1}}});
+    expectTurn(lateBreak.rotationAt(5), 0.3f, SbVec3f(0, 0, 1));
+    EXPECT_EQ(lateBreak.rotationAt(25), std::vector<float>({0.2f, 0, 0, 1}));
     // A zero axis turns by nothing.
     const Track still({{0, {0.5f, 1, 0, 0}}, {10, {2, 0, 0, 0}}});
     expectTurn(still.rotationAt(20), 0.5f, SbVec3f(1, 0, 0));
