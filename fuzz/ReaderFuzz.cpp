@@ -39,9 +39,7 @@ uint32_t touchModel(const ModelDatabase& database) {
     const KeyframeList* keyframes = &database.keyframeList();
     uint32_t sum = 0;
     for (size_t i = 0; i < meshes->count; ++i) {
-        const char* name = meshes->names[i];
-        const MeshRecord* mesh = database.findMesh(name);
-        if (!mesh) __builtin_trap();
+        const MeshRecord* mesh = &meshes->records[i];
         sum += touch(mesh->vertices, sizeof(float) * 3 * mesh->vertexCount);
         sum += touch(mesh->vertexFlags, sizeof(uint16_t) * mesh->vertexFlagCount);
         sum += touch(mesh->texCoords, sizeof(float) * 2 * mesh->texCoordCount);
@@ -55,9 +53,6 @@ uint32_t touchModel(const ModelDatabase& database) {
             const MaterialRecord* material = database.findMaterial(group.materialName);
             if (material) sum += touch(material, sizeof *material);
         }
-        const size_t instances = database.countNodes(name);
-        for (size_t j = 0; j < instances; ++j)
-            if (!database.findNode(name, j)) __builtin_trap();
     }
     for (size_t i = 0; i < keyframes->count; ++i) {
         const KeyframeNode& node = keyframes->nodes[i];
@@ -72,7 +67,6 @@ uint32_t touchModel(const ModelDatabase& database) {
         requireFinite(node.positionValues, 3 * size_t(node.positionKeyCount));
         requireFinite(node.rotationValues, 4 * size_t(node.rotationKeyCount));
         requireFinite(node.scaleValues, 3 * size_t(node.scaleKeyCount));
-        if (const KeyframeNode* parent = database.lookupNode(node.parentName)) sum += parent->id;
     }
     sum += touch(materials->records, sizeof(MaterialRecord) * materials->count);
     for (size_t i = 0; i < materials->count; ++i) {

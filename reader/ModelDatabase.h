@@ -50,16 +50,8 @@ public:
     const KeyframeList& keyframeList() const { return lists.keyframeList(); }
     const LightingList& lightingList() const { return lists.lightingList(); }
 
-    // Name look-ups, each the first match in file order, or null.
-    const MeshRecord* findMesh(const char* name) const;
+    // The first material named name in file order, or null.
     const MaterialRecord* findMaterial(const char* name) const;
-    // The node other nodes call name: its full name when it has an instance
-    // name or name holds "$$$DUMMY" (dummies tell apart only by instance
-    // name), its plain name otherwise.
-    const KeyframeNode* lookupNode(const char* name) const;
-    // The index-th node named name (instance names aside), else lookupNode(name).
-    const KeyframeNode* findNode(const char* name, size_t index) const;
-    size_t countNodes(const char* name) const;
     // The first keyframer node of the given kind (CAMERA_NODE_TAG, ...) for
     // the object name (any name when null), or null.
     const KeyframeNode* findTaggedNode(const char* name, uint16_t tag) const;

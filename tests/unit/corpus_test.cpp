@@ -6,6 +6,7 @@
 #include <Inventor/nodes/SoSeparator.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -43,6 +44,13 @@ const CorpusModel kModels[] = {
     // No keyframer section: the mesh is converted once, without a node.
     {"fels.3ds", 1, 1, 0, {1}},
 };
+
+// How many keyframer nodes carry the name, instance names aside.
+size_t nodesNamed(const KeyframeList& keyframes, const char* name) {
+    size_t count = 0;
+    for (size_t i = 0; i < keyframes.count; ++i) count += std::strcmp(keyframes.nodes[i].name, name) == 0;
+    return count;
+}
 
 class Corpus : public ModelReadTest {
 protected:
@@ -126,7 +134,7 @@ TEST_F(Corpus, Test1HasNineBoxesWithTheirNodesAndTexturedMaterials) {
         EXPECT_EQ(meshes->records[i].texCoordCount, 32);
         EXPECT_EQ(meshes->records[i].faceCount, 12);
         EXPECT_NE(meshes->records[i].smoothingGroups, nullptr);
-        EXPECT_EQ(database.countNodes(names[i]), 1);
+        EXPECT_EQ(nodesNamed(*keyframes, names[i]), 1u);
         EXPECT_EQ(keyframes->nodes[i].id, i);
         EXPECT_EQ(keyframes->nodes[i].rotationKeyCount, 1u);
     }
@@ -150,8 +158,8 @@ TEST_F(Corpus, ChildObjectNamesTheCameraNodeAsItsParent) {
     EXPECT_STREQ(child.parentName, "Camera01");
     EXPECT_EQ(child.positionKeyCount, 119u);
     EXPECT_EQ(child.rotationKeyCount, 2u);
-    EXPECT_EQ(database.countNodes("Camera01"), 2);
-    EXPECT_EQ(database.countNodes("Box01"), 1);
+    EXPECT_EQ(nodesNamed(*keyframes, "Camera01"), 2u);
+    EXPECT_EQ(nodesNamed(*keyframes, "Box01"), 1u);
 }
 
 TEST_F(Corpus, RotatingCubeHasItsWholeRotationTrack) {

@@ -32,6 +32,7 @@
 #include "tests/support/ModelReadTest.h"
 #include "tests/support/SceneFixture.h"
 #include "tools/writer/ModelChunks.h"
+#include "transform/ModelLinks.h"
 
 using namespace kestrav;
 
@@ -99,17 +100,17 @@ std::vector<Instance> storedInstances(const std::string& path) {
     ModelDatabase database;
     if (!database.readDatabase(path.c_str())) return instances;
     const MeshList& meshes = database.meshList();
-    for (size_t i = 0; i < meshes.count; ++i) {
-        const char* name = meshes.names[i];
-        const MeshRecord* mesh = database.findMesh(name);
-        const size_t count = database.countNodes(name);
-        for (size_t j = 0; j < std::max<size_t>(count, 1); ++j) {
-            Instance instance{name, "", {}};
-            const KeyframeNode* node = count != 0 ? database.findNode(name, j) : nullptr;
-            if (node) instance.node = node->instanceName[0] ? std::string(node->name) + "." + node->instanceName : node->name;
-            for (int k = 0; k < mesh->vertexCount; ++k) instance.stored.emplace_back(&mesh->vertices[3 * k]);
-            instances.push_back(instance);
+    const KeyframeList& keyframes = database.keyframeList();
+    const ModelLinks links(meshes, keyframes);
+    for (const MeshInstance& placed : links.instances()) {
+        const MeshRecord& mesh = meshes.records[placed.mesh];
+        Instance instance{meshes.names[placed.mesh], "", {}};
+        if (placed.node != kNoNode) {
+            const KeyframeNode& node = keyframes.nodes[placed.node];
+            instance.node = node.instanceName[0] ? std::string(node.name) + "." + node.instanceName : node.name;
         }
+        for (int k = 0; k < mesh.vertexCount; ++k) instance.stored.emplace_back(&mesh.vertices[3 * k]);
+        instances.push_back(instance);
     }
     database.releaseDatabase();
     return instances;

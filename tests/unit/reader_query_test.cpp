@@ -1,5 +1,6 @@
-// The lookups the converter and the transform builder make, over models read
-// from files built in the test, and the release of the model.
+// The lookups the converter makes in a model read from a file built in the
+// test, the records as a read leaves them, and the release of the model. How
+// instances and parents are found is in the links' tests.
 
 #include <gtest/gtest.h>
 
@@ -30,75 +31,17 @@ Chunk3ds node(uint16_t id, const char* name, const char* instance = "") {
     return tag;
 }
 
-TEST_F(ReaderQuery, FindMeshAndFindMaterialReturnTheFirstOfAName) {
-    ASSERT_NO_FATAL_FAILURE(read(model3ds({material("Red", 1), material("Blue", 2), material("Red", 3), object("Box", 1), object("Ball", 2),
-                   object("Box", 3)})));
-    const MeshRecord* mesh = database.findMesh("Box");
-    ASSERT_NE(mesh, nullptr);
-    EXPECT_EQ(mesh->vertexCount, 1);
-    mesh = database.findMesh("Ball");
-    ASSERT_NE(mesh, nullptr);
-    EXPECT_EQ(mesh->vertexCount, 2);
-    mesh = database.findMesh("box");
-    EXPECT_EQ(mesh, nullptr);
-
+TEST_F(ReaderQuery, FindMaterialReturnsTheFirstOfAName) {
+    ASSERT_NO_FATAL_FAILURE(read(model3ds({material("Red", 1), material("Blue", 2), material("Red", 3)})));
     const MaterialRecord* found = database.findMaterial("Red");
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->shading, 1);
     found = database.findMaterial("Blue");
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->shading, 2);
-    // A miss stores none, whatever the out variable held.
-    found = database.findMaterial("Green");
-    EXPECT_EQ(found, nullptr);
-    found = database.findMaterial("");
-    EXPECT_EQ(found, nullptr);
-}
-
-TEST_F(ReaderQuery, InstancesAreFoundByPositionAndByFullName) {
-    ASSERT_NO_FATAL_FAILURE(read(model3ds({object("Box", 1)}, {node(0, "Box", "A"), node(1, "Ball"), node(2, "Box", "B")})));
-    EXPECT_EQ(database.countNodes("Box"), 2u);
-    EXPECT_EQ(database.countNodes("Ball"), 1u);
-    EXPECT_EQ(database.countNodes("Box.A"), 0u);
-    const KeyframeNode* found = database.findNode("Box", 0);
-    EXPECT_EQ(found, &keyframes->nodes[0]);
-    found = database.findNode("Box", 1);
-    EXPECT_EQ(found, &keyframes->nodes[2]);
-    // Past the last instance findNode falls back to lookupNode, which finds no
-    // plain "Box": both have instance names.
-    found = database.findNode("Box", 2);
-    EXPECT_EQ(found, nullptr);
-    found = database.lookupNode("Box.B");
-    EXPECT_EQ(found, &keyframes->nodes[2]);
-    found = database.lookupNode("Box");
-    EXPECT_EQ(found, nullptr);
-    found = database.lookupNode("Ball");
-    EXPECT_EQ(found, &keyframes->nodes[1]);
-    found = database.lookupNode("Ball.");
-    EXPECT_EQ(found, nullptr);
-}
-
-TEST_F(ReaderQuery, FindNodeFallsBackToTheFullName) {
-    // A mesh whose name holds a dot has no node of its plain name, but the
-    // fallback finds the instance whose full name it is.
-    ASSERT_NO_FATAL_FAILURE(read(model3ds({object("Box.A", 1)}, {node(0, "Box", "A")})));
-    EXPECT_EQ(database.countNodes("Box.A"), 0u);
-    const KeyframeNode* found = database.findNode("Box.A", 0);
-    EXPECT_EQ(found, &keyframes->nodes[0]);
-}
-
-TEST_F(ReaderQuery, DummiesAreFoundOnlyWithTheirInstanceName) {
-    ASSERT_NO_FATAL_FAILURE(read(model3ds({}, {node(0, "$$$DUMMY", "D1"), node(1, "$$$DUMMY"), node(2, "Box")})));
-    const KeyframeNode* found = database.lookupNode("$$$DUMMY.D1");
-    EXPECT_EQ(found, &keyframes->nodes[0]);
-    found = database.lookupNode("$$$DUMMY");
-    EXPECT_EQ(found, nullptr);
-    // A dummy without an instance name answers to its name and a dot.
-    found = database.lookupNode("$$$DUMMY.");
-    EXPECT_EQ(found, &keyframes->nodes[1]);
-    EXPECT_EQ(database.countNodes("$$$DUMMY"), 2u);
-    found = database.lookupNode("Box");
-    EXPECT_EQ(found, &keyframes->nodes[2]);
+    EXPECT_EQ(database.findMaterial("red"), nullptr);
+    EXPECT_EQ(database.findMaterial("Green"), nullptr);
+    EXPECT_EQ(database.findMaterial(""), nullptr);
 }
 
 TEST_F(ReaderQuery, ReleaseFreesTheListsAndQueriesThenFindNothing) {
@@ -106,17 +49,16 @@ TEST_F(ReaderQuery, ReleaseFreesTheListsAndQueriesThenFindNothing) {
     database.releaseDatabase();
     EXPECT_EQ(database.meshList().count, 0u);
     EXPECT_EQ(database.meshList().records, nullptr);
-    EXPECT_EQ(database.findMesh("Box"), nullptr);
+    EXPECT_EQ(database.keyframeList().count, 0u);
+    EXPECT_EQ(database.keyframeList().nodes, nullptr);
     EXPECT_EQ(database.findMaterial("Red"), nullptr);
-    EXPECT_EQ(database.findNode("Box", 0), nullptr);
-    EXPECT_EQ(database.countNodes("Box"), 0u);
     database.releaseDatabase();
 }
 
 TEST_F(ReaderQuery, RecordsMadeByHandStartLikeRecordsReadFromAFile) {
     ASSERT_NO_FATAL_FAILURE(read(model3ds({object("Box", 0)}, {node(0xFFFF, "Box")})));
-    const MeshRecord* mesh = database.findMesh("Box");
-    ASSERT_NE(mesh, nullptr);
+    ASSERT_EQ(meshes->count, 1u);
+    const MeshRecord* mesh = &meshes->records[0];
     MeshRecord expectedMesh;
     initMeshRecord(expectedMesh, "Box");
     EXPECT_EQ(std::memcmp(mesh, &expectedMesh, sizeof expectedMesh), 0);
@@ -131,17 +73,23 @@ TEST_F(ReaderQuery, RecordsMadeByHandStartLikeRecordsReadFromAFile) {
     EXPECT_EQ(std::memcmp(&keyframes->nodes[0], &expectedNode, sizeof expectedNode), 0);
 }
 
+// The first mesh of the model, after checking its name.
+const MeshRecord* firstMesh(const ModelDatabase& database, const char* name) {
+    const MeshList& meshes = database.meshList();
+    return meshes.count > 0 && std::strcmp(meshes.names[0], name) == 0 ? &meshes.records[0] : nullptr;
+}
+
 // What model A holds: a material, a mesh of three vertices and its node.
 void expectModelA(const ModelDatabase& database) {
     ASSERT_EQ(database.meshList().count, 1u);
-    const MeshRecord* box = database.findMesh("Box");
+    const MeshRecord* box = firstMesh(database, "Box");
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->vertexCount, 3);
     const MaterialRecord* red = database.findMaterial("Red");
     ASSERT_NE(red, nullptr);
     EXPECT_EQ(red->shading, 1);
-    EXPECT_EQ(database.countNodes("Box"), 1u);
-    EXPECT_EQ(database.countNodes("Ball"), 0u);
+    ASSERT_EQ(database.keyframeList().count, 1u);
+    EXPECT_STREQ(database.keyframeList().nodes[0].name, "Box");
     EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Complete);
 }
 
@@ -149,15 +97,15 @@ void expectModelA(const ModelDatabase& database) {
 // instance name; the file ends inside a chunk.
 void expectModelB(const ModelDatabase& database) {
     ASSERT_EQ(database.meshList().count, 2u);
-    const MeshRecord* ball = database.findMesh("Ball");
+    const MeshRecord* ball = firstMesh(database, "Ball");
     ASSERT_NE(ball, nullptr);
     EXPECT_EQ(ball->vertexCount, 5);
-    const MeshRecord* box = database.findMesh("Box");
-    EXPECT_EQ(box, nullptr);
     EXPECT_EQ(database.materialList().count, 0u);
-    const KeyframeNode* cone = database.lookupNode("Cone.X");
-    ASSERT_NE(cone, nullptr);
-    EXPECT_EQ(cone->id, 1);
+    ASSERT_EQ(database.keyframeList().count, 2u);
+    const KeyframeNode& cone = database.keyframeList().nodes[1];
+    EXPECT_STREQ(cone.name, "Cone");
+    EXPECT_STREQ(cone.instanceName, "X");
+    EXPECT_EQ(cone.id, 1);
     EXPECT_EQ(database.lastWalkEnd(), WalkEnd::Truncated);
 }
 
@@ -172,16 +120,14 @@ TEST(ReaderDatabases, TwoDatabasesHoldTwoModelsAndEachReadReplacesOnlyItsOwn) {
     ASSERT_EQ(second.readDatabase(b.c_str()), 1);
     ASSERT_NO_FATAL_FAILURE(expectModelA(first));
     ASSERT_NO_FATAL_FAILURE(expectModelB(second));
-    const MeshRecord* firstBox = first.findMesh("Box");
+    const MeshRecord* firstBox = firstMesh(first, "Box");
 
     // A into the second replaces B there; the first keeps its own records.
     ASSERT_EQ(second.readDatabase(a.c_str()), 1);
     ASSERT_NO_FATAL_FAILURE(expectModelA(second));
     ASSERT_NO_FATAL_FAILURE(expectModelA(first));
-    const MeshRecord* box = first.findMesh("Box");
-    EXPECT_EQ(box, firstBox);
-    box = second.findMesh("Box");
-    EXPECT_NE(box, firstBox);
+    EXPECT_EQ(firstMesh(first, "Box"), firstBox);
+    EXPECT_NE(firstMesh(second, "Box"), firstBox);
 
     ASSERT_EQ(first.readDatabase(b.c_str()), 1);
     ASSERT_NO_FATAL_FAILURE(expectModelB(first));
