@@ -18,11 +18,10 @@ constexpr ChunkRule kFileRules[] = {
     {MDATA, Kind::Container, nullptr},
     {M3DMAGIC, Kind::Container, nullptr},
 };
-static_assert(ascending(kFileRules), "rules are searched by halving");
 
 const ChunkRule* fileRule(uint16_t id) {
     for (const ChunkRules& family :
-         {ChunkRules(kFileRules), meshRules(), materialRules(), keyframerRules(), lightingRules()})
+         {checkedRules<kFileRules>(), meshRules(), materialRules(), keyframerRules(), lightingRules()})
         if (const ChunkRule* rule = family.find(id)) return rule;
     return nullptr;
 }

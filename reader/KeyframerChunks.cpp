@@ -230,10 +230,9 @@ constexpr ChunkRule kKeyframerRules[] = {
     {HIDE_TRACK_TAG, Kind::Leaf, onNode<readHideTrack>},
     {NODE_ID, Kind::Leaf, readNodeId},
 };
-static_assert(ascending(kKeyframerRules), "rules are searched by halving: keep them in ascending id order, each once");
 
 }  // namespace
 
-ChunkRules keyframerRules() { return kKeyframerRules; }
+ChunkRules keyframerRules() { return checkedRules<kKeyframerRules>(); }
 
 }  // namespace kestrav

@@ -93,7 +93,6 @@ constexpr ChunkRule kColourRules[] = {
     {LIN_COLOR_24, Kind::Leaf, readByteColour},
     {LIN_COLOR_F, Kind::Leaf, readFloatColour},
 };
-static_assert(ascending(kLightRules) && ascending(kColourRules), "rules are searched by halving");
 
 void walkColours(WalkState& walk, ChunkCursor& in, float* colour, bool* set, ChunkRules rules) {
     walk.lightingColour = colour;
@@ -112,7 +111,7 @@ Outcome readLight(WalkState& walk, ChunkCursor& in) {
     LightRecord* light = walk.lists.appendLight(walk.objectName);
     if (!light) return Outcome::OutOfMemory;
     std::memcpy(light->position, position, sizeof position);
-    walkColours(walk, in, light->colour, nullptr, kLightRules);
+    walkColours(walk, in, light->colour, nullptr, checkedRules<kLightRules>());
     return Outcome::GoOn;
 }
 
@@ -127,21 +126,21 @@ Outcome readCamera(WalkState& walk, ChunkCursor& in) {
     std::memcpy(camera->target, fields + 3, sizeof(float) * 3);
     camera->bank = fields[6];
     camera->lens = fields[7];
-    walkInside(walk, in, kCameraRules);
+    walkInside(walk, in, checkedRules<kCameraRules>());
     return Outcome::GoOn;
 }
 
 // 0x2100 AMBIENT_LIGHT: a colour sub-chunk.
 Outcome readAmbient(WalkState& walk, ChunkCursor& in) {
     LightingList& lighting = walk.lists.lightingList();
-    walkColours(walk, in, lighting.ambient, &lighting.hasAmbient, kColourRules);
+    walkColours(walk, in, lighting.ambient, &lighting.hasAmbient, checkedRules<kColourRules>());
     return Outcome::GoOn;
 }
 
 // 0x1200 SOLID_BGND: a colour sub-chunk.
 Outcome readBackground(WalkState& walk, ChunkCursor& in) {
     LightingList& lighting = walk.lists.lightingList();
-    walkColours(walk, in, lighting.background, &lighting.hasBackground, kColourRules);
+    walkColours(walk, in, lighting.background, &lighting.hasBackground, checkedRules<kColourRules>());
     return Outcome::GoOn;
 }
 
@@ -156,10 +155,9 @@ constexpr ChunkRule kLightingRules[] = {
     {AMBIENT_LIGHT, Kind::Leaf, readAmbient}, {N_DIRECT_LIGHT, Kind::Leaf, readLight},
     {N_CAMERA, Kind::Leaf, readCamera},
 };
-static_assert(ascending(kLightingRules), "rules are searched by halving: keep them in ascending id order, each once");
 
 }  // namespace
 
-ChunkRules lightingRules() { return kLightingRules; }
+ChunkRules lightingRules() { return checkedRules<kLightingRules>(); }
 
 }  // namespace kestrav

@@ -187,10 +187,9 @@ constexpr ChunkRule kMaterialRules[] = {
     {MAT_MAP_ANG, Kind::Leaf, onMaterial<readMapFloat<&MapRecord::rotation>>},
     {MAT_ENTRY, Kind::Container, nullptr},
 };
-static_assert(ascending(kMaterialRules), "rules are searched by halving: keep them in ascending id order, each once");
 
 }  // namespace
 
-ChunkRules materialRules() { return kMaterialRules; }
+ChunkRules materialRules() { return checkedRules<kMaterialRules>(); }
 
 }  // namespace kestrav

@@ -161,10 +161,9 @@ constexpr ChunkRule kMeshRules[] = {
     {SMOOTH_GROUP, Kind::Leaf, onMesh<readSmoothing>},
     {MESH_MATRIX, Kind::Leaf, onMesh<readMatrix>},
 };
-static_assert(ascending(kMeshRules), "rules are searched by halving: keep them in ascending id order, each once");
 
 }  // namespace
 
-ChunkRules meshRules() { return kMeshRules; }
+ChunkRules meshRules() { return checkedRules<kMeshRules>(); }
 
 }  // namespace kestrav

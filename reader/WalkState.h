@@ -39,22 +39,34 @@ struct ChunkRule {
     ChunkHandler handle;  // null for a container with nothing to note
 };
 
-// A table of rules in ascending id order, each id once.
-struct ChunkRules {
-    const ChunkRule* rules;
-    size_t count;
-
-    template <size_t n>
-    constexpr ChunkRules(const ChunkRule (&table)[n]) : rules(table), count(n) {}
-    // The rule for id, or null.
-    const ChunkRule* find(uint16_t id) const;
-};
-
 template <size_t n>
 constexpr bool ascending(const ChunkRule (&rules)[n]) {
     for (size_t i = 1; i < n; ++i)
         if (rules[i - 1].id >= rules[i].id) return false;
     return true;
+}
+
+// A table of rules in ascending id order, each id once, made only by
+// checkedRules, which holds the table to that order when it is compiled.
+class ChunkRules {
+public:
+    // The rule for id, or null.
+    const ChunkRule* find(uint16_t id) const;
+
+private:
+    constexpr ChunkRules(const ChunkRule* table, size_t n) : rules(table), count(n) {}
+    template <const auto& table>
+    friend constexpr ChunkRules checkedRules();
+
+    const ChunkRule* rules;
+    size_t count;
+};
+
+// A table (a constexpr array of ChunkRule) as ChunkRules.
+template <const auto& table>
+constexpr ChunkRules checkedRules() {
+    static_assert(ascending(table), "rules are searched by halving: keep them in ascending id order, each once");
+    return ChunkRules(table, sizeof table / sizeof table[0]);
 }
 
 // The families' tables of the chunks met in the file; an id belongs to one
