@@ -12,6 +12,8 @@
 #include "appearance/MaterialBuilder.h"
 #include "appearance/TextureBuilder.h"
 #include "appearance/TextureLookup.h"
+#include "convert/OrderedWork.h"
+#include "convert/ProcessorCount.h"
 #include "geometry/MeshBuilder.h"
 #include "lighting/CameraBuilder.h"
 #include "lighting/LightBuilder.h"
@@ -27,6 +29,10 @@ namespace {
 const char* const kDamagedPrefix = "\"";
 const char* const kCutShortSuffix = "\" is damaged; only the part before the damage was converted.";
 const char* const kChunksSkippedSuffix = "\" is damaged; damaged chunks were skipped and the rest was converted.";
+// Below this many faces in all, a model is built on the calling thread alone:
+// starting a thread costs tens of microseconds, and working out that many
+// faces a few milliseconds.
+constexpr size_t kFacesForThreads = 16384;
 
 std::string quoted(const std::string& path) { return "\"" + path + "\""; }
 
@@ -110,12 +116,53 @@ SoSeparator* SceneConverter::build() {
     for (size_t i = 0; i < instances.size(); ++i) lastInstance[instances[i].mesh] = i;
     for (size_t mesh = 0; mesh < lastInstance.size(); ++mesh)
         if (lastInstance[mesh] == instances.size()) database.releaseMeshGeometry(mesh);
-    for (size_t i = 0; i < instances.size(); ++i) {
+    const MeshRecord* records = database.meshList().records;
+    const auto convert = [&](size_t i, const InstanceFaces* faces) {
         const MeshInstance& instance = instances[i];
-        convertInstance(database.meshList().records[instance.mesh], links.chainOf(instance.node));
+        convertInstance(records[instance.mesh], links.chainOf(instance.node), faces);
         if (lastInstance[instance.mesh] == i) database.releaseMeshGeometry(instance.mesh);
+    };
+    const unsigned threads = buildThreads();
+    if (threads == 1) {
+        for (size_t i = 0; i < instances.size(); ++i) convert(i, nullptr);
+        return root;
     }
+    // Workers work the instances out ahead of this thread, which alone
+    // creates nodes, in the scene's order; each instance's faces go as soon as
+    // its nodes hold them.
+    std::vector<InstanceFaces> faces(instances.size());
+    runOrdered(
+        instances.size(), threads, 2 * size_t(threads),
+        [&](size_t i) { faces[i] = instanceFaces(records[instances[i].mesh]); },
+        [&](size_t i) {
+            convert(i, &faces[i]);
+            faces[i] = InstanceFaces();
+        });
     return root;
+}
+
+unsigned SceneConverter::buildThreads() const {
+    const std::vector<MeshInstance>& instances = links.instances();
+    if (instances.size() < 2) return 1;
+    size_t faces = 0;
+    for (const MeshInstance& instance : instances) faces += database.meshList().records[instance.mesh].faceCount;
+    return faces < kFacesForThreads ? 1 : unsigned(threadsFor(options.threads));
+}
+
+SceneConverter::InstanceFaces SceneConverter::instanceFaces(const MeshRecord& mesh) const {
+    MeshGeometry geometry(&mesh, options.flatShading);
+    InstanceFaces faces;
+    if (mesh.materialGroupCount == 0) {
+        faces.groups.resize(1);
+        geometry.groupFaces(0, 0, faces.groups[0]);
+        return faces;
+    }
+    faces.groups.resize(mesh.materialGroupCount);
+    for (int group = 0; group < mesh.materialGroupCount; ++group) {
+        const MaterialRecord* material = database.findMaterial(mesh.materialGroups[group].materialName);
+        geometry.groupFaces(group, material ? material->shading : 0, faces.groups[size_t(group)]);
+    }
+    return faces;
 }
 
 ConversionFigures SceneConverter::figures() const {
@@ -135,7 +182,7 @@ SoSeparator* SceneConverter::takeRoot() {
     return taken;
 }
 
-void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& chain) {
+void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& chain, const InstanceFaces* faces) {
     ++instancesDrawn;
     SoSeparator* objectSeparator = new SoSeparator;
     int mirrored = 0;
@@ -143,16 +190,24 @@ void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& ch
         TransformBuilder(mesh, chain).buildTransforms(frame, objectSeparator, mirrored);
     const int firstContent = objectSeparator->getNumChildren();
 
-    MeshBuilder meshBuilder(&mesh, options.flatShading, objectSeparator);
+    // Worked out here unless a worker did it before.
+    std::unique_ptr<MeshBuilder> meshBuilder;
+    if (!faces) meshBuilder.reset(new MeshBuilder(&mesh, options.flatShading, objectSeparator));
+    const auto buildGeometry = [&](int group, int shading, SoSeparator* faceSetParent) {
+        if (faces)
+            MeshBuilder::buildGeometry(&mesh, faces->groups[size_t(group)], objectSeparator, faceSetParent);
+        else
+            meshBuilder->buildGeometry(group, shading, faceSetParent);
+    };
     if (mesh.materialGroupCount != 0) {
         for (int group = 0; group < mesh.materialGroupCount; ++group)
-            convertMaterialGroup(mesh, meshBuilder, objectSeparator, group, mirrored);
+            convertMaterialGroup(mesh, buildGeometry, objectSeparator, group, mirrored);
     } else {
         // A mesh without material groups is drawn whole, in the grey default
         // material, and never textured.
         SoSeparator* materialSeparator = new SoSeparator;
         MaterialBuilder(&mesh, nullptr, options.twoSided, lineWidthRange).buildMaterial(materialSeparator, mirrored);
-        meshBuilder.buildGeometry(0, 0, materialSeparator);
+        buildGeometry(0, 0, materialSeparator);
         objectSeparator->addChild(materialSeparator);
     }
     if (animationBuilder)
@@ -160,7 +215,7 @@ void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& ch
     root->addChild(objectSeparator);
 }
 
-void SceneConverter::convertMaterialGroup(const MeshRecord& mesh, MeshBuilder& meshBuilder,
+void SceneConverter::convertMaterialGroup(const MeshRecord& mesh, const GeometryBuild& buildGeometry,
                                           SoSeparator* objectSeparator, int group, int mirrored) {
     SoSeparator* materialSeparator = new SoSeparator;
     const MaterialRecord* material = database.findMaterial(mesh.materialGroups[group].materialName);
@@ -173,7 +228,7 @@ void SceneConverter::convertMaterialGroup(const MeshRecord& mesh, MeshBuilder& m
     if (!options.noTextures && material)
         TextureBuilder(&mesh, material, options.bumpMaps, *textureLookup)
             .buildTextures(objectSeparator, materialSeparator);
-    meshBuilder.buildGeometry(group, material ? material->shading : 0, materialSeparator);
+    buildGeometry(group, material ? material->shading : 0, materialSeparator);
     objectSeparator->addChild(materialSeparator);
 }
 

@@ -2,11 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "convert/ConversionFigures.h"
+#include "geometry/MeshGeometry.h"
 #include "kestrav/kestrav.h"
 #include "reader/ModelDatabase.h"
 #include "reader/ModelFile.h"
@@ -17,7 +19,6 @@ class SoSeparator;
 namespace kestrav {
 
 class AnimationBuilder;
-class MeshBuilder;
 class TextureArchive;
 class TextureLookup;
 
@@ -78,9 +79,20 @@ private:
     // looked for beside; kind and error say what reading its bytes gave.
     Outcome readModel(const std::string& modelName, const std::string& modelPath, ModelFileKind kind, int error,
                       const uint8_t* bytes, size_t size);
-    void convertInstance(const MeshRecord& mesh, const NodeChain& chain);
-    void convertMaterialGroup(const MeshRecord& mesh, MeshBuilder& meshBuilder, SoSeparator* objectSeparator,
-                              int group, int mirrored);
+    // The face sets of an instance, one entry per material group (one for a
+    // mesh without them): worked out on any thread, turned into nodes on this one.
+    struct InstanceFaces {
+        std::vector<GroupFaces> groups;
+    };
+    InstanceFaces instanceFaces(const MeshRecord& mesh) const;
+    // Threads to work the instances out with: 1 unless the model is big enough to gain.
+    unsigned buildThreads() const;
+    // faces: the instance's, worked out before, or null to work them out now.
+    void convertInstance(const MeshRecord& mesh, const NodeChain& chain, const InstanceFaces* faces);
+    // Builds a material group's coordinates and face sets under a parent.
+    using GeometryBuild = std::function<void(int group, int shading, SoSeparator* faceSetParent)>;
+    void convertMaterialGroup(const MeshRecord& mesh, const GeometryBuild& buildGeometry,
+                              SoSeparator* objectSeparator, int group, int mirrored);
     void ensureLineWidthRange();
     void addCamerasAndLights();
 

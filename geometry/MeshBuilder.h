@@ -1,22 +1,22 @@
 #pragma once
 
-#include <cstdint>
-#include <vector>
+#include <memory>
 
+#include "geometry/MeshGeometry.h"
 #include "reader/ModelRecords.h"
 
 class SoSeparator;
 
 namespace kestrav {
 
-class NormalCalculator;
 class VertexFaceTable;
 
 // Coordinates and, per material group, one separator per smoothing group with
 // normals and an indexed face set.
 class MeshBuilder {
 public:
-    // The coordinates of every group go to coordinateParent.
+    // Works out the mesh's geometry on this thread; the coordinates of every
+    // group go to coordinateParent.
     MeshBuilder(const MeshRecord* mesh, bool flatShading, SoSeparator* coordinateParent);
     ~MeshBuilder();
     MeshBuilder(const MeshBuilder&) = delete;
@@ -24,24 +24,18 @@ public:
 
     // The coordinates, and the group's faces under faceSetParent.
     void buildGeometry(int materialGroupIndex, int shading, SoSeparator* faceSetParent);
+    // The same for faces worked out before, on any thread: the mesh's
+    // coordinates under coordinates, then the face sets under faceSetParent.
+    static void buildGeometry(const MeshRecord* mesh, const GroupFaces& faces, SoSeparator* coordinates,
+                              SoSeparator* faceSetParent);
 
-    const VertexFaceTable* table() const { return vertexFaceTable; }
+    const VertexFaceTable* table() const { return geometry->table(); }
     // Three floats per face, the normal of each face the table holds.
-    const float* faceNormals() const { return faceNormalCache.data(); }
+    const float* faceNormals() const { return geometry->faceNormals(); }
 
 private:
-    void buildCoordinates();
-    void buildFaceSet(const int32_t* list, SoSeparator* groupSeparator, int faceCount, SoSeparator* faceSetParent);
-    void buildFaceNormalGroup(const int32_t* list, int faceCount, SoSeparator* faceSetParent);
-    void buildVertexNormalGroup(const int32_t* list, int faceCount, uint32_t group, const NormalCalculator& normals,
-                                SoSeparator* faceSetParent);
-
-    void computeFaceNormals();
-
     const MeshRecord* currentMesh;
-    bool flat;
-    VertexFaceTable* vertexFaceTable;
-    std::vector<float> faceNormalCache;
+    std::unique_ptr<MeshGeometry> geometry;
     SoSeparator* coordinateParent;
 };
 

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <Inventor/SbVec3f.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "reader/ModelRecords.h"
+
+namespace kestrav {
+
+class VertexFaceTable;
+
+// Where MeshGeometry puts a material group's face sets, in the scene's order:
+// the faces without smoothing group first, then groups 1 to 32.
+class FaceSetSink {
+public:
+    // Room for the next face set, of faceCount faces: four indices per face
+    // (a, b, c, -1) and a normal per corner (perVertex) or per face.
+    virtual void room(int faceCount, bool perVertex, int32_t*& indices, SbVec3f*& normals) = 0;
+    // Every set asked for is filled.
+    virtual void filled() = 0;
+
+protected:
+    ~FaceSetSink() = default;
+};
+
+// One face set kept in memory.
+struct FaceSetData {
+    bool perVertex = false;
+    std::vector<int32_t> coordIndex;
+    std::vector<SbVec3f> normals;
+};
+
+// A material group's face sets kept in memory, for nodes made later.
+class GroupFaces final : public FaceSetSink {
+public:
+    void room(int faceCount, bool perVertex, int32_t*& indices, SbVec3f*& normals) override;
+    void filled() override {}
+
+    std::vector<FaceSetData> sets;
+};
+
+// What the nodes of one mesh instance hold, worked out from its record alone:
+// the vertex/face table, the face normals and each material group's face sets.
+// It creates no Coin node, so instances can be worked out on several threads
+// at once. Throws std::bad_alloc when memory runs out.
+class MeshGeometry {
+public:
+    MeshGeometry(const MeshRecord* mesh, bool flatShading);
+    ~MeshGeometry();
+    MeshGeometry(const MeshGeometry&) = delete;
+    MeshGeometry& operator=(const MeshGeometry&) = delete;
+
+    // The face sets of the material group (any index for a mesh without
+    // material groups: all its faces), drawn with the material's shading.
+    void groupFaces(int materialGroupIndex, int shading, FaceSetSink& sink) const;
+
+    const VertexFaceTable* table() const { return vertexFaceTable; }
+    // Three floats per face, the normal of each face the table holds.
+    const float* faceNormals() const { return faceNormalCache.data(); }
+
+private:
+    void computeFaceNormals();
+    void faceNormalSet(const int32_t* list, int faceCount, SbVec3f* normals) const;
+    void vertexNormalSet(const int32_t* list, int faceCount, uint32_t group, SbVec3f* normals,
+                         std::vector<int>& firstCorner) const;
+
+    const MeshRecord* currentMesh;
+    bool flat;
+    VertexFaceTable* vertexFaceTable;
+    std::vector<float> faceNormalCache;
+};
+
+}  // namespace kestrav
