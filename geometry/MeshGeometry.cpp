@@ -1,7 +1,5 @@
 #include "geometry/MeshGeometry.h"
 
-#include <memory>
-
 #include "geometry/NormalCalculator.h"
 #include "geometry/VertexFaceTable.h"
 
@@ -14,14 +12,12 @@ constexpr int kIntsPerFace = 4;
 }  // namespace
 
 MeshGeometry::MeshGeometry(const MeshRecord* mesh, bool flatShading)
-    : currentMesh(mesh), flat(flatShading), vertexFaceTable(nullptr) {
-    std::unique_ptr<VertexFaceTable> table(new VertexFaceTable(currentMesh));
-    table->fill();
-    vertexFaceTable = table.release();
+    : currentMesh(mesh), flat(flatShading), vertexFaceTable(new VertexFaceTable(mesh)) {
+    vertexFaceTable->fill();
     computeFaceNormals();
 }
 
-MeshGeometry::~MeshGeometry() { delete vertexFaceTable; }
+MeshGeometry::~MeshGeometry() = default;
 
 // Every vertex normal sums the normals of the faces around it; computing each
 // once per instance saves doing it again at each of its corners and groups.

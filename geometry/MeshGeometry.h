@@ -3,6 +3,7 @@
 #include <Inventor/SbVec3f.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "reader/ModelRecords.h"
@@ -56,7 +57,7 @@ public:
     // material groups: all its faces), drawn with the material's shading.
     void groupFaces(int materialGroupIndex, int shading, FaceSetSink& sink) const;
 
-    const VertexFaceTable* table() const { return vertexFaceTable; }
+    const VertexFaceTable* table() const { return vertexFaceTable.get(); }
     // Three floats per face, the normal of each face the table holds.
     const float* faceNormals() const { return faceNormalCache.data(); }
 
@@ -68,7 +69,7 @@ private:
 
     const MeshRecord* currentMesh;
     bool flat;
-    VertexFaceTable* vertexFaceTable;
+    std::unique_ptr<VertexFaceTable> vertexFaceTable;
     std::vector<float> faceNormalCache;
 };
 

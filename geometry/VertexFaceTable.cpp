@@ -34,23 +34,18 @@ bool VertexFaceList::append(uint32_t mask, int32_t face) {
     return true;
 }
 
-VertexFaceTable::VertexFaceTable(const MeshRecord* meshRecord)
-    : mesh(meshRecord), groupList(nullptr), lists(nullptr), nonFinite(nullptr) {
+VertexFaceTable::VertexFaceTable(const MeshRecord* meshRecord) : mesh(meshRecord) {
     const int vertices = vertexCount();
-    if (vertices != 0) lists = new VertexFaceList[vertices];
+    if (vertices != 0) lists.reset(new VertexFaceList[size_t(vertices)]);
     for (int v = 0; v < vertices; ++v) {
         const float* p = mesh->vertices + 3 * v;
         if (allFinite(p, 3)) continue;
-        if (!nonFinite) nonFinite = new bool[vertices]();
-        nonFinite[v] = true;
+        if (!nonFinite) nonFinite.reset(new bool[size_t(vertices)]());
+        nonFinite[size_t(v)] = true;
     }
 }
 
-VertexFaceTable::~VertexFaceTable() {
-    delete groupList;
-    delete[] lists;
-    delete[] nonFinite;
-}
+VertexFaceTable::~VertexFaceTable() = default;
 
 int VertexFaceTable::vertexCount() const {
     return mesh && mesh->vertices ? mesh->vertexCount : 0;
@@ -74,13 +69,13 @@ uint32_t VertexFaceTable::smoothingMask(int face) const {
 }
 
 SbIntList* VertexFaceTable::groupsOfFace(int face) {
-    if (!groupList) groupList = new SbIntList;
+    if (!groupList) groupList.reset(new SbIntList);
     groupList->truncate(0);
     uint32_t mask = smoothingMask(face);
     if (mask == 0) groupList->append(0);
     for (int i = 0; mask != 0; ++i, mask >>= 1)
         if (mask & 1u) groupList->append(i + 1);
-    return groupList;
+    return groupList.get();
 }
 
 void VertexFaceTable::fill() {

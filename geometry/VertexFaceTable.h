@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 class SbIntList;
 
@@ -65,17 +66,18 @@ public:
     int faceCount() const;
     bool isUsableFace(int face) const;
     // False for a vertex with an infinite or not-a-number coordinate.
-    bool isFiniteVertex(int vertex) const { return !nonFinite || !nonFinite[vertex]; }
+    bool isFiniteVertex(int vertex) const { return !nonFinite || !nonFinite[size_t(vertex)]; }
     bool hasNonFiniteVertices() const { return nonFinite != nullptr; }
 
-    const VertexFaceList* getLists() const { return lists; }
+    const VertexFaceList* getLists() const { return lists.get(); }
 
 private:
     const MeshRecord* mesh;
-    SbIntList* groupList;
-    VertexFaceList* lists;
+    // Owned, so a constructor that runs out of memory halfway frees what it took.
+    std::unique_ptr<SbIntList> groupList;
+    std::unique_ptr<VertexFaceList[]> lists;
     // One flag per vertex, or null when every vertex is finite (the usual case).
-    bool* nonFinite;
+    std::unique_ptr<bool[]> nonFinite;
 };
 
 }  // namespace kestrav
