@@ -100,15 +100,16 @@ std::vector<size_t> modelsToConvert(const BatchPlan& plan, bool onlyNewer) {
 class Batch {
 public:
     Batch(const BatchPlan& batchPlan, std::vector<size_t> toConvert, const BatchJob& job,
-          const TextureArchive* textureArchive, ModelReport& modelReport, size_t workerCount, bool portable)
+          const TextureArchive* textureArchive, ModelReport& modelReport, ProcessorShare share, bool portable)
         : plan(batchPlan), pending(std::move(toConvert)), archive(textureArchive), models(modelReport),
           report(batchPlan.size(), terminalColumns()),
           pool(pending.size(),
-               [this, &job](uint32_t index) {
+               [this, &job, share](uint32_t index) {
                    if (imageTurns) imageTurns->setCurrent(index);
-                   return job(plan.input(pending[index]), plan.output(pending[index]), imageTurns.get(), archive);
+                   return job(plan.input(pending[index]), plan.output(pending[index]), imageTurns.get(), archive,
+                              share.threadsPerWorker);
                }),
-          wanted(workerCount), start(std::chrono::steady_clock::now()) {
+          wanted(share.workers), start(std::chrono::steady_clock::now()) {
         // With -p the images are named in input order; made before any worker is forked.
         if (portable) imageTurns.reset(new BatchImageTurns(pending.size()));
         if (imageTurns && !imageTurns->usable()) imageTurns.reset();
@@ -232,10 +233,18 @@ void refuse(const std::string& line) { writeToStderr("kestrav: " + line + "; not
 
 }  // namespace
 
+ProcessorShare shareProcessors(size_t threads, size_t models) {
+    threads = std::max<size_t>(threads, 1);
+    const size_t workers = std::min(threads, std::max<size_t>(models, 1));
+    return {workers, unsigned(threads / workers)};
+}
+
 BatchJob conversionJob(const Options& options) {
     return [options](const std::string& input, const std::string& output, ImageTurn* imageTurn,
-                     const TextureArchive* archive) {
+                     const TextureArchive* archive, unsigned threads) {
         const auto started = std::chrono::steady_clock::now();
+        Options shared = options;
+        shared.threads = threads;
         Conversion conversion;
         FileResult result;
         {
@@ -244,7 +253,7 @@ BatchJob conversionJob(const Options& options) {
             // The folders of a mirrored tree are made as they are needed.
             std::error_code ignored;
             std::filesystem::create_directories(folderOf(output), ignored);
-            conversion = convertToFileWatched(input, output, options, InterruptCleanup::watchTemporary, imageTurn,
+            conversion = convertToFileWatched(input, output, shared, InterruptCleanup::watchTemporary, imageTurn,
                                               archive, &result.figures);
         }
         result.built = conversion.root() != nullptr;
@@ -289,8 +298,8 @@ int runBatch(const ConverterOptions& options, const BatchJob& job) {
         archive.reset(new TextureArchive(tree.archiveRoots));
     // A worker that died must not take the parent with it when it is handed a file.
     signal(SIGPIPE, SIG_IGN);
-    const size_t workerCount = options.workerCount > 0 ? size_t(options.workerCount) : processorCount();
-    return Batch(plan, std::move(toConvert), job, archive.get(), modelReport, workerCount, options.portable)
+    const ProcessorShare share = shareProcessors(threadsFor(options.threads), toConvert.size());
+    return Batch(plan, std::move(toConvert), job, archive.get(), modelReport, share, options.portable)
         .run(tree);
 }
 

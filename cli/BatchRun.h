@@ -14,9 +14,19 @@ class TextureArchive;
 // What a worker does with one input of a batch and the scene path planned for
 // it: the outcome, the lines to print and the figures of the report. With -p
 // it names and writes the scene's images while it holds imageTurn, which is
-// null without -p; with -r it looks images up in archive too (null: none).
+// null without -p; with -r it looks images up in archive too (null: none). It
+// may use threads threads.
 using BatchJob = std::function<FileResult(const std::string& input, const std::string& output, ImageTurn* imageTurn,
-                                          const TextureArchive* archive)>;
+                                          const TextureArchive* archive, unsigned threads)>;
+
+// How a batch shares threads (-j, or one per processor) between its worker
+// processes and the threads of each: a worker per model up to threads, and
+// what is left over as threads within each worker, never more in all.
+struct ProcessorShare {
+    size_t workers;
+    unsigned threadsPerWorker;
+};
+ProcessorShare shareProcessors(size_t threads, size_t models);
 
 // The program's job: converts as a single run does, and removes the scene it
 // was writing when SIGINT, SIGTERM or SIGHUP ends it.

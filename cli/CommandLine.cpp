@@ -22,7 +22,8 @@ const char* const kUsageLines[] = {
     "   -e      : Use Examine viewer to show the model and create outfile\n",
     "   -f      : Compute normals using flat shading\n",
     "   -h      : Print this message (help), as --help does\n",
-    "   -j n    : With -d, convert n files at a time (default: one per processor)\n",
+    "   -j n    : Use n threads (default: one per processor); with -d, shared between\n",
+    "             files at a time and threads within each, never more than n in all\n",
     "   -s      : Force two sided materials\n",
     "   -b      : Turn on bump map support\n",
     "   -a      : Keep the keyframer animation as engines\n",
@@ -93,7 +94,7 @@ bool applyValue(char letter, const char* value, ConverterOptions& options) {
     errno = 0;
     const long count = std::strtol(value, &end, 10);
     if (errno != 0 || end == value || *end != '\0' || count < 1 || count > kMostWorkers) return false;
-    options.workerCount = int(count);
+    options.threads = unsigned(count);
     return true;
 }
 
@@ -164,7 +165,6 @@ CommandLineVerdict decideCommandLine(int argc, const char* const* argv, Converte
         if (verdict != CommandLineVerdict::Ok) return verdict;
     }
     if (!options.batchFolder.empty()) return decideBatch(argc, argv, index, optionsEnded, options, fault);
-    if (options.workerCount != 0) return malformed(fault, CommandLineFault::WorkersWithoutBatch);
     if (options.recursive || options.onlyNewer || !options.filesFrom.empty() || !options.reportPath.empty())
         return malformed(fault, CommandLineFault::BatchOnly);
 
@@ -192,10 +192,9 @@ std::string faultLine(const CommandLineFault& fault) {
     case CommandLineFault::MissingValue:
         return "kestrav: option " + fault.argument +
                (fault.argument == "-d"   ? " needs a folder"
-                : fault.argument == "-j" ? " needs a number of files from 1 to 1024"
+                : fault.argument == "-j" ? " needs a number of threads from 1 to 1024"
                                          : " needs a file name");
     case CommandLineFault::ViewerInBatch: return "kestrav: -e and -v show one model and cannot go with -d";
-    case CommandLineFault::WorkersWithoutBatch: return "kestrav: -j goes only with -d";
     case CommandLineFault::LoneDash:
         return "kestrav: - is not a file name here; name the input file, and leave outfile out for standard output";
     case CommandLineFault::RepeatedFolder: return "kestrav: -d given twice; a batch has one output folder";

@@ -18,9 +18,8 @@ struct CommandLineFault {
         OptionAfterFileName,
         NoInputFile,
         TooManyFileNames,
-        MissingValue,         // -d without a folder, -j without a number of files, an empty file name
+        MissingValue,         // -d without a folder, -j without a number of threads, an empty file name
         ViewerInBatch,        // -e or -v with -d
-        WorkersWithoutBatch,  // -j without -d
         LoneDash,             // - where a file name or option goes: kestrav reads and writes named files
         RepeatedFolder,       // -d twice: a batch has one output folder
         BatchOnly,            // -r, -u, --files-from or --report without -d

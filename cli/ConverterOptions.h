@@ -18,7 +18,6 @@ struct ConverterOptions : Options {
     // -d: every batch input is converted into this folder (empty: one file).
     std::string batchFolder;
     std::vector<std::string> batchInputs;
-    int workerCount = 0;  // -j; 0: one worker per core
     // -r: folder inputs stand for the models below them, scenes mirror the paths.
     bool recursive = false;
     bool onlyNewer = false;  // -u: a scene newer than its model is left alone

@@ -20,6 +20,7 @@
 #include "cli/LineWidthQuery.h"
 #include "cli/ProgramLines.h"
 #include "convert/Conversion.h"
+#include "convert/ProcessorCount.h"
 #include "convert/SceneConverter.h"
 #include "convert/SceneWriter.h"
 #include "kestrav/kestrav.h"
@@ -66,7 +67,8 @@ Conversion convertAndWrite(const ConverterOptions& options, int& status) {
     {
         InterruptCleanup cleanup;
         written = writeScene(conversion.root(), options.outputPath, failure,
-                             options.binary ? SceneFormat::Binary : SceneFormat::Ascii, InterruptCleanup::watchTemporary);
+                             options.binary ? SceneFormat::Binary : SceneFormat::Ascii, InterruptCleanup::watchTemporary,
+                             threadsFor(options.threads));
         writeError = errno;
     }
     if (!written) {

@@ -7,10 +7,10 @@
 
 namespace kestrav {
 
-// What kestrav's two scene outputs share: an SoOutput that collects what
-// Coin's write action gives it in one large block and writes each full block
-// to a descriptor, so a scene of hundreds of megabytes costs few system calls
-// and no copy of itself.
+// The base of the binary scene output: an SoOutput that collects what Coin's
+// write action gives it in one large block and writes each full block to a
+// descriptor, so a scene of hundreds of megabytes costs few system calls and
+// no copy of itself.
 class BlockOutput : public SoOutput {
 public:
     ~BlockOutput() override;

@@ -9,6 +9,7 @@
 #include <new>
 #include <utility>
 
+#include "convert/ProcessorCount.h"
 #include "convert/SceneConverter.h"
 #include "convert/SceneWriter.h"
 #include "kestrav/kestrav.h"
@@ -109,10 +110,11 @@ Conversion convertWatched(const std::string& path, const Options& options, const
     return convertWith(path, options, scenePath, imageWriting(options, watch, nullptr));
 }
 
-bool write(SoNode* root, const std::string& path, std::string* failure, bool binary) {
+bool write(SoNode* root, const std::string& path, std::string* failure, bool binary, unsigned threads) {
     if (!SoDB::isInitialized()) SoDB::init();
     std::string line;
-    const bool written = writeScene(root, path, line, binary ? SceneFormat::Binary : SceneFormat::Ascii);
+    const bool written =
+        writeScene(root, path, line, binary ? SceneFormat::Binary : SceneFormat::Ascii, nullptr, threadsFor(threads));
     if (!written && failure) *failure = line;
     return written;
 }
@@ -133,7 +135,7 @@ Conversion convertToFileWatched(const std::string& path, const std::string& outp
     if (!conversion.root()) return conversion;
     std::string failure;
     if (!writeScene(conversion.root(), outputPath, failure, options.binary ? SceneFormat::Binary : SceneFormat::Ascii,
-                    watch)) {
+                    watch, threadsFor(options.threads))) {
         conversion.status = Outcome::NotWritten;
         conversion.messages.push_back({Message::Kind::Error, failure});
     }

@@ -3,19 +3,19 @@
 #include <Inventor/SbName.h>
 #include <Inventor/SbString.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 
+#include "convert/BlockOutput.h"
+
 namespace kestrav {
 
 namespace {
-
-// Enough for any number written here, with a byte to spare for widening an
-// exponent: "-2.225073858507201e-308" is 23 bytes.
-const size_t kNumberRoom = 32;
 
 // Coin prints a float as printf's "%.8g" and a double as "%.16g", except that
 // the exponent always has at least three digits, as the Windows C library
@@ -50,12 +50,25 @@ const char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-void eightDigits(uint32_t n, char* out) {
+uint64_t digitPair(uint32_t n) {
+    return uint64_t(uint8_t(kDigitPairs[2 * n])) | uint64_t(uint8_t(kDigitPairs[2 * n + 1])) << 8;
+}
+
+// The eight digits of n (below 10^8) as the characters of a word, the first
+// in its lowest byte, built in a register: stored in pieces and read back
+// whole, they would wait for the stores.
+uint64_t eightDigits(uint32_t n) {
     const uint32_t high = n / 10000, low = n % 10000;
-    std::memcpy(out, kDigitPairs + 2 * (high / 100), 2);
-    std::memcpy(out + 2, kDigitPairs + 2 * (high % 100), 2);
-    std::memcpy(out + 4, kDigitPairs + 2 * (low / 100), 2);
-    std::memcpy(out + 6, kDigitPairs + 2 * (low % 100), 2);
+    return digitPair(high / 100) | digitPair(high % 100) << 16 | digitPair(low / 100) << 32 |
+           digitPair(low % 100) << 48;
+}
+
+// Stores the characters of a word built by eightDigits, first to last.
+void storeDigits(char* out, uint64_t word) {
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap64(word);
+#endif
+    std::memcpy(out, &word, 8);
 }
 
 // The float's first eight significant digits, rounded, and the decimal exponent
@@ -97,87 +110,214 @@ char* formatFloat(char* first, char* last, float f) {
     char* out = first;
     *out = '-';
     out += std::signbit(f) ? 1 : 0;
-    char figures[16] = {};
-    eightDigits(digits, figures);
-    int count = 8;
-    while (figures[count - 1] == '0') --count;
+    const uint64_t figures = eightDigits(digits);
+    // The first digit is not 0, so some byte of the word differs from '0'.
+    const int count = 8 - __builtin_clzll(figures ^ 0x3030303030303030u) / 8;
     if (exponent >= 0 && exponent < 8) {
         const int whole = exponent + 1;
-        std::memcpy(out, figures, 8);
+        storeDigits(out, figures);
         out += whole;
         if (count <= whole) return out;
         *out = '.';
-        std::memcpy(out + 1, figures + whole, 8);
+        storeDigits(out + 1, figures >> (8 * whole));
         return out + 1 + (count - whole);
     }
     if (exponent < 0 && exponent >= -4) {
         std::memcpy(out, "0.000", 5);
         out += 1 - exponent;
-        std::memcpy(out, figures, 8);
+        storeDigits(out, figures);
         return out + count;
     }
-    out[0] = figures[0];
+    storeDigits(out, figures);
     out[1] = '.';
-    std::memcpy(out + 2, figures + 1, 8);
+    storeDigits(out + 2, figures >> 8);
     out += count > 1 ? count + 1 : 1;
     std::memcpy(out, exponent < 0 ? "e-0" : "e+0", 3);
     std::memcpy(out + 3, kDigitPairs + 2 * (exponent < 0 ? -exponent : exponent), 2);
     return out + 5;
 }
 
+// What Coin's write calls leave in a block: items of a run of text and the
+// number after it. An item is the run's length, its bytes, the number's kind
+// and the number as the machine holds it; kNoNumber ends a run that is not
+// followed by one (at the end of a block, or when a run is at its longest).
+// Every item has the same shape, so formatting them is a loop without
+// surprises for the processor.
+enum RecordTag : unsigned char { kNoNumber, kFloat, kInt, kHexadecimal, kDouble };
+const unsigned kLongestRun = 255;
+
+// A block of records, and room past it for the longest record (a tag and a
+// double, a tag and the next run's length); its text is at most four times as
+// long (a float of five bytes is at most 15 characters, a double of nine at
+// most 23), and the formatting writes up to kSlack bytes past what it keeps.
+const size_t kRecordBytes = SceneOutput::kRecordBytes;
+const size_t kSlack = 64;
+const size_t kTextBytes = 4 * (kRecordBytes + kSlack);
+
+template <class Number>
+Number numberAt(const unsigned char* record) {
+    Number number;
+    std::memcpy(&number, record, sizeof number);
+    return number;
+}
+
+// The text of a block of records: the hot loop of every ASCII scene, on
+// whichever thread takes the block.
+void formatBlock(BlockPipeline::Block& block) {
+    const unsigned char* record = reinterpret_cast<const unsigned char*>(block.input.get());
+    const unsigned char* const end = record + block.inputUsed;
+    char* out = block.output.get();
+    while (record < end) {
+        // Most runs are a separator or an indentation: one short copy of fixed
+        // size, over the slack at the ends of both buffers.
+        const unsigned length = *record++;
+        if (length <= 32)
+            std::memcpy(out, record, 32);
+        else
+            std::memcpy(out, record, length);
+        out += length;
+        record += length;
+        switch (*record++) {
+        case kNoNumber:
+            break;
+        case kFloat:
+            out = formatFloat(out, out + 31, numberAt<float>(record));
+            record += 4;
+            break;
+        case kInt:
+            out = std::to_chars(out, out + 31, numberAt<int>(record)).ptr;
+            record += 4;
+            break;
+        case kHexadecimal:
+            out[0] = '0';
+            out[1] = 'x';
+            out = std::to_chars(out + 2, out + 31, numberAt<unsigned>(record), 16).ptr;
+            record += 4;
+            break;
+        default:
+            out = formatGeneral(out, out + 31, numberAt<double>(record), 16);
+            record += 8;
+            break;
+        }
+    }
+    block.outputUsed = size_t(out - block.output.get());
+}
+
 }  // namespace
+
+SceneOutput::SceneOutput(int descriptor, size_t threads)
+    : pipeline(threads, kRecordBytes + kSlack, kTextBytes, formatBlock,
+               [this](const BlockPipeline::Block& block) { writeOut(block); }),
+      fd(descriptor) {
+    takeBlock();
+}
+
+void SceneOutput::takeBlock() {
+    unsigned char* const records = reinterpret_cast<unsigned char*>(pipeline.current().input.get());
+    limit = records + kRecordBytes;
+    run = records;
+    runLength = 0;
+    cursor = records + 1;
+}
+
+void SceneOutput::closeBlock() {
+    *run = static_cast<unsigned char>(runLength);
+    *cursor++ = kNoNumber;
+    BlockPipeline::Block& block = pipeline.current();
+    block.inputUsed = size_t(cursor - reinterpret_cast<unsigned char*>(block.input.get()));
+}
+
+// A block ends before the limit is passed; no record is longer than the room
+// past it.
+void SceneOutput::nextBlock() {
+    closeBlock();
+    pipeline.handOn();
+    takeBlock();
+}
+
+// Makes room for text: a new block at the limit, a new run after a full one.
+void SceneOutput::openRun() {
+    if (cursor >= limit) {
+        nextBlock();
+        return;
+    }
+    *run = static_cast<unsigned char>(runLength);
+    *cursor = kNoNumber;
+    run = cursor + 1;
+    runLength = 0;
+    cursor += 2;
+}
+
+// After a failed write the scene is still recorded, so Coin's traversal runs
+// to its end, but nothing more is written.
+void SceneOutput::writeOut(const BlockPipeline::Block& block) {
+    if (writeError == 0 && !writeAll(fd, block.output.get(), block.outputUsed)) writeError = errno;
+}
+
+bool SceneOutput::finish() {
+    closeBlock();
+    pipeline.finish();
+    if (writeError != 0) errno = writeError;
+    return writeError == 0;
+}
+
+inline void SceneOutput::appendCharacter(char c) {
+    if (runLength == kLongestRun || cursor >= limit) openRun();
+    *cursor++ = static_cast<unsigned char>(c);
+    ++runLength;
+}
+
+// Copied while their end is looked for: most are short.
+void SceneOutput::appendText(const char* s) {
+    while (*s != '\0') {
+        if (runLength == kLongestRun || cursor >= limit) openRun();
+        unsigned char* out = cursor;
+        unsigned char* const end = out + std::min(size_t(kLongestRun - runLength), size_t(limit - out));
+        while (*s != '\0' && out != end) *out++ = static_cast<unsigned char>(*s++);
+        runLength += unsigned(out - cursor);
+        cursor = out;
+    }
+}
+
+template <class Number>
+inline void SceneOutput::appendNumber(unsigned char tag, Number number) {
+    if (cursor >= limit) nextBlock();
+    unsigned char* const record = cursor;
+    *run = static_cast<unsigned char>(runLength);
+    record[0] = tag;
+    std::memcpy(record + 1, &number, sizeof number);
+    run = record + 1 + sizeof number;
+    runLength = 0;
+    cursor = run + 1;
+}
 
 // Coin starts the text with its header and a blank line on the first write
 // after a reset, whatever that write is.
 void SceneOutput::startText() {
     wroteHeader = TRUE;
-    const SbString header = getDefaultASCIIHeader();
-    append(header.getString(), size_t(header.getLength()));
-    append("\n\n", 2);
-}
-
-bool SceneOutput::roomForNumber() {
-    if (kNumberRoom > capacity - used) flush();
-    return kNumberRoom <= capacity;
-}
-
-void SceneOutput::append(const char* bytes, size_t count) {
-    if (count <= capacity - used) {
-        std::memcpy(block + used, bytes, count);
-        used += count;
-    } else {
-        appendInBlocks(bytes, count);
-    }
+    appendText(getDefaultASCIIHeader().getString());
+    appendText("\n\n");
 }
 
 // Strings and names are written in double quotes, with only the quote escaped.
 void SceneOutput::appendQuoted(const char* s) {
-    append("\"", 1);
-    for (const char* quote; (quote = std::strchr(s, '"')) != nullptr; s = quote + 1) {
-        append(s, size_t(quote - s));
-        append("\\\"", 2);
+    appendCharacter('"');
+    for (; *s != '\0'; ++s) {
+        if (*s == '"') appendCharacter('\\');
+        appendCharacter(*s);
     }
-    append(s, std::strlen(s));
-    append("\"", 1);
+    appendCharacter('"');
 }
 
 void SceneOutput::write(const char c) {
     if (!wroteHeader) startText();
-    if (used < capacity)
-        block[used++] = c;
-    else
-        append(&c, 1);
+    appendCharacter(c);
 }
 
-// Coin's own strings are short (indentation, brackets, separators): they are
-// copied while their end is looked for.
+// Coin's own strings are short: indentation, brackets, separators.
 void SceneOutput::write(const char* s) {
     if (!wroteHeader) startText();
-    char* out = block + used;
-    char* const end = block + capacity;
-    while (*s != '\0' && out != end) *out++ = *s++;
-    used = size_t(out - block);
-    if (*s != '\0') append(s, std::strlen(s));
+    appendText(s);
 }
 
 void SceneOutput::write(const SbString& s) {
@@ -192,17 +332,13 @@ void SceneOutput::write(const SbName& n) {
 
 void SceneOutput::write(const int i) {
     if (!wroteHeader) startText();
-    if (!roomForNumber()) return;
-    used = size_t(std::to_chars(block + used, block + used + kNumberRoom, i).ptr - block);
+    appendNumber(kInt, i);
 }
 
 // Unsigned values are written in hexadecimal: 0x0, 0xffff.
 void SceneOutput::write(const unsigned int i) {
     if (!wroteHeader) startText();
-    if (!roomForNumber()) return;
-    block[used] = '0';
-    block[used + 1] = 'x';
-    used = size_t(std::to_chars(block + used + 2, block + used + kNumberRoom, i, 16).ptr - block);
+    appendNumber(kHexadecimal, i);
 }
 
 void SceneOutput::write(const short s) { write(int(s)); }
@@ -211,14 +347,12 @@ void SceneOutput::write(const unsigned short s) { write(static_cast<unsigned int
 
 void SceneOutput::write(const float f) {
     if (!wroteHeader) startText();
-    if (!roomForNumber()) return;
-    used = size_t(formatFloat(block + used, block + used + kNumberRoom - 1, f) - block);
+    appendNumber(kFloat, f);
 }
 
 void SceneOutput::write(const double d) {
     if (!wroteHeader) startText();
-    if (!roomForNumber()) return;
-    used = size_t(formatGeneral(block + used, block + used + kNumberRoom - 1, d, 16) - block);
+    appendNumber(kDouble, d);
 }
 
 }  // namespace kestrav

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <Inventor/SoOutput.h>
+
 #include <cstddef>
 
-#include "convert/BlockOutput.h"
+#include "convert/BlockPipeline.h"
 
 namespace kestrav {
 
@@ -11,9 +13,13 @@ namespace kestrav {
 // Coin's own SoOutput with its default header and precision. Coin still
 // decides everything else: traversal, field order, indentation, DEF and USE.
 // Binary mode, custom headers and other float precisions are not supported.
-class SceneOutput : public BlockOutput {
+//
+// Coin's calls are only recorded here, on its thread: text as it is, numbers
+// as they are held. Formatting the records, most of the work, is done block by
+// block on up to threads threads, and the text is written in order.
+class SceneOutput : public SoOutput {
 public:
-    explicit SceneOutput(int descriptor) : BlockOutput(descriptor) {}
+    SceneOutput(int descriptor, size_t threads);
 
     void write(const char c) override;
     void write(const char* s) override;
@@ -26,11 +32,38 @@ public:
     void write(const float f) override;
     void write(const double d) override;
 
+    // Writes out what is still held. False, with errno set, when any write to
+    // the descriptor failed: the scene there is then incomplete.
+    bool finish();
+
+    // A text at least this long is formatted on several threads when it may
+    // use them (a record takes at least a third of the text it stands for).
+    static const size_t kRecordBytes = size_t(1) << 16;
+    static const size_t kThreadedTextBytes = 3 * kRecordBytes * BlockPipeline::kBlocksBeforeThreads;
+
 private:
     void startText();
-    void append(const char* bytes, size_t count);
+    void takeBlock();
+    void closeBlock();
+    void nextBlock();
+    void openRun();
+    void writeOut(const BlockPipeline::Block& block);
+    void appendCharacter(char c);
+    void appendText(const char* s);
+    template <class Number>
+    void appendNumber(unsigned char tag, Number number);
     void appendQuoted(const char* s);
-    bool roomForNumber();
+
+    BlockPipeline pipeline;
+    const int fd;
+    int writeError = 0;
+    // In the current block: where the length of the run being recorded goes
+    // (written when the run ends), that length, where the next byte goes, and
+    // where the block ends.
+    unsigned char* run = nullptr;
+    unsigned runLength = 0;
+    unsigned char* cursor = nullptr;
+    unsigned char* limit = nullptr;
 };
 
 }  // namespace kestrav

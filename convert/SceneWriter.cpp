@@ -150,17 +150,17 @@ bool writeSceneText(const std::string& outputPath, const TextWriter& writeText, 
 // The text goes to its target while Coin's write action runs, so every failure
 // of the real write is seen with its errno, and no copy of it is kept.
 bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure, SceneFormat format,
-                TemporaryWatch watch) {
+                TemporaryWatch watch, size_t threads) {
     return writeSceneText(
         outputPath,
-        [root, format](int fd) {
+        [root, format, threads](int fd) {
             if (format == SceneFormat::Binary) {
                 BinarySceneOutput output(fd);
                 SoWriteAction action(&output);
                 action.apply(root);
                 return output.finish();
             }
-            SceneOutput output(fd);
+            SceneOutput output(fd, threads);
             SoWriteAction action(&output);
             action.apply(root);
             return output.finish();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -26,8 +27,10 @@ using TemporaryWatch = void (*)(const char* temporaryPath);
 // complete, checked write of a temporary file beside it. Returns false and sets
 // failure to one line for the user when the scene could not be written in full.
 // When memory runs out, the temporary file is removed and std::bad_alloc passed on.
+// The ASCII text is formatted on up to threads threads (1: the calling thread
+// alone), with the same bytes whatever their number.
 bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure,
-                SceneFormat format = SceneFormat::Ascii, TemporaryWatch watch = nullptr);
+                SceneFormat format = SceneFormat::Ascii, TemporaryWatch watch = nullptr, size_t threads = 1);
 
 // Writes the whole text of a scene to a descriptor: false, with errno set, when
 // a write failed.

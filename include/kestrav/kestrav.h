@@ -138,8 +138,11 @@ Conversion convert(const void* bytes, std::size_t size, const Options& options =
 // when path is empty: ASCII, or with binary the binary form, a third of the
 // size and faster to load. An existing file is replaced only once the whole
 // scene is written beside it. On failure returns false and, when failure is
-// given, sets it to one line naming the target and the system's reason.
-bool write(SoNode* root, const std::string& path, std::string* failure = nullptr, bool binary = false);
+// given, sets it to one line naming the target and the system's reason. The
+// text is formatted on up to threads threads (0: one per processor this process
+// may run on, as Options::threads), with the same bytes whatever their number.
+bool write(SoNode* root, const std::string& path, std::string* failure = nullptr, bool binary = false,
+           unsigned threads = 0);
 
 // convert, then write to outputPath (the scene folder is its folder). A failed
 // write gives Outcome::NotWritten, with its error last among the messages; an

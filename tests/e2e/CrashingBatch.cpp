@@ -17,13 +17,13 @@ int main(int argc, char** argv) {
     parseCommandLine(argc, argv, options);
     const BatchJob convert = conversionJob(options);
     return runBatch(options, [&convert](const std::string& input, const std::string& output, ImageTurn* imageTurn,
-                                        const TextureArchive* archive) {
+                                        const TextureArchive* archive, unsigned threads) {
         const size_t slash = input.rfind('/');
         if (input.substr(slash == std::string::npos ? 0 : slash + 1) == "crash.3ds") {
             const rlimit noCore{0, 0};
             setrlimit(RLIMIT_CORE, &noCore);
             std::abort();
         }
-        return convert(input, output, imageTurn, archive);
+        return convert(input, output, imageTurn, archive, threads);
     });
 }

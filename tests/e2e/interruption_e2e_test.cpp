@@ -32,25 +32,29 @@ bool temporaryIn(const std::string& directory) {
     return false;
 }
 
+// On one thread or while worker threads format the text.
 TEST(InterruptionE2e, SignalWhileWritingLeavesTheOldOutputAndNoTemporary) {
-    const std::string dir = freshDirectory("interrupted");
-    const std::string out = dir + "/scene.iv";
-    writeFile(out, "old scene\n");
-    LaunchOptions launch = kestravCommand({"-f", largeModel(), out});
-    ChildProcess process(launch);
-    // The temporary exists exactly while the scene is being written.
-    bool seen = false;
-    for (int tries = 0; tries < 200000 && !seen && !process.finished(); ++tries) {
-        seen = temporaryIn(dir);
-        if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    for (const char* threads : {"1", "7"}) {
+        SCOPED_TRACE(threads);
+        const std::string dir = freshDirectory(std::string("interrupted-") + threads);
+        const std::string out = dir + "/scene.iv";
+        writeFile(out, "old scene\n");
+        LaunchOptions launch = kestravCommand({"-f", "-j", threads, largeModel(), out});
+        ChildProcess process(launch);
+        // The temporary exists exactly while the scene is being written.
+        bool seen = false;
+        for (int tries = 0; tries < 200000 && !seen && !process.finished(); ++tries) {
+            seen = temporaryIn(dir);
+            if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ASSERT_TRUE(seen) << "the run ended before its write could be interrupted";
+        kill(process.pid(), SIGTERM);
+        const ProcessResult r = process.wait(60);
+        ASSERT_FALSE(r.timedOut);
+        EXPECT_EQ(r.signal, SIGTERM);
+        EXPECT_FALSE(temporaryIn(dir)) << r.err;
+        EXPECT_EQ(readFile(out), "old scene\n");
     }
-    ASSERT_TRUE(seen) << "the run ended before its write could be interrupted";
-    kill(process.pid(), SIGTERM);
-    const ProcessResult r = process.wait(60);
-    ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.signal, SIGTERM);
-    EXPECT_FALSE(temporaryIn(dir)) << r.err;
-    EXPECT_EQ(readFile(out), "old scene\n");
 }
 
 std::vector<std::string> scenesIn(const std::string& directory) {

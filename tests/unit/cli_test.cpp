@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/BatchRun.h"
 #include "cli/CommandLine.h"
 
 using namespace kestrav;
@@ -183,7 +184,7 @@ TEST(CommandLineBatch, FolderAndWorkerCountTakeTheRestOfTheGroupOrTheNextArgumen
     const Parsed p = parse({"-fd", "out", "-j2", "a.3ds", "b.3ds"});
     ASSERT_EQ(p.verdict, CommandLineVerdict::Ok);
     EXPECT_EQ(p.options.batchFolder, "out");
-    EXPECT_EQ(p.options.workerCount, 2);
+    EXPECT_EQ(p.options.threads, 2u);
     EXPECT_EQ(p.options.flatShading, 1);
     EXPECT_EQ(p.options.batchInputs, (std::vector<std::string>{"a.3ds", "b.3ds"}));
     EXPECT_EQ(p.options.inputPath, "");
@@ -191,8 +192,29 @@ TEST(CommandLineBatch, FolderAndWorkerCountTakeTheRestOfTheGroupOrTheNextArgumen
     const Parsed joined = parse({"-dout/", "-j", "3", "-t", "m.3ds"});
     ASSERT_EQ(joined.verdict, CommandLineVerdict::Ok);
     EXPECT_EQ(joined.options.batchFolder, "out/");
-    EXPECT_EQ(joined.options.workerCount, 3);
+    EXPECT_EQ(joined.options.threads, 3u);
     EXPECT_EQ(joined.options.noTextures, 1);
+
+    // One conversion takes its thread count too.
+    const Parsed single = parse({"-j7", "m.3ds", "m.iv"});
+    ASSERT_EQ(single.verdict, CommandLineVerdict::Ok);
+    EXPECT_EQ(single.options.threads, 7u);
+    EXPECT_EQ(single.options.outputPath, "m.iv");
+}
+
+// Workers first, one per model up to the threads; what is left over becomes
+// threads within each, never more than asked for in all.
+TEST(CommandLineBatch, ThreadsAreSharedBetweenWorkersAndTheirThreads) {
+    const struct {
+        size_t threads, models, workers;
+        unsigned perWorker;
+    } cases[] = {{2, 1000, 2, 1}, {8, 3, 3, 2}, {8, 1, 1, 8}, {7, 2, 2, 3}, {1, 5, 1, 1}, {4, 0, 1, 4}};
+    for (const auto& c : cases) {
+        const ProcessorShare share = shareProcessors(c.threads, c.models);
+        EXPECT_EQ(share.workers, c.workers) << c.threads << " threads, " << c.models << " models";
+        EXPECT_EQ(share.threadsPerWorker, c.perWorker) << c.threads << " threads, " << c.models << " models";
+        EXPECT_LE(share.workers * share.threadsPerWorker, c.threads);
+    }
 }
 
 TEST(CommandLineBatch, BatchLinesTheViewerOrAnyInputCannotServeAreRejected) {
@@ -203,7 +225,6 @@ TEST(CommandLineBatch, BatchLinesTheViewerOrAnyInputCannotServeAreRejected) {
         {"-v", "-d", "out", "m.3ds"},      // the viewer shows one model
         {"-d", "out", "-e", "m.3ds"},
         {"-d", "out", "a.3ds", "-f"},      // an option after the inputs
-        {"-j", "2", "m.3ds"},              // -j only counts batch workers
         {"-j", "0", "-d", "out", "m.3ds"},
         {"-j", "two", "-d", "out", "m.3ds"},
         {"-j3x", "-d", "out", "m.3ds"},

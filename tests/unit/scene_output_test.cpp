@@ -50,7 +50,8 @@ std::string sceneText(void (*calls)(SoOutput&, const void*), const void* context
     std::FILE* file = std::tmpfile();
     if (!file) return "no temporary file";
     {
-        SceneOutput output(fileno(file));
+        // Three threads: a long text takes the parallel path, a short one does not.
+        SceneOutput output(fileno(file), 3);
         // Anything that went past SceneOutput's own writes would land here.
         output.setBuffer(std::malloc(4096), 4096, std::realloc);
         calls(output, context);
@@ -345,7 +346,7 @@ TEST(SceneOutputText, HeaderAndIndentation) {
 TEST(SceneOutputFailures, FailedWriteIsReportedWithItsErrno) {
     const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(full, 0);
-    SceneOutput output(full);
+    SceneOutput output(full, 3);
     for (int i = 0; i < 200000; ++i) output.write(float(i));
     errno = 0;
     output.write(1.0f);
@@ -355,7 +356,7 @@ TEST(SceneOutputFailures, FailedWriteIsReportedWithItsErrno) {
 }
 
 TEST(SceneOutputFailures, ShortTextFailsWhenFinished) {
-    SceneOutput output(-1);
+    SceneOutput output(-1, 1);
     output.write("small");
     errno = 0;
     EXPECT_FALSE(output.finish());
