@@ -219,7 +219,7 @@ TEST(DamagedScene, HugeFiniteValuesStillGiveAReadableScene) {
 // Inputs the fuzzers found, each named after what it broke, through the whole
 // converter: each gives a scene Coin reads back.
 TEST(DamagedScene, FuzzRegressionsConvertToScenesCoinReads) {
-    const std::filesystem::path folder = std::filesystem::path(__FILE__).parent_path().parent_path() / "regressions";
+    const std::filesystem::path folder = std::filesystem::path(KESTRAV_REGRESSIONS);
     ASSERT_TRUE(std::filesystem::is_directory(folder)) << folder;
     int converted = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {

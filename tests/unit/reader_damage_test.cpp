@@ -668,7 +668,7 @@ TEST_F(ReaderDamage, FilesCanBeReadOneAfterAnotherInOneProcess) {
 // Inputs the fuzzer found, each named after what it broke; they must read
 // without a crash, an overread or a leak.
 TEST_F(ReaderDamage, FuzzRegressionsReadCleanly) {
-    const std::filesystem::path folder = std::filesystem::path(__FILE__).parent_path().parent_path() / "regressions";
+    const std::filesystem::path folder = std::filesystem::path(KESTRAV_REGRESSIONS);
     ASSERT_TRUE(std::filesystem::is_directory(folder)) << folder;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         if (entry.path().extension() != ".3ds") continue;
