@@ -115,17 +115,16 @@ void BlockPipeline::runWorker() {
 }
 
 void BlockPipeline::consumeOldest(std::unique_lock<std::mutex>& lock) {
-    if (failure) rethrowFailure(lock);
     Slot& slot = slotOf(consumed);
-    if (slot.state == State::Filled) {
-        // No worker has taken it yet: blocks are taken in order, so this is the
-        // next.
-        slot.state = State::Working;
-        ++taken;
+    // Rather than wait for the workers, the calling thread works on the next
+    // block none has taken, the oldest first.
+    while (slot.state != State::Done && !failure && taken < filled) {
+        Slot& next = slotOf(taken++);
+        next.state = State::Working;
         lock.unlock();
-        work(slot.block);
+        work(next.block);
         lock.lock();
-        slot.state = State::Done;
+        next.state = State::Done;
     }
     workDone.wait(lock, [&] { return slot.state == State::Done || failure; });
     if (failure) rethrowFailure(lock);

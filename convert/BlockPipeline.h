@@ -64,8 +64,8 @@ private:
     Slot& slotOf(uint64_t index) { return slots[size_t(index % slots.size())]; }
     void startWorkers();
     void runWorker();
-    // Consumes the oldest block in flight, doing its work here when no worker
-    // has taken it, or waiting for the worker that has.
+    // Consumes the oldest block in flight, doing here the work of blocks no
+    // worker has taken while it is not done.
     void consumeOldest(std::unique_lock<std::mutex>& lock);
     void consumeFinished(std::unique_lock<std::mutex>& lock);
     void takeCurrent();
