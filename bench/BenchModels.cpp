@@ -103,6 +103,36 @@ Bytes bigSceneModel() {
     return model(mdata, kfdata);
 }
 
+Bytes hundredMeshModel() {
+    const char* const materials[2] = {"Stone", "Painted"};
+    Chunk3ds mdata(MDATA);
+    mdata.add(material(materials[0], 140, 140, 130, 3, nullptr))
+        .add(material(materials[1], 200, 60, 60, 3, kSceneImageName));
+    Chunk3ds kfdata(KFDATA);
+    for (int i = 0; i < 100; ++i) {
+        const float origin[3] = {float(i % 10) * 120.0f, float(i / 10) * 120.0f, 0.0f};
+        const HeightField grid = heightField(105, 105, origin, 2);
+        const bool textured = i % 3 == 0;
+        Chunk3ds faces = faceArray(grid.faces, {}, 7);
+        const uint32_t faceCount = uint32_t(grid.faces.size());
+        faces.add(materialGroup(materials[0], faceRange(0, faceCount / 2)))
+            .add(materialGroup(materials[textured ? 1 : 0], faceRange(faceCount / 2, faceCount)));
+        Chunk3ds smoothing(SMOOTH_GROUP);
+        for (uint32_t f = 0; f < faceCount; ++f) smoothing.u32(1);
+        faces.add(smoothing);
+        Chunk3ds triangles(N_TRI_OBJECT);
+        triangles.add(pointArray(grid.vertices));
+        if (textured) triangles.add(texVerts(grid.texCoords));
+        triangles.add(frameAt(origin)).add(faces);
+        char name[11];
+        std::snprintf(name, sizeof name, "H%03d", i);
+        mdata.add(namedObject(name, {triangles}));
+        const float position[3] = {origin[0], origin[1], 0.0f};
+        kfdata.add(benchNode(uint16_t(i), name, 0xFFFF, nullptr, position, 0.0f));
+    }
+    return model(mdata, kfdata);
+}
+
 Bytes smallModel(int index) {
     // A unit box whose sides are cut into cells x cells squares, each side its
     // own set of vertices so the edges stay sharp.

@@ -19,6 +19,12 @@ extern const char* const kSceneImageName;
 // parent read before them.
 Bytes bigSceneModel();
 
+// 100 meshes of 104 x 104 cells, two triangles a cell (21,632 faces, 11,025
+// vertices), one smoothing group each and two materials, every third mesh
+// textured, each with one keyframer node: about 40 MB, a large model with a
+// simpler scene than bigSceneModel's.
+Bytes hundredMeshModel();
+
 // A small model like the bundled example: a box of two materials with one
 // smoothing group per side and a keyframer node; index picks its size (12 to
 // 192 triangles) and its proportions.

@@ -2,10 +2,13 @@
 // made here at run time: one mesh at the 16-bit limits, a big scene of 200
 // meshes, many small files one process each and all in one kestrav -d run,
 // the bundled example, and the test corpus's models as a folder. The limit
-// mesh and the big scene are also written with -B and read back by Coin.
-//   kestrav_bench [-r runs] [-n small-files] [-e example-runs] [-d display] <kestrav> <scratch-dir>
+// mesh and the big scene are also written with -B and read back by Coin. A
+// model of 100 meshes and the limit mesh are converted on 1 and 2 threads
+// against the floor: reading the model and writing as many bytes as its scene.
+//   kestrav_bench [-r runs] [-n small-files] [-e example-runs] [-d display] [-F] <kestrav> <scratch-dir>
 // Every figure is the median of its runs. With -d the example is also
-// converted with DISPLAY set to that X server.
+// converted with DISPLAY set to that X server; with -F only the floor table
+// is made.
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -30,13 +33,14 @@
 namespace {
 
 const char* const kUsage =
-    "usage: kestrav_bench [-r runs] [-n small-files] [-e example-runs] [-d display] <kestrav> <scratch-dir>\n";
+    "usage: kestrav_bench [-r runs] [-n small-files] [-e example-runs] [-d display] [-F] <kestrav> <scratch-dir>\n";
 
 struct Settings {
     int runs = 3;
     int smallFiles = 1000;
     int exampleRuns = 20;
     std::string display;
+    bool floorOnly = false;
     std::string kestrav;
     std::string scratch;
     std::string self;
@@ -291,6 +295,78 @@ std::string milliseconds(double seconds) {
     return text;
 }
 
+// Reading the model and writing as many bytes as a scene of sceneBytes into
+// folder, synced to the disk as kestrav syncs its scene before renaming it:
+// what a conversion cannot take less than.
+double floorSeconds(const std::string& input, double sceneBytes, const std::string& folder) {
+    const std::string command = "cat '" + input + "' >/dev/null && head -c " + std::to_string(uint64_t(sceneBytes)) +
+                                " /dev/zero >floor.bin && sync floor.bin";
+    const ProcessFigures run = runProcess({"/bin/sh", "-c", command}, folder, "", false);
+    if (!run.started || run.exitStatus != 0) fail("the floor run failed for " + input);
+    return run.wallSeconds;
+}
+
+// kestrav on 1 and 2 threads against the floor of each run, taken in turn so
+// that a change of load touches all alike; ratios are taken run by run.
+struct FloorRow {
+    std::string name;
+    double sceneBytes = 0, floor = 0, wall[2] = {0, 0}, ratio[2] = {0, 0};
+};
+
+FloorRow measureFloor(const Settings& settings, const std::string& name, const std::string& input, SceneText text) {
+    FloorRow row;
+    row.name = name;
+    const std::string folder = outputDirectory(settings, text), output = kestravOutput(settings, text);
+    std::vector<std::string> argv{settings.kestrav, "-j", "1", input, output};
+    if (text == SceneText::KestravBinary) argv.insert(argv.begin() + 1, "-B");
+    std::vector<double> floors, walls[2], ratios[2];
+    for (int run = 0; run < settings.runs; ++run) {
+        for (int threads = 0; threads < 2; ++threads) {
+            argv[argv.size() - 3] = std::to_string(threads + 1);
+            const ProcessFigures converted = runProcess(argv, folder, "", false);
+            if (!converted.started || converted.exitStatus != 0) fail("kestrav failed on " + input);
+            walls[threads].push_back(converted.wallSeconds);
+        }
+        struct stat scene;
+        if (stat(output.c_str(), &scene) != 0) fail("kestrav wrote no scene for " + input);
+        row.sceneBytes = double(scene.st_size);
+        floors.push_back(floorSeconds(input, row.sceneBytes, folder));
+        for (int threads = 0; threads < 2; ++threads) ratios[threads].push_back(walls[threads].back() / floors.back());
+    }
+    unlink((folder + "/floor.bin").c_str());
+    row.floor = median(floors);
+    for (int threads = 0; threads < 2; ++threads) {
+        row.wall[threads] = median(walls[threads]);
+        row.ratio[threads] = median(ratios[threads]);
+    }
+    return row;
+}
+
+std::vector<FloorRow> measureFloors(const Settings& settings) {
+    const double loadBefore = loadAverage();
+    std::vector<FloorRow> rows;
+    const std::string hundred = settings.scratch + "/hundred.3ds", limit = settings.scratch + "/limit.3ds";
+    rows.push_back(measureFloor(settings, "100 meshes, ASCII", hundred, SceneText::Kestrav));
+    rows.push_back(measureFloor(settings, "100 meshes, -B", hundred, SceneText::KestravBinary));
+    rows.push_back(measureFloor(settings, "limit mesh, ASCII", limit, SceneText::Kestrav));
+    rows.push_back(measureFloor(settings, "limit mesh, -B", limit, SceneText::KestravBinary));
+    std::printf("\nkestrav against the floor (cat the model, write as many bytes as its scene beside it, sync); "
+                "ratios are medians of each run's kestrav wall / that run's floor; load average %.2f before, %.2f "
+                "after\n\n",
+                loadBefore, loadAverage());
+    std::printf("| model | scene | floor | kestrav -j 1 | / floor | kestrav -j 2 | / floor |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    for (const FloorRow& row : rows) {
+        char line[256];
+        std::snprintf(line, sizeof line, "| %s | %s | %s | %s | %.2f | %s | %.2f |\n", row.name.c_str(),
+                      megabytes(row.sceneBytes).c_str(), milliseconds(row.floor).c_str(),
+                      milliseconds(row.wall[0]).c_str(), row.ratio[0], milliseconds(row.wall[1]).c_str(),
+                      row.ratio[1]);
+        std::printf("%s", line);
+    }
+    return rows;
+}
+
 double figure(const Figures& figures, const char* name) {
     const auto found = figures.find(name);
     return found == figures.end() ? 0.0 : found->second;
@@ -483,7 +559,8 @@ int makeModelsCommand(const std::string& scratch, int smallFiles) {
                   writeBytes(scratch + folder + "/" + kSceneImageName, image);
     }
     written = written && writeBytes(scratch + "/limit.3ds", limitMeshModel(kLimitImageName)) &&
-                   writeBytes(scratch + "/big.3ds", bigSceneModel());
+              writeBytes(scratch + "/big.3ds", bigSceneModel()) &&
+              writeBytes(scratch + "/hundred.3ds", hundredMeshModel());
     for (int i = 0; written && i < smallFiles; ++i) written = writeBytes(smallModelPath(scratch, i), smallModel(i));
     return written ? 0 : 1;
 }
@@ -509,8 +586,9 @@ int convertCommand(int argc, char** argv, SceneText text) {
 
 bool parseSettings(int argc, char** argv, Settings& settings) {
     int option;
-    while ((option = getopt(argc, argv, "r:n:e:d:")) != -1) {
+    while ((option = getopt(argc, argv, "r:n:e:d:F")) != -1) {
         switch (option) {
+        case 'F': settings.floorOnly = true; break;
         case 'r': settings.runs = std::atoi(optarg); break;
         case 'n': settings.smallFiles = std::atoi(optarg); break;
         case 'e': settings.exampleRuns = std::atoi(optarg); break;
@@ -550,6 +628,10 @@ int main(int argc, char** argv) {
     std::vector<std::string> smallInputs;
     for (int i = 0; i < settings.smallFiles; ++i) smallInputs.push_back(smallModelPath(scratch, i));
 
+    if (settings.floorOnly) {
+        measureFloors(settings);
+        return 0;
+    }
     std::vector<Row> rows;
     std::vector<double> perFile;
     rows.push_back(measureOne(settings, "limit mesh", scratch + "/limit.3ds"));
@@ -568,6 +650,7 @@ int main(int argc, char** argv) {
     printTargets(rows[1], rows[3], settings.display.empty() ? nullptr : &rows[4], rows[2], perFile);
     printBatches({&rows[2], &corpus});
     printLoad(rows);
+    measureFloors(settings);
     rusage usage;
     getrusage(RUSAGE_SELF, &usage);
     std::printf("This benchmark's own peak RSS, which every peak above may include: %s\n",
