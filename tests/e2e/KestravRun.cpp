@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <sstream>
 
+#include "convert/SceneWriter.h"
+
 const char* const kUsageText =
     "Usage: kestrav [options] infile [outfile]\n"
     "       kestrav [options] -d outdir infile...\n"
@@ -103,4 +105,16 @@ std::string ivcatPath() {
         if (!directory.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
     }
     return "";
+}
+
+std::vector<std::string> temporariesBelow(const std::string& folder) {
+    const std::string temporary = kestrav::kTemporarySceneName;
+    const std::string prefix = temporary.substr(0, temporary.find('X'));
+    std::vector<std::string> found;
+    // A running kestrav makes and removes files and folders as this walks.
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error))
+        if (entry->path().filename().string().rfind(prefix, 0) == 0) found.push_back(entry->path().string());
+    return found;
 }

@@ -28,3 +28,5 @@ std::string corpusModel(const std::string& name);
 std::string freshDirectory(const std::string& name);
 // SGI Inventor's ivcat along PATH, or empty when it is not installed.
 std::string ivcatPath();
+// The temporary scenes kestrav is writing, or left behind, anywhere below folder.
+std::vector<std::string> temporariesBelow(const std::string& folder);

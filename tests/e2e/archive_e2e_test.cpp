@@ -23,13 +23,6 @@ void copyModel(const std::string& corpusName, const std::string& to) {
     fs::copy_file(corpusModel(corpusName), to, fs::copy_options::overwrite_existing);
 }
 
-std::vector<std::string> temporariesBelow(const std::string& folder) {
-    std::vector<std::string> found;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.path().filename().string().rfind(".kestrav-", 0) == 0) found.push_back(entry.path().string());
-    return found;
-}
-
 // The scene a single run writes to the same path, from the same folder.
 std::string singleRunScene(const std::string& folder, const std::string& model, const std::string& scene) {
     LaunchOptions single = kestravCommand({model, scene});

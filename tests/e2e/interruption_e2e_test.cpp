@@ -26,9 +26,15 @@ std::string largeModel() {
     return path;
 }
 
-bool temporaryIn(const std::string& directory) {
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        if (entry.path().filename().string().rfind(".kestrav-", 0) == 0) return true;
+bool temporaryIn(const std::string& directory) { return !temporariesBelow(directory).empty(); }
+
+// Waits until a scene is being written below directory: false when the run
+// ended first.
+bool waitForAWrite(ChildProcess& process, const std::string& directory) {
+    for (int tries = 0; tries < 200000 && !process.finished(); ++tries) {
+        if (temporaryIn(directory)) return true;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
     return false;
 }
 
@@ -42,12 +48,7 @@ TEST(InterruptionE2e, SignalWhileWritingLeavesTheOldOutputAndNoTemporary) {
         LaunchOptions launch = kestravCommand({"-f", "-j", threads, largeModel(), out});
         ChildProcess process(launch);
         // The temporary exists exactly while the scene is being written.
-        bool seen = false;
-        for (int tries = 0; tries < 200000 && !seen && !process.finished(); ++tries) {
-            seen = temporaryIn(dir);
-            if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        ASSERT_TRUE(seen) << "the run ended before its write could be interrupted";
+        ASSERT_TRUE(waitForAWrite(process, dir)) << "the run ended before its write could be interrupted";
         kill(process.pid(), SIGTERM);
         const ProcessResult r = process.wait(60);
         ASSERT_FALSE(r.timedOut);
@@ -57,9 +58,10 @@ TEST(InterruptionE2e, SignalWhileWritingLeavesTheOldOutputAndNoTemporary) {
     }
 }
 
-std::vector<std::string> scenesIn(const std::string& directory) {
+std::vector<std::string> scenesBelow(const std::string& directory) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().string());
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(directory))
+        if (entry.is_regular_file()) names.push_back(entry.path().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -86,22 +88,48 @@ TEST(InterruptionE2e, AStoppedBatchEndsWhenItsWorkersHaveRemovedWhatTheyWereWrit
         LaunchOptions launch = kestravCommand(arguments);
         launch.ownProcessGroup = true;
         ChildProcess process(launch);
-        bool seen = false;
-        for (int tries = 0; tries < 200000 && !seen && !process.finished(); ++tries) {
-            seen = temporaryIn(dir);
-            if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        ASSERT_TRUE(seen) << "the batch ended before a write could be interrupted";
+        ASSERT_TRUE(waitForAWrite(process, dir)) << "the batch ended before a write could be interrupted";
         kill(stop.wholeGroup ? -process.pid() : process.pid(), stop.signal);
         const ProcessResult r = process.wait(60);
         ASSERT_FALSE(r.timedOut);
         EXPECT_EQ(r.signal, stop.signal) << r.err;
         EXPECT_FALSE(temporaryIn(dir)) << stop.signal << r.err;
-        const std::vector<std::string> left = scenesIn(dir);
+        const std::vector<std::string> left = scenesBelow(dir);
         EXPECT_LT(left.size(), inputs.size()) << stop.signal;
         // A worker still running would go on to write its scene.
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        EXPECT_EQ(scenesIn(dir), left) << stop.signal;
+        EXPECT_EQ(scenesBelow(dir), left) << stop.signal;
+    }
+}
+
+// A mirrored tree writes its scenes in folders it makes as it goes: stopped
+// while a scene deep in it is being written, the batch leaves no temporary in
+// any of them.
+TEST(InterruptionE2e, AStoppedTreeConversionLeavesNoTemporaryInAnyFolder) {
+    const std::string work = freshDirectory("interrupted-tree");
+    const std::vector<std::string> models = {"tree/a/m0.3ds", "tree/a/deep/m1.3ds", "tree/b/m2.3ds",
+                                             "tree/b/c/d/m3.3ds", "tree/e/m4.3DS", "tree/e/f/m5.3ds"};
+    for (const std::string& model : models) {
+        std::filesystem::create_directories(std::filesystem::path(work + "/" + model).parent_path());
+        std::filesystem::copy_file(largeModel(), work + "/" + model);
+    }
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const std::string out = "out-" + std::to_string(signal);
+        LaunchOptions launch = kestravCommand({"-r", "-j", "2", "-d", out, "tree"});
+        launch.workingDirectory = work;
+        launch.ownProcessGroup = true;
+        ChildProcess process(launch);
+        ASSERT_TRUE(waitForAWrite(process, work + "/" + out)) << "the tree was converted before it was stopped";
+        // Ctrl-C reaches the whole group, kill PID the parent alone.
+        kill(signal == SIGINT ? -process.pid() : process.pid(), signal);
+        const ProcessResult r = process.wait(60);
+        ASSERT_FALSE(r.timedOut);
+        EXPECT_EQ(r.signal, signal) << r.err;
+        EXPECT_EQ(temporariesBelow(work), std::vector<std::string>()) << signal << r.err;
+        const std::vector<std::string> left = scenesBelow(work + "/" + out);
+        EXPECT_LT(left.size(), models.size()) << signal;
+        for (const std::string& scene : left)
+            EXPECT_EQ(scene.rfind(work + "/" + out + "/tree/", 0), 0u) << scene;
     }
 }
 
