@@ -133,7 +133,7 @@ Bytes hundredMeshModel() {
     return model(mdata, kfdata);
 }
 
-Bytes smallModel(int index) {
+Bytes smallModel(int index, const char* image) {
     // A unit box whose sides are cut into cells x cells squares, each side its
     // own set of vertices so the edges stay sharp.
     const int cells = 1 + index % 4;
@@ -182,7 +182,7 @@ Bytes smallModel(int index) {
     const Chunk3ds triangles =
         Chunk3ds(N_TRI_OBJECT).add(pointArray(vertices)).add(frameAt(origin)).add(faceChunk);
     const Chunk3ds mdata = Chunk3ds(MDATA)
-                               .add(material("Copper", 184, 115, 51, 3, nullptr))
+                               .add(material("Copper", 184, 115, 51, 3, image))
                                .add(material("Slate", 90, 100, 112, 3, nullptr))
                                .add(namedObject("Box", {triangles}));
     const float position[3] = {0, 0, 0.5f};

@@ -27,8 +27,9 @@ Bytes hundredMeshModel();
 
 // A small model like the bundled example: a box of two materials with one
 // smoothing group per side and a keyframer node; index picks its size (12 to
-// 192 triangles) and its proportions.
-Bytes smallModel(int index);
+// 192 triangles) and its proportions. With image, one material is textured
+// with that file name.
+Bytes smallModel(int index, const char* image = nullptr);
 
 // An 8 x 8 checkerboard as a PNG file, for the textured materials.
 Bytes checkerImagePng();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds kestrav and its benchmark in Release and prints the table of figures.
+# Builds kestrav and its benchmarks in Release and prints the tables of figures.
 #   bench/run.sh [-r runs] [-n small-files] [-e example-runs]
+#   bench/run.sh --archive [-r runs]      (only what archives cost: -r, -u, the image look-up)
 # The models are made in a scratch directory that is removed at the end. When
 # Xvfb is installed, the bundled example is also converted with a display.
 set -euo pipefail
@@ -9,7 +10,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRAV_BENCH=ON -DKESTRAV_TESTS=OFF >/dev/null
-ninja -C "$build" -j2 kestrav kestrav_bench >/dev/null
+ninja -C "$build" -j2 kestrav kestrav_bench kestrav_archive_bench >/dev/null
+archive_only=false
+if [ "${1:-}" = --archive ]; then
+  archive_only=true
+  shift
+fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/kestrav-bench-XXXXXX")
 xvfb=""
@@ -20,7 +26,7 @@ cleanup() {
 trap cleanup EXIT
 
 display_args=()
-if command -v Xvfb >/dev/null; then
+if ! $archive_only && command -v Xvfb >/dev/null; then
   # Qt wants the runtime directory a desktop session has.
   mkdir -m 700 "$scratch/runtime"
   export XDG_RUNTIME_DIR="$scratch/runtime"
@@ -40,4 +46,10 @@ commit=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)
 [ -n "$(git -C "$root" status --porcelain --untracked-files=no 2>/dev/null)" ] && commit="$commit with local changes"
 echo "kestrav $commit; $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//');" \
   "load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
-"$build/bench/kestrav_bench" "${display_args[@]}" "$@" "$build/kestrav" "$scratch/work"
+if $archive_only; then
+  "$build/bench/kestrav_archive_bench" "$@" "$build/kestrav" "$scratch/archive"
+else
+  "$build/bench/kestrav_bench" "${display_args[@]}" "$@" "$build/kestrav" "$scratch/work"
+  echo
+  "$build/bench/kestrav_archive_bench" "$build/kestrav" "$scratch/archive"
+fi
