@@ -1,6 +1,6 @@
 #pragma once
 
-#include <signal.h>
+#include "cli/StopSignalDeath.h"
 
 namespace kestrav {
 
@@ -27,7 +27,7 @@ public:
     [[noreturn]] void dieOf(int signalNumber) const;
 
 private:
-    struct sigaction previousActions[3];
+    struct sigaction previousActions[kStopSignalCount];
     sigset_t previousMask;
     sigset_t openMask;
 };
