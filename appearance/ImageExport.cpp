@@ -1,8 +1,5 @@
 #include "appearance/ImageExport.h"
 
-#include <Inventor/SoPath.h>
-#include <Inventor/actions/SoSearchAction.h>
-#include <Inventor/lists/SoPathList.h>
 #include <Inventor/nodes/SoBumpMap.h>
 #include <Inventor/nodes/SoTexture2.h>
 #include <fcntl.h>
@@ -19,6 +16,7 @@
 
 #include "appearance/ImageDecoder.h"
 #include "appearance/ImageFormat.h"
+#include "appearance/NodesOfType.h"
 #include "appearance/SgiRgbWriter.h"
 #include "appearance/TextureImages.h"
 
@@ -34,19 +32,10 @@ const int kMostSameNames = 999;
 // Calls visit with the filename field of every SoTexture2, then of every SoBumpMap.
 template <class Visit>
 void forEachImageField(SoNode* root, Visit visit) {
-    for (const SoType type : {SoTexture2::getClassTypeId(), SoBumpMap::getClassTypeId()}) {
-        SoSearchAction search;
-        search.setType(type);
-        search.setInterest(SoSearchAction::ALL);
-        search.setSearchingAll(TRUE);
-        search.apply(root);
-        const SoPathList& paths = search.getPaths();
-        for (int i = 0; i < paths.getLength(); ++i) {
-            SoNode* node = paths[i]->getTail();
+    for (const SoType type : {SoTexture2::getClassTypeId(), SoBumpMap::getClassTypeId()})
+        for (SoNode* node : nodesOfType(root, type))
             visit(type == SoTexture2::getClassTypeId() ? static_cast<SoTexture2*>(node)->filename
                                                        : static_cast<SoBumpMap*>(node)->filename);
-        }
-    }
 }
 
 // The image names of the scene, each once, in that order.

@@ -1,12 +1,11 @@
 #include "appearance/TextureImages.h"
 
 #include <Inventor/SoInput.h>
-#include <Inventor/SoPath.h>
-#include <Inventor/actions/SoSearchAction.h>
 #include <Inventor/fields/SoSFString.h>
-#include <Inventor/lists/SoPathList.h>
 #include <Inventor/nodes/SoBumpMap.h>
 #include <Inventor/nodes/SoTexture2.h>
+
+#include "appearance/NodesOfType.h"
 
 namespace kestrav {
 
@@ -15,14 +14,8 @@ namespace {
 // fires on every notification of that field.
 template <class ImageNode>
 void touchFilenames(SoNode* root) {
-    SoSearchAction search;
-    search.setType(ImageNode::getClassTypeId());
-    search.setInterest(SoSearchAction::ALL);
-    search.setSearchingAll(TRUE);
-    search.apply(root);
-    const SoPathList& paths = search.getPaths();
-    for (int i = 0; i < paths.getLength(); ++i) {
-        ImageNode* node = static_cast<ImageNode*>(paths[i]->getTail());
+    for (SoNode* found : nodesOfType(root, ImageNode::getClassTypeId())) {
+        ImageNode* node = static_cast<ImageNode*>(found);
         if (node->filename.getValue().getLength() != 0) node->filename.touch();
     }
 }

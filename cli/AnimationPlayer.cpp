@@ -1,15 +1,14 @@
 #include "cli/AnimationPlayer.h"
 
 #include <Inventor/SbString.h>
-#include <Inventor/actions/SoSearchAction.h>
 #include <Inventor/engines/SoTimeCounter.h>
 #include <Inventor/lists/SoFieldList.h>
-#include <Inventor/lists/SoPathList.h>
 #include <Inventor/nodes/SoNode.h>
-#include <Inventor/SoPath.h>
 
 #include <cstdlib>
 #include <string>
+
+#include "appearance/NodesOfType.h"
 
 namespace kestrav {
 
@@ -30,15 +29,9 @@ SoTimeCounter* counterBehind(SoField* field, int depth) {
 }
 
 SoTimeCounter* findCounter(SoNode* root) {
-    SoSearchAction search;
-    search.setType(SoNode::getClassTypeId());
-    search.setInterest(SoSearchAction::ALL);
-    search.setSearchingAll(TRUE);
-    search.apply(root);
-    const SoPathList& paths = search.getPaths();
-    for (int p = 0; p < paths.getLength(); ++p) {
+    for (SoNode* node : nodesOfType(root, SoNode::getClassTypeId())) {
         SoFieldList fields;
-        paths[p]->getTail()->getFields(fields);
+        node->getFields(fields);
         for (int i = 0; i < fields.getLength(); ++i)
             if (SoTimeCounter* counter = counterBehind(fields[i], 4)) return counter;
     }
