@@ -4,20 +4,11 @@
 // channel, one to four channels, stored verbatim. SGI Inventor's reader on
 // 64-bit systems crashes on the run-length encoded form, so it is not written.
 
-#include <cstdint>
 #include <string>
-#include <vector>
+
+#include "appearance/PixelImage.h"
 
 namespace kestrav {
-
-// Pixels with their channels interleaved (grey, grey and alpha, RGB or RGBA),
-// the top row first.
-struct PixelImage {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    int channels = 0;
-    std::vector<uint8_t> pixels;
-};
 
 // The whole .rgb file of image; width and height at most 65535, channels 1 to 4.
 std::string encodeSgiRgb(const PixelImage& image);

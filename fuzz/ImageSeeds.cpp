@@ -25,8 +25,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string folder = argv[1];
-    const TestPixels colour = testPattern(7, 5, 3), grey = testPattern(6, 4, 1), alpha = testPattern(5, 3, 4);
-    PixelImage sgi{5, 3, 4, alpha.bytes};
+    const PixelImage colour = testPattern(7, 5, 3), grey = testPattern(6, 4, 1), alpha = testPattern(5, 3, 4);
     const struct {
         const char* name;
         char selector;
@@ -37,7 +36,7 @@ int main(int argc, char** argv) {
         {"targa32", 1, targaFile(alpha)},             {"png", 0, magickFile(alpha, "PNG")},
         {"gif", 0, magickFile(colour, "GIF")},        {"tiff", 0, magickFile(grey, "TIFF")},
         {"pcx", 0, magickFile(colour, "PCX")},        {"jpeg", 0, magickFile(colour, "JPEG")},
-        {"sgi", 0, encodeSgiRgb(sgi)},
+        {"sgi", 0, encodeSgiRgb(alpha)},
     };
     for (const auto& seed : seeds) {
         if (!writeSeed(folder + "/image-" + seed.name, seed.selector, seed.bytes)) {

@@ -119,20 +119,20 @@ std::vector<Texture> ivcatTextures(const std::string& text) {
     return textures;
 }
 
-std::vector<uint8_t> bottomRowFirst(const TestPixels& pixels) {
+std::vector<uint8_t> bottomRowFirst(const PixelImage& pixels) {
     std::vector<uint8_t> bytes;
     const size_t row = size_t(pixels.width) * size_t(pixels.channels);
     for (uint32_t y = pixels.height; y-- > 0;)
-        bytes.insert(bytes.end(), pixels.bytes.begin() + long(y * row), pixels.bytes.begin() + long((y + 1) * row));
+        bytes.insert(bytes.end(), pixels.pixels.begin() + long(y * row), pixels.pixels.begin() + long((y + 1) * row));
     return bytes;
 }
 
 TEST(PortableE2e, EveryImageGoesBesideTheSceneAndLoadsInCoinAndSgiInventor) {
     const std::string models = freshDirectory("portable-models");
     const std::string out = freshDirectory("portable-out");
-    const TestPixels colour = testPattern(7, 5, 3), grey = testPattern(6, 4, 1), alpha = testPattern(5, 3, 4);
+    const PixelImage colour = testPattern(7, 5, 3), grey = testPattern(6, 4, 1), alpha = testPattern(5, 3, 4);
     const std::string jpeg = readFile(corpusModel("IMAGE1.jpg"));
-    const std::map<std::string, std::pair<std::string, const TestPixels*>> images = {
+    const std::map<std::string, std::pair<std::string, const PixelImage*>> images = {
         {"WOOD.JPG", {jpeg, nullptr}},
         {"ALPHA.PNG", {magickFile(alpha, "PNG"), &alpha}},
         {"B8UP.BMP", {bmpFile(colour, 8, false), &colour}},
@@ -143,7 +143,7 @@ TEST(PortableE2e, EveryImageGoesBesideTheSceneAndLoadsInCoinAndSgiInventor) {
         {"STRIPES.GIF", {magickFile(colour, "GIF"), &colour}},
     };
     std::vector<std::string> names;
-    std::map<std::string, const TestPixels*> expected;  // by the name in the scene
+    std::map<std::string, const PixelImage*> expected;  // by the name in the scene
     for (const auto& [name, image] : images) {
         writeFile(models + "/" + name, image.first);
         names.push_back(name);
@@ -164,7 +164,7 @@ TEST(PortableE2e, EveryImageGoesBesideTheSceneAndLoadsInCoinAndSgiInventor) {
     for (const Texture& texture : coin) {
         ASSERT_EQ(expected.count(texture.filename), 1u) << texture.filename;
         EXPECT_GT(texture.size[0], 0) << texture.filename;
-        const TestPixels* pixels = expected[texture.filename];
+        const PixelImage* pixels = expected[texture.filename];
         if (!pixels) continue;
         EXPECT_EQ(texture.channels, pixels->channels) << texture.filename;
         EXPECT_EQ(texture.bytes, bottomRowFirst(*pixels)) << texture.filename;

@@ -35,33 +35,33 @@ std::string bmpHeaders(int32_t width, int32_t height, int bits, uint32_t palette
 }
 
 // The pixel's red, green and blue, and its alpha.
-std::array<uint8_t, 4> rgbaAt(const TestPixels& pixels, size_t index) {
-    const uint8_t* p = pixels.bytes.data() + index * size_t(pixels.channels);
+std::array<uint8_t, 4> rgbaAt(const PixelImage& pixels, size_t index) {
+    const uint8_t* p = pixels.pixels.data() + index * size_t(pixels.channels);
     if (pixels.channels == 1) return {p[0], p[0], p[0], 255};
     return {p[0], p[1], p[2], pixels.channels == 4 ? p[3] : uint8_t(255)};
 }
 }  // namespace
 
-TestPixels testPattern(uint32_t width, uint32_t height, int channels, int seed) {
-    TestPixels pixels;
-    pixels.width = width;
-    pixels.height = height;
-    pixels.channels = channels;
+PixelImage testPattern(uint32_t width, uint32_t height, int channels, int seed) {
+    PixelImage image;
+    image.width = width;
+    image.height = height;
+    image.channels = channels;
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
             const uint8_t* colour = kColours[(x + 2 * y + uint32_t(seed)) % 6];
             if (channels == 1) {
-                pixels.bytes.push_back(uint8_t((colour[0] + colour[1] + colour[2]) / 3));
+                image.pixels.push_back(uint8_t((colour[0] + colour[1] + colour[2]) / 3));
                 continue;
             }
-            pixels.bytes.insert(pixels.bytes.end(), colour, colour + 3);
-            if (channels == 4) pixels.bytes.push_back(uint8_t(255 - (x * 37) % 256));
+            image.pixels.insert(image.pixels.end(), colour, colour + 3);
+            if (channels == 4) image.pixels.push_back(uint8_t(255 - (x * 37) % 256));
         }
     }
-    return pixels;
+    return image;
 }
 
-std::string bmpFile(const TestPixels& pixels, int bits, bool topDown) {
+std::string bmpFile(const PixelImage& pixels, int bits, bool topDown) {
     const size_t count = size_t(pixels.width) * pixels.height;
     std::map<std::array<uint8_t, 4>, uint8_t> palette;
     std::vector<std::array<uint8_t, 4>> colours;
@@ -100,7 +100,7 @@ std::string bmpFile(const TestPixels& pixels, int bits, bool topDown) {
     return out;
 }
 
-std::string targaFile(const TestPixels& pixels) {
+std::string targaFile(const PixelImage& pixels) {
     std::string out;
     out += char(0);  // no image id
     out += char(0);  // no colour map
@@ -122,11 +122,11 @@ std::string targaFile(const TestPixels& pixels) {
     return out;
 }
 
-std::string magickFile(const TestPixels& pixels, const char* format) {
+std::string magickFile(const PixelImage& pixels, const char* format) {
     static const char* const maps[] = {"", "I", "IA", "RGB", "RGBA"};
     Magick::InitializeMagick(nullptr);
     Magick::Image image;
-    image.read(pixels.width, pixels.height, maps[pixels.channels], Magick::CharPixel, pixels.bytes.data());
+    image.read(pixels.width, pixels.height, maps[pixels.channels], Magick::CharPixel, pixels.pixels.data());
     image.magick(format);
     Magick::Blob blob;
     image.write(&blob);

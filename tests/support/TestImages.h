@@ -5,29 +5,21 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
+
+#include "appearance/PixelImage.h"
 
 namespace kestrav {
 
-// Interleaved 8-bit pixels, the top row first: 1 (grey), 3 (RGB) or 4 (RGBA)
-// channels.
-struct TestPixels {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    int channels = 0;
-    std::vector<uint8_t> bytes;
-};
-
 // Six colours in stripes, or their greys; with alpha, each column less opaque.
-TestPixels testPattern(uint32_t width, uint32_t height, int channels, int seed = 0);
+PixelImage testPattern(uint32_t width, uint32_t height, int channels, int seed = 0);
 
 // A BITMAPINFOHEADER BMP: 8 bits a pixel with a palette, or 24; rows bottom-up
 // as usual, or top-down (negative height). Alpha is dropped.
-std::string bmpFile(const TestPixels& pixels, int bits, bool topDown);
+std::string bmpFile(const PixelImage& pixels, int bits, bool topDown);
 // An uncompressed 32-bit Targa with alpha, the top row first.
-std::string targaFile(const TestPixels& pixels);
+std::string targaFile(const PixelImage& pixels);
 // The pixels written by GraphicsMagick in format ("PNG", "GIF", "TIFF", "PCX").
-std::string magickFile(const TestPixels& pixels, const char* format);
+std::string magickFile(const PixelImage& pixels, const char* format);
 
 // A BMP header that says width x height with no pixels after it.
 std::string bmpHeaderOnly(int32_t width, int32_t height);

@@ -25,15 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-PixelImage asPixelImage(const TestPixels& pixels) {
-    PixelImage image;
-    image.width = pixels.width;
-    image.height = pixels.height;
-    image.channels = pixels.channels;
-    image.pixels = pixels.bytes;
-    return image;
-}
-
 void writeBytes(const std::string& path, const std::string& bytes) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << bytes;
@@ -42,9 +33,9 @@ void writeBytes(const std::string& path, const std::string& bytes) {
 TEST(SgiRgbWriter, CoinReadsEveryChannelCountTheRightWayUp) {
     SoDB::init();
     for (int channels = 1; channels <= 4; ++channels) {
-        const TestPixels pixels = testPattern(5, 3, channels);
+        const PixelImage pixels = testPattern(5, 3, channels);
         const std::string path = scratchDirectory() + "/pattern" + std::to_string(channels) + ".rgb";
-        writeBytes(path, encodeSgiRgb(asPixelImage(pixels)));
+        writeBytes(path, encodeSgiRgb(pixels));
         SbImage image;
         ASSERT_TRUE(image.readFile(path.c_str())) << channels;
         SbVec2s size;
@@ -56,20 +47,20 @@ TEST(SgiRgbWriter, CoinReadsEveryChannelCountTheRightWayUp) {
         const size_t row = 5 * size_t(channels);
         for (int y = 0; y < 3; ++y)
             EXPECT_EQ(std::vector<uint8_t>(bytes + y * row, bytes + (y + 1) * row),
-                      std::vector<uint8_t>(pixels.bytes.begin() + long((2 - y) * row),
-                                           pixels.bytes.begin() + long((3 - y) * row)))
+                      std::vector<uint8_t>(pixels.pixels.begin() + long((2 - y) * row),
+                                           pixels.pixels.begin() + long((3 - y) * row)))
                 << channels << " channels, row " << y;
     }
 }
 
 TEST(PortableImage, EachFormatBecomesSgiRgbOfItsPixels) {
-    const TestPixels colour = testPattern(7, 5, 3);
-    const TestPixels grey = testPattern(6, 4, 1);
-    const TestPixels alpha = testPattern(5, 3, 4);
+    const PixelImage colour = testPattern(7, 5, 3);
+    const PixelImage grey = testPattern(6, 4, 1);
+    const PixelImage alpha = testPattern(5, 3, 4);
     const struct {
         const char* name;
         std::string bytes;
-        const TestPixels& expected;
+        const PixelImage& expected;
     } cases[] = {
         {"b8up.bmp", bmpFile(colour, 8, false), colour},   {"b8down.bmp", bmpFile(grey, 8, true), grey},
         {"b24up.bmp", bmpFile(colour, 24, false), colour}, {"B24DOWN.BMP", bmpFile(colour, 24, true), colour},
@@ -82,18 +73,18 @@ TEST(PortableImage, EachFormatBecomesSgiRgbOfItsPixels) {
         ASSERT_TRUE(image.ready) << c.name << ": " << image.failure;
         const std::string stem(c.name, std::string(c.name).rfind('.'));
         EXPECT_EQ(image.name, stem + ".rgb");
-        EXPECT_TRUE(image.bytes == encodeSgiRgb(asPixelImage(c.expected))) << c.name;
+        EXPECT_TRUE(image.bytes == encodeSgiRgb(c.expected)) << c.name;
     }
     // JPEG and SGI RGB go as they are, under their own names.
     const std::string jpeg = readTextFile(std::string(std::getenv("KESTRAV_CORPUS")) + "/IMAGE1.jpg");
     const PortableImage copied = portableImage("Image1.JPG", jpeg);
     EXPECT_TRUE(copied.ready && copied.name == "Image1.JPG" && copied.bytes == jpeg);
-    const std::string sgi = encodeSgiRgb(asPixelImage(alpha));
+    const std::string sgi = encodeSgiRgb(alpha);
     EXPECT_EQ(portableImage("x.sgi", sgi).bytes, sgi);
 }
 
 TEST(PortableImage, DamagedFilesAreRefusedWithAReason) {
-    const TestPixels colour = testPattern(64, 64, 3);
+    const PixelImage colour = testPattern(64, 64, 3);
     const std::string bmp = bmpFile(colour, 24, false);
     std::string badCrc = magickFile(colour, "PNG");
     badCrc[29] = char(badCrc[29] ^ 0x55);  // in the header chunk's CRC
