@@ -51,6 +51,12 @@ LaunchOptions kestravCommand(const std::vector<std::string>& arguments) {
     return launch;
 }
 
+ProcessResult runKestravIn(const std::string& folder, const std::vector<std::string>& arguments) {
+    LaunchOptions launch = kestravCommand(arguments);
+    launch.workingDirectory = folder;
+    return runProcess(launch);
+}
+
 LaunchOptions kestravUnprivileged(const std::vector<std::string>& arguments) {
     // The build tree may lie below a directory only root can enter.
     const std::string copy = scratchDirectory() + "/kestrav-copy";

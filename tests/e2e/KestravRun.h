@@ -18,6 +18,8 @@ LaunchOptions kestravCommand(const std::vector<std::string>& arguments);
 // The same, run from a copy of the binary that the unprivileged user can reach.
 LaunchOptions kestravUnprivileged(const std::vector<std::string>& arguments);
 LaunchOptions onDisplay(LaunchOptions launch, const std::string& display);
+// kestrav with these arguments, as kestravCommand starts it, run from folder.
+ProcessResult runKestravIn(const std::string& folder, const std::vector<std::string>& arguments);
 
 // A 3DS file with only an empty main chunk: a model without meshes.
 std::string emptyModel();

@@ -25,9 +25,7 @@ void copyModel(const std::string& corpusName, const std::string& to) {
 
 // The scene a single run writes to the same path, from the same folder.
 std::string singleRunScene(const std::string& folder, const std::string& model, const std::string& scene) {
-    LaunchOptions single = kestravCommand({model, scene});
-    single.workingDirectory = folder;
-    const ProcessResult r = runProcess(single);
+    const ProcessResult r = runKestravIn(folder, {model, scene});
     EXPECT_EQ(r.exitStatus, 0) << model << "\n" << r.err;
     return readFile(folder + "/" + scene);
 }
@@ -74,15 +72,11 @@ TEST(ArchiveE2e, ClashesAndClimbingPathsAreRefusedBeforeAnythingIsWritten) {
     const std::string work = freshDirectory("archive-refused");
     copyModel("test1.3ds", work + "/m/x.3ds");
     copyModel("test1.3ds", work + "/m/x.3DS");
-    LaunchOptions clash = kestravCommand({"-r", "-d", "out", "m"});
-    clash.workingDirectory = work;
-    const ProcessResult r = runProcess(clash);
+    const ProcessResult r = runKestravIn(work, {"-r", "-d", "out", "m"});
     EXPECT_EQ(r.exitStatus, 2);
     EXPECT_EQ(r.err, "kestrav: \"m/x.3DS\" and \"m/x.3ds\" would both be written to \"out/m/x.iv\".\n"
                      "kestrav: nothing was converted.\n");
-    LaunchOptions climbing = kestravCommand({"-r", "-d", "out", "m/../m/x.3ds"});
-    climbing.workingDirectory = work;
-    const ProcessResult up = runProcess(climbing);
+    const ProcessResult up = runKestravIn(work, {"-r", "-d", "out", "m/../m/x.3ds"});
     EXPECT_EQ(up.exitStatus, 2);
     EXPECT_EQ(up.err, "kestrav: \"m/../m/x.3ds\" has \"..\" in its path, which -r cannot mirror inside \"out\".\n"
                       "kestrav: nothing was converted.\n");
@@ -100,17 +94,13 @@ TEST(ArchiveE2e, ImagesTwoLevelsUpAreFoundOnlyWithTheArchiveAndNamedFromTheScene
         "game/units/tank/unit.3ds: Using \"../../../../game/textures/test.png\" for texture file \"TEST.PNG\".\n";
 
     for (const char* input : {"game", "game/units/tank/unit.3ds"}) {
-        LaunchOptions archive = kestravCommand({"-r", "-d", "out", input});
-        archive.workingDirectory = work;
-        const ProcessResult r = runProcess(archive);
+        const ProcessResult r = runKestravIn(work, {"-r", "-d", "out", input});
         EXPECT_EQ(r.exitStatus, 0) << r.err;
         EXPECT_EQ(r.err.find(used), 0u) << input << "\n" << r.err;
         EXPECT_NE(readFile(work + "/out/game/units/tank/unit.iv").find("\"../../../../game/textures/test.png\""),
                   std::string::npos);
     }
-    LaunchOptions flat = kestravCommand({"-d", "flat", "game/units/tank/unit.3ds"});
-    flat.workingDirectory = work;
-    const ProcessResult r = runProcess(flat);
+    const ProcessResult r = runKestravIn(work, {"-d", "flat", "game/units/tank/unit.3ds"});
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.err.find("game/units/tank/unit.3ds: Cannot find texture file \"TEST.PNG\".\n"), 0u) << r.err;
 }
@@ -124,16 +114,15 @@ TEST(ArchiveE2e, OnlyModelsNewerThanTheirScenesAreConvertedAgain) {
     const std::string work = freshDirectory("archive-update");
     copyModel("test1.3ds", work + "/a/one.3ds");
     copyModel("fels.3ds", work + "/b/two.3ds");
-    LaunchOptions run = kestravCommand({"-r", "-u", "-d", "out", "a", "b"});
-    run.workingDirectory = work;
-    EXPECT_EQ(summaryOf(runProcess(run).err), "kestrav: 2 converted");
+    const std::vector<std::string> update = {"-r", "-u", "-d", "out", "a", "b"};
+    EXPECT_EQ(summaryOf(runKestravIn(work, update).err), "kestrav: 2 converted");
     const auto written = fs::last_write_time(work + "/out/a/one.iv");
-    const ProcessResult again = runProcess(run);
+    const ProcessResult again = runKestravIn(work, update);
     EXPECT_EQ(again.exitStatus, 0);
     EXPECT_EQ(summaryOf(again.err), "kestrav: 0 converted, 2 up to date");
     EXPECT_EQ(fs::last_write_time(work + "/out/a/one.iv"), written);
     fs::last_write_time(work + "/b/two.3ds", fs::last_write_time(work + "/out/b/two.iv") + std::chrono::seconds(1));
-    EXPECT_EQ(summaryOf(runProcess(run).err), "kestrav: 1 converted, 1 up to date");
+    EXPECT_EQ(summaryOf(runKestravIn(work, update).err), "kestrav: 1 converted, 1 up to date");
     EXPECT_EQ(fs::last_write_time(work + "/out/a/one.iv"), written);
 }
 
@@ -147,10 +136,8 @@ TEST(ArchiveE2e, TheReportHasOneObjectPerModelAsItEnded) {
     writeFile(work + "/out/m/kept.iv", "a scene newer than its model\n");
     writeFile(work + "/list", "m/missing.3ds\nm/damaged.3ds\n");
 
-    LaunchOptions run = kestravCommand({"-r", "-u", "-d", "out", "--report", "report.jsonl", "--files-from",
-                                        "list", "m/cube.3ds", "m/kept.3ds"});
-    run.workingDirectory = work;
-    const ProcessResult r = runProcess(run);
+    const ProcessResult r = runKestravIn(work, {"-r", "-u", "-d", "out", "--report", "report.jsonl",
+                                                "--files-from", "list", "m/cube.3ds", "m/kept.3ds"});
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(summaryOf(r.err), "kestrav: 2 converted (1 with damaged parts skipped), 1 up to date, 1 failed: "
                                 "m/missing.3ds");
@@ -199,9 +186,7 @@ TEST(ArchiveE2e, TheReportHasOneObjectPerModelAsItEnded) {
 TEST(ArchiveE2e, AReportThatCannotBeWrittenStopsTheRunFirst) {
     const std::string work = freshDirectory("archive-no-report");
     copyModel("test1.3ds", work + "/m.3ds");
-    LaunchOptions run = kestravCommand({"-d", "out", "--report", "no/such/folder/r.jsonl", "m.3ds"});
-    run.workingDirectory = work;
-    const ProcessResult r = runProcess(run);
+    const ProcessResult r = runKestravIn(work, {"-d", "out", "--report", "no/such/folder/r.jsonl", "m.3ds"});
     EXPECT_EQ(r.exitStatus, 2);
     EXPECT_EQ(r.err, "kestrav: Cannot write the report to \"no/such/folder/r.jsonl\": No such file or directory; "
                      "nothing was converted.\n");
