@@ -23,7 +23,9 @@ BlockPipeline::BlockPipeline(size_t threads, size_t inputBytes, size_t outputByt
       outputSize(outputBytes),
       work(std::move(blockWork)),
       consume(std::move(blockConsume)),
-      slots(threadsWanted == 1 ? 1 : std::min(kBlocksPerThread * threadsWanted, kMostBlocks)) {
+      slots(threadsWanted == 1 ? 1 : std::min(kBlocksPerThread * threadsWanted, kMostBlocks)),
+      workersWanted(std::min(threadsWanted - 1, slots.size() - 1)) {
+    workers.reserve(workersWanted);
     takeCurrent();
 }
 
@@ -45,7 +47,7 @@ void BlockPipeline::handOn() {
         std::unique_lock<std::mutex> lock(mutex);
         slotOf(filled).state = State::Filled;
         ++filled;
-        if (!workersTried && threadsWanted > 1 && filled >= kBlocksBeforeThreads) startWorkers();
+        if (filled >= kBlocksBeforeThreads && workers.size() < workersWanted) startWorker();
         if (workers.empty()) {
             // Alone, the calling thread does each block's work as it comes.
             consumeOldest(lock);
@@ -70,19 +72,19 @@ void BlockPipeline::finish() {
     stopWorkers();
 }
 
-// Started with every signal blocked, so the program's handlers run on its own
-// threads only, as they would without these.
-void BlockPipeline::startWorkers() {
-    workersTried = true;
-    const size_t count = std::min(threadsWanted - 1, slots.size() - 1);
-    workers.reserve(count);
+// One more worker for each block handed on, so that starting them (tens of
+// microseconds each) never costs more than the work they take. Each starts
+// with every signal blocked: the program's handlers run on its own threads
+// only, as they would without these.
+void BlockPipeline::startWorker() {
     sigset_t all, previous;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
     try {
-        for (size_t i = 0; i < count; ++i) workers.emplace_back([this] { runWorker(); });
+        workers.emplace_back([this] { runWorker(); });
     } catch (const std::system_error&) {
-        // The system has no more threads to give: the ones started share the work.
+        // The system has no more threads to give: those started share the work.
+        workersWanted = workers.size();
     } catch (...) {
         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         throw;

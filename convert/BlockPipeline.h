@@ -19,8 +19,8 @@ namespace kestrav {
 //
 // Worker threads start only once blocks enough to gain from them have been
 // filled (until then the calling thread does the work of each block as it is
-// handed on), and all of them are joined before finish or the destructor
-// returns. An exception thrown by work on a worker ends the pipeline: finish
+// handed on), one with each block handed on after that, and all of them are
+// joined before finish or the destructor returns. An exception thrown by work on a worker ends the pipeline: finish
 // throws it on the calling thread once every worker is joined, and no later
 // block is consumed.
 class BlockPipeline {
@@ -62,7 +62,7 @@ private:
     };
 
     Slot& slotOf(uint64_t index) { return slots[size_t(index % slots.size())]; }
-    void startWorkers();
+    void startWorker();
     void runWorker();
     // Consumes the oldest block in flight, doing here the work of blocks no
     // worker has taken while it is not done.
@@ -77,6 +77,7 @@ private:
     const Work work;
     const Consume consume;
     std::vector<Slot> slots;
+    size_t workersWanted;
     Block* current_ = nullptr;
 
     std::mutex mutex;
@@ -85,7 +86,6 @@ private:
     uint64_t taken = 0;     // blocks whose work has started
     uint64_t consumed = 0;  // blocks consumed
     bool stopping = false;
-    bool workersTried = false;
     std::exception_ptr failure;
     std::vector<std::thread> workers;
 };
