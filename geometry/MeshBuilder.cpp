@@ -99,10 +99,9 @@ void MeshBuilder::buildGeometry(const MeshRecord* mesh, const GroupFaces& faces,
     for (const FaceSetData& set : faces.sets) {
         SoMFVec3f* normals;
         SoMFInt32* indices;
-        const int faceCount = int(set.coordIndex.size() / 4);
-        faceSetParent->addChild(groupSeparator(faceCount, set.perVertex, normals, indices));
-        normals->setValues(0, int(set.normals.size()), set.normals.data());
-        indices->setValues(0, int(set.coordIndex.size()), set.coordIndex.data());
+        faceSetParent->addChild(groupSeparator(set.faceCount, set.perVertex, normals, indices));
+        normals->setValues(0, set.faceCount * (set.perVertex ? 3 : 1), set.normals.get());
+        indices->setValues(0, 4 * set.faceCount, set.coordIndex.get());
     }
 }
 

@@ -37,11 +37,12 @@ void GroupFaces::room(int faceCount, bool perVertex, int32_t*& indices, SbVec3f*
     sets.emplace_back();
     FaceSetData& set = sets.back();
     set.perVertex = perVertex;
-    set.coordIndex.resize(size_t(faceCount) * kIntsPerFace);
-    set.normals.resize(size_t(faceCount) * (perVertex ? 3 : 1));
+    set.faceCount = faceCount;
+    set.coordIndex.reset(new int32_t[size_t(faceCount) * kIntsPerFace]);
+    set.normals.reset(new SbVec3f[size_t(faceCount) * (perVertex ? 3 : 1)]);
     // Moving a set when the list grows keeps its arrays where they are.
-    indices = set.coordIndex.data();
-    normals = set.normals.data();
+    indices = set.coordIndex.get();
+    normals = set.normals.get();
 }
 
 void MeshGeometry::groupFaces(int materialGroupIndex, int shading, FaceSetSink& sink) const {

@@ -26,11 +26,13 @@ protected:
     ~FaceSetSink() = default;
 };
 
-// One face set kept in memory.
+// One face set kept in memory. The arrays are left uninitialised until
+// filled: zeroing them first would cost as much as a copy.
 struct FaceSetData {
     bool perVertex = false;
-    std::vector<int32_t> coordIndex;
-    std::vector<SbVec3f> normals;
+    int faceCount = 0;
+    std::unique_ptr<int32_t[]> coordIndex;  // 4 per face
+    std::unique_ptr<SbVec3f[]> normals;     // 3 per face when perVertex, else 1
 };
 
 // A material group's face sets kept in memory, for nodes made later.

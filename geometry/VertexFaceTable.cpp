@@ -47,22 +47,6 @@ VertexFaceTable::VertexFaceTable(const MeshRecord* meshRecord) : mesh(meshRecord
 
 VertexFaceTable::~VertexFaceTable() = default;
 
-int VertexFaceTable::vertexCount() const {
-    return mesh && mesh->vertices ? mesh->vertexCount : 0;
-}
-
-int VertexFaceTable::faceCount() const {
-    return mesh && mesh->faces ? mesh->faceCount : 0;
-}
-
-bool VertexFaceTable::isUsableFace(int face) const {
-    if (face < 0 || face >= faceCount()) return false;
-    const MeshFace& f = mesh->faces[face];
-    const int vertices = vertexCount();
-    return f.a < vertices && f.b < vertices && f.c < vertices && isFiniteVertex(f.a) && isFiniteVertex(f.b) &&
-           isFiniteVertex(f.c);
-}
-
 uint32_t VertexFaceTable::smoothingMask(int face) const {
     if (!mesh || !mesh->smoothingGroups || face < 0 || face >= faceCount()) return 0;
     return mesh->smoothingGroups[face];

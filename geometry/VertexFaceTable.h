@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "reader/ModelRecords.h"
+
 class SbIntList;
 
 namespace kestrav {
-
-struct MeshRecord;
 
 // One face at one vertex, with the face's smoothing mask as widened by the
 // faces entered at that vertex before and after it.
@@ -62,9 +62,16 @@ public:
     static void mergeMasks(VertexFaceList& list, int32_t n);
 
     // Counts of what the mesh really holds: 0 when the array is missing.
-    int vertexCount() const;
-    int faceCount() const;
-    bool isUsableFace(int face) const;
+    // Defined here, as the face loops ask them of every face.
+    int vertexCount() const { return mesh && mesh->vertices ? mesh->vertexCount : 0; }
+    int faceCount() const { return mesh && mesh->faces ? mesh->faceCount : 0; }
+    bool isUsableFace(int face) const {
+        if (face < 0 || face >= faceCount()) return false;
+        const MeshFace& f = mesh->faces[face];
+        const int vertices = vertexCount();
+        return f.a < vertices && f.b < vertices && f.c < vertices && isFiniteVertex(f.a) && isFiniteVertex(f.b) &&
+               isFiniteVertex(f.c);
+    }
     // False for a vertex with an infinite or not-a-number coordinate.
     bool isFiniteVertex(int vertex) const { return !nonFinite || !nonFinite[size_t(vertex)]; }
     bool hasNonFiniteVertices() const { return nonFinite != nullptr; }
