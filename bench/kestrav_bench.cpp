@@ -311,6 +311,7 @@ double floorSeconds(const std::string& input, double sceneBytes, const std::stri
 struct FloorRow {
     std::string name;
     double sceneBytes = 0, floor = 0, wall[2] = {0, 0}, ratio[2] = {0, 0};
+    double modelBytes = 0, peak[2] = {0, 0};  // peak: kestrav's peak RSS
 };
 
 FloorRow measureFloor(const Settings& settings, const std::string& name, const std::string& input, SceneText text) {
@@ -319,17 +320,19 @@ FloorRow measureFloor(const Settings& settings, const std::string& name, const s
     const std::string folder = outputDirectory(settings, text), output = kestravOutput(settings, text);
     std::vector<std::string> argv{settings.kestrav, "-j", "1", input, output};
     if (text == SceneText::KestravBinary) argv.insert(argv.begin() + 1, "-B");
-    std::vector<double> floors, walls[2], ratios[2];
+    std::vector<double> floors, walls[2], ratios[2], peaks[2];
     for (int run = 0; run < settings.runs; ++run) {
         for (int threads = 0; threads < 2; ++threads) {
             argv[argv.size() - 3] = std::to_string(threads + 1);
             const ProcessFigures converted = runProcess(argv, folder, "", false);
             if (!converted.started || converted.exitStatus != 0) fail("kestrav failed on " + input);
             walls[threads].push_back(converted.wallSeconds);
+            peaks[threads].push_back(converted.peakBytes);
         }
         struct stat scene;
         if (stat(output.c_str(), &scene) != 0) fail("kestrav wrote no scene for " + input);
         row.sceneBytes = double(scene.st_size);
+        if (stat(input.c_str(), &scene) == 0) row.modelBytes = double(scene.st_size);
         floors.push_back(floorSeconds(input, row.sceneBytes, folder));
         for (int threads = 0; threads < 2; ++threads) ratios[threads].push_back(walls[threads].back() / floors.back());
     }
@@ -338,6 +341,7 @@ FloorRow measureFloor(const Settings& settings, const std::string& name, const s
     for (int threads = 0; threads < 2; ++threads) {
         row.wall[threads] = median(walls[threads]);
         row.ratio[threads] = median(ratios[threads]);
+        row.peak[threads] = median(peaks[threads]);
     }
     return row;
 }
@@ -354,14 +358,16 @@ std::vector<FloorRow> measureFloors(const Settings& settings) {
                 "ratios are medians of each run's kestrav wall / that run's floor; load average %.2f before, %.2f "
                 "after\n\n",
                 loadBefore, loadAverage());
-    std::printf("| model | scene | floor | kestrav -j 1 | / floor | kestrav -j 2 | / floor |\n");
-    std::printf("|---|---|---|---|---|---|---|\n");
+    std::printf("| model | scene | floor | kestrav -j 1 | / floor | kestrav -j 2 | / floor | input | peak RSS -j 1 "
+                "| peak RSS -j 2 | peak -j 2 / input |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const FloorRow& row : rows) {
-        char line[256];
-        std::snprintf(line, sizeof line, "| %s | %s | %s | %s | %.2f | %s | %.2f |\n", row.name.c_str(),
-                      megabytes(row.sceneBytes).c_str(), milliseconds(row.floor).c_str(),
+        char line[384];
+        std::snprintf(line, sizeof line, "| %s | %s | %s | %s | %.2f | %s | %.2f | %s | %s | %s | %.2f |\n",
+                      row.name.c_str(), megabytes(row.sceneBytes).c_str(), milliseconds(row.floor).c_str(),
                       milliseconds(row.wall[0]).c_str(), row.ratio[0], milliseconds(row.wall[1]).c_str(),
-                      row.ratio[1]);
+                      row.ratio[1], megabytes(row.modelBytes).c_str(), megabytes(row.peak[0]).c_str(),
+                      megabytes(row.peak[1]).c_str(), row.modelBytes > 0 ? row.peak[1] / row.modelBytes : 0.0);
         std::printf("%s", line);
     }
     return rows;
