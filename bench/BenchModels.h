@@ -21,7 +21,7 @@ Bytes bigSceneModel();
 
 // 100 meshes of 104 x 104 cells, two triangles a cell (21,632 faces, 11,025
 // vertices), one smoothing group each and two materials, every third mesh
-// textured, each with one keyframer node: about 40 MB, a large model with a
+// textured, each with one keyframer node: 47 MB, a large model with a
 // simpler scene than bigSceneModel's.
 Bytes hundredMeshModel();
 

@@ -153,6 +153,8 @@ const unsigned kLongestRun = 255;
 const size_t kRecordBytes = SceneOutput::kRecordBytes;
 const size_t kSlack = 64;
 const size_t kTextBytes = 4 * (kRecordBytes + kSlack);
+// Coin's own strings (indentation, brackets, separators) are shorter.
+const size_t kShortText = 32;
 
 template <class Number>
 Number numberAt(const unsigned char* record) {
@@ -317,7 +319,15 @@ void SceneOutput::write(const char c) {
 // Coin's own strings are short: indentation, brackets, separators.
 void SceneOutput::write(const char* s) {
     if (!wroteHeader) startText();
-    appendText(s);
+    // With room for a short string in the run and the block, one loop.
+    if (kLongestRun - runLength >= kShortText && size_t(limit - cursor) >= kShortText) {
+        unsigned char* out = cursor;
+        unsigned char* const end = out + kShortText;
+        while (*s != '\0' && out != end) *out++ = static_cast<unsigned char>(*s++);
+        runLength += unsigned(out - cursor);
+        cursor = out;
+    }
+    if (*s != '\0') appendText(s);
 }
 
 void SceneOutput::write(const SbString& s) {
