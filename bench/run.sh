@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds kestrav and its benchmarks in Release and prints the tables of figures.
-#   bench/run.sh [-r runs] [-n small-files] [-e example-runs]
+#   bench/run.sh [-r runs] [-n small-files] [-e example-runs] [-F]   (-F: only the floor table)
 #   bench/run.sh --archive [-r runs]      (only what archives cost: -r, -u, the image look-up)
 # The models are made in a scratch directory that is removed at the end. When
 # Xvfb is installed, the bundled example is also converted with a display.
