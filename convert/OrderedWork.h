@@ -7,7 +7,7 @@ namespace kestrav {
 
 // Runs produce(i) for every i below count on up to `threads` threads (the
 // calling thread one of them), at most `ahead` items past the last one
-// consumed, while the calling thread runs consume(i) in order of i as each is
+// consumed (produce(i) starts only once consume(i - ahead) has returned), while the calling thread runs consume(i) in order of i as each is
 // produced. produce(i) may run on any of the threads and must touch only what
 // belongs to item i; consume runs only on the calling thread. The threads end
 // before the call returns. When produce or consume throws, no further item is

@@ -128,16 +128,15 @@ SoSeparator* SceneConverter::build() {
         return root;
     }
     // Workers work the instances out ahead of this thread, which alone
-    // creates nodes, in the scene's order; each instance's faces go as soon as
-    // its nodes hold them.
-    std::vector<InstanceFaces> faces(instances.size());
+    // creates nodes, in the scene's order. Instance i starts only once
+    // instance i - ahead is in the scene, so `ahead` buffers, reused in turn,
+    // hold every instance in flight.
+    const size_t ahead = 2 * size_t(threads);
+    std::vector<InstanceFaces> faces(ahead);
     runOrdered(
-        instances.size(), threads, 2 * size_t(threads),
-        [&](size_t i) { faces[i] = instanceFaces(records[instances[i].mesh]); },
-        [&](size_t i) {
-            convert(i, &faces[i]);
-            faces[i] = InstanceFaces();
-        });
+        instances.size(), threads, ahead,
+        [&](size_t i) { instanceFaces(records[instances[i].mesh], faces[i % ahead]); },
+        [&](size_t i) { convert(i, &faces[i % ahead]); });
     return root;
 }
 
@@ -149,20 +148,19 @@ unsigned SceneConverter::buildThreads() const {
     return faces < kFacesForThreads ? 1 : unsigned(threadsFor(options.threads));
 }
 
-SceneConverter::InstanceFaces SceneConverter::instanceFaces(const MeshRecord& mesh) const {
+void SceneConverter::instanceFaces(const MeshRecord& mesh, InstanceFaces& faces) const {
     MeshGeometry geometry(&mesh, options.flatShading);
-    InstanceFaces faces;
+    const size_t groups = mesh.materialGroupCount == 0 ? 1 : mesh.materialGroupCount;
+    faces.groups.resize(groups);
+    for (GroupFaces& group : faces.groups) group.clear();
     if (mesh.materialGroupCount == 0) {
-        faces.groups.resize(1);
         geometry.groupFaces(0, 0, faces.groups[0]);
-        return faces;
+        return;
     }
-    faces.groups.resize(mesh.materialGroupCount);
     for (int group = 0; group < mesh.materialGroupCount; ++group) {
         const MaterialRecord* material = database.findMaterial(mesh.materialGroups[group].materialName);
         geometry.groupFaces(group, material ? material->shading : 0, faces.groups[size_t(group)]);
     }
-    return faces;
 }
 
 ConversionFigures SceneConverter::figures() const {

@@ -84,7 +84,8 @@ private:
     struct InstanceFaces {
         std::vector<GroupFaces> groups;
     };
-    InstanceFaces instanceFaces(const MeshRecord& mesh) const;
+    // Fills faces, whose arrays are reused where they are large enough.
+    void instanceFaces(const MeshRecord& mesh, InstanceFaces& faces) const;
     // Threads to work the instances out with: 1 unless the model is big enough to gain.
     unsigned buildThreads() const;
     // faces: the instance's, worked out before, or null to work them out now.

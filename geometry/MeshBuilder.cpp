@@ -96,7 +96,8 @@ void MeshBuilder::buildGeometry(int materialGroupIndex, int shading, SoSeparator
 void MeshBuilder::buildGeometry(const MeshRecord* mesh, const GroupFaces& faces, SoSeparator* coordinates,
                                 SoSeparator* faceSetParent) {
     buildCoordinates(mesh, coordinates);
-    for (const FaceSetData& set : faces.sets) {
+    for (size_t i = 0; i < faces.size(); ++i) {
+        const FaceSetData& set = faces.set(i);
         SoMFVec3f* normals;
         SoMFInt32* indices;
         faceSetParent->addChild(groupSeparator(set.faceCount, set.perVertex, normals, indices));

@@ -34,12 +34,22 @@ void MeshGeometry::computeFaceNormals() {
 }
 
 void GroupFaces::room(int faceCount, bool perVertex, int32_t*& indices, SbVec3f*& normals) {
-    sets.emplace_back();
-    FaceSetData& set = sets.back();
+    if (used == sets.size()) sets.emplace_back();
+    FaceSetData& set = sets[used++];
     set.perVertex = perVertex;
     set.faceCount = faceCount;
-    set.coordIndex.reset(new int32_t[size_t(faceCount) * kIntsPerFace]);
-    set.normals.reset(new SbVec3f[size_t(faceCount) * (perVertex ? 3 : 1)]);
+    const size_t indexCount = size_t(faceCount) * kIntsPerFace;
+    const size_t normalCount = size_t(faceCount) * (perVertex ? 3 : 1);
+    if (set.indexCapacity < indexCount) {
+        set.coordIndex.reset();
+        set.coordIndex.reset(new int32_t[indexCount]);
+        set.indexCapacity = indexCount;
+    }
+    if (set.normalCapacity < normalCount) {
+        set.normals.reset();
+        set.normals.reset(new SbVec3f[normalCount]);
+        set.normalCapacity = normalCount;
+    }
     // Moving a set when the list grows keeps its arrays where they are.
     indices = set.coordIndex.get();
     normals = set.normals.get();

@@ -27,12 +27,15 @@ protected:
 };
 
 // One face set kept in memory. The arrays are left uninitialised until
-// filled: zeroing them first would cost as much as a copy.
+// filled (zeroing them first would cost as much as a copy), and kept, with
+// their capacities, for the next set that fits.
 struct FaceSetData {
     bool perVertex = false;
     int faceCount = 0;
     std::unique_ptr<int32_t[]> coordIndex;  // 4 per face
     std::unique_ptr<SbVec3f[]> normals;     // 3 per face when perVertex, else 1
+    size_t indexCapacity = 0;
+    size_t normalCapacity = 0;
 };
 
 // A material group's face sets kept in memory, for nodes made later.
@@ -41,7 +44,15 @@ public:
     void room(int faceCount, bool perVertex, int32_t*& indices, SbVec3f*& normals) override;
     void filled() override {}
 
+    // Forgets the sets but keeps their arrays, so filling the object again
+    // allocates only where a set needs more room.
+    void clear() { used = 0; }
+    size_t size() const { return used; }
+    const FaceSetData& set(size_t i) const { return sets[i]; }
+
+private:
     std::vector<FaceSetData> sets;
+    size_t used = 0;
 };
 
 // What the nodes of one mesh instance hold, worked out from its record alone:

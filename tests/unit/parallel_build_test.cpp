@@ -1,5 +1,5 @@
 // A model big enough to be built on several threads: the same scene and the
-// same messages in the same order at 1 and 7 threads, and memory running out
+// same messages in the same order at 1, 2 and 7 threads, and memory running out
 // on a worker ends the conversion as it does on the calling thread.
 //
 // This program replaces operator new to see, and to fail, the allocations of
@@ -127,7 +127,7 @@ Built convertAt(const std::string& model, unsigned threads) {
 
 }  // namespace
 
-TEST(ParallelBuild, SevenThreadsGiveTheSceneAndMessagesOfOne) {
+TEST(ParallelBuild, TwoOrSevenThreadsGiveTheSceneAndMessagesOfOne) {
     const Bytes whole = parallelModel();
     // Cut inside the last mesh: a damage warning first, then a note for each
     // missing image in mesh order.
@@ -135,13 +135,17 @@ TEST(ParallelBuild, SevenThreadsGiveTheSceneAndMessagesOfOne) {
     for (const Bytes* bytes : {&whole, &cut}) {
         const std::string model = writeScratchFile("parallel.3ds", *bytes);
         const Built one = convertAt(model, 1);
+        // Two threads reuse each instance's buffers a few instances later.
+        const Built two = convertAt(model, 2);
         const Built seven = convertAt(model, 7);
         EXPECT_EQ(one.otherThreadAllocations, 0);
         EXPECT_GT(seven.otherThreadAllocations, 0) << "the model was built on the calling thread alone";
-        EXPECT_EQ(seven.status, one.status);
-        EXPECT_EQ(seven.messages, one.messages);
         ASSERT_FALSE(one.scene.empty());
-        EXPECT_TRUE(seven.scene == one.scene) << "the scenes differ";
+        for (const Built* many : {&two, &seven}) {
+            EXPECT_EQ(many->status, one.status);
+            EXPECT_EQ(many->messages, one.messages);
+            EXPECT_TRUE(many->scene == one.scene) << "the scenes differ";
+        }
         const bool damaged = bytes == &cut;
         EXPECT_EQ(one.status, damaged ? Outcome::DamageEndedWalk : Outcome::Converted);
         ASSERT_GE(one.messages.size(), 3u);
