@@ -36,8 +36,9 @@ public:
     // the descriptor failed: the scene there is then incomplete.
     bool finish();
 
-    // A text at least this long is formatted on several threads when it may
-    // use them (a record takes at least a third of the text it stands for).
+    // Coin's calls are recorded in blocks of kRecordBytes; a text at least
+    // kThreadedTextBytes long is formatted on several threads when it may use
+    // them (a record takes at least a third of the text it stands for).
     static const size_t kRecordBytes = size_t(1) << 16;
     static const size_t kThreadedTextBytes = 3 * kRecordBytes * BlockPipeline::kBlocksBeforeThreads;
 
