@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "convert/BinarySceneOutput.h"
+#include "convert/DirectSceneOutput.h"
 #include "convert/SceneOutput.h"
 
 namespace kestrav {
@@ -156,6 +157,12 @@ bool writeScene(SoNode* root, const std::string& outputPath, std::string& failur
         [root, format, threads](int fd) {
             if (format == SceneFormat::Binary) {
                 BinarySceneOutput output(fd);
+                SoWriteAction action(&output);
+                action.apply(root);
+                return output.finish();
+            }
+            if (threads <= 1) {
+                DirectSceneOutput output(fd);
                 SoWriteAction action(&output);
                 action.apply(root);
                 return output.finish();
