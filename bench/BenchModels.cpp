@@ -50,6 +50,23 @@ uint32_t smoothingMask(std::mt19937& random) {
     return mask;
 }
 
+// A height field's mesh object framed at origin, its faces in the given
+// material groups, each face in the smoothing groups smoothingOf() gives next.
+template <class SmoothingOf>
+Chunk3ds gridObject(const char* name, const HeightField& grid, const float origin[3], bool textured,
+                    const std::vector<Chunk3ds>& groups, SmoothingOf smoothingOf) {
+    Chunk3ds faces = faceArray(grid.faces, {}, 7);
+    for (const Chunk3ds& group : groups) faces.add(group);
+    Chunk3ds smoothing(SMOOTH_GROUP);
+    for (size_t f = 0; f < grid.faces.size(); ++f) smoothing.u32(smoothingOf());
+    faces.add(smoothing);
+    Chunk3ds triangles(N_TRI_OBJECT);
+    triangles.add(pointArray(grid.vertices));
+    if (textured) triangles.add(texVerts(grid.texCoords));
+    triangles.add(frameAt(origin)).add(faces);
+    return namedObject(name, {triangles});
+}
+
 }  // namespace
 
 Bytes bigSceneModel() {
@@ -73,22 +90,14 @@ Bytes bigSceneModel() {
         // coordinates), three materials.
         const bool textured = i % 3 == 0;
         const int bands = textured ? 3 : 2;
-        Chunk3ds faces = faceArray(grid.faces, {}, 7);
         const uint32_t faceCount = uint32_t(grid.faces.size());
+        std::vector<Chunk3ds> groups;
         for (int band = 0; band < bands; ++band)
-            faces.add(
+            groups.push_back(
                 materialGroup(materials[band], faceRange(faceCount * band / bands, faceCount * (band + 1) / bands)));
-        Chunk3ds smoothing(SMOOTH_GROUP);
-        for (uint32_t f = 0; f < faceCount; ++f) smoothing.u32(smoothingMask(random));
-        faces.add(smoothing);
-
-        Chunk3ds triangles(N_TRI_OBJECT);
-        triangles.add(pointArray(grid.vertices));
-        if (textured) triangles.add(texVerts(grid.texCoords));
-        triangles.add(frameAt(origin)).add(faces);
         char name[11];
         std::snprintf(name, sizeof name, "M%03d", i);
-        mdata.add(namedObject(name, {triangles}));
+        mdata.add(gridObject(name, grid, origin, textured, groups, [&] { return smoothingMask(random); }));
 
         // Seven nodes in ten hang below a node written earlier.
         const int instances = i % 10 == 0 ? 2 : 1;
@@ -113,20 +122,13 @@ Bytes hundredMeshModel() {
         const float origin[3] = {float(i % 10) * 120.0f, float(i / 10) * 120.0f, 0.0f};
         const HeightField grid = heightField(105, 105, origin, 2);
         const bool textured = i % 3 == 0;
-        Chunk3ds faces = faceArray(grid.faces, {}, 7);
         const uint32_t faceCount = uint32_t(grid.faces.size());
-        faces.add(materialGroup(materials[0], faceRange(0, faceCount / 2)))
-            .add(materialGroup(materials[textured ? 1 : 0], faceRange(faceCount / 2, faceCount)));
-        Chunk3ds smoothing(SMOOTH_GROUP);
-        for (uint32_t f = 0; f < faceCount; ++f) smoothing.u32(1);
-        faces.add(smoothing);
-        Chunk3ds triangles(N_TRI_OBJECT);
-        triangles.add(pointArray(grid.vertices));
-        if (textured) triangles.add(texVerts(grid.texCoords));
-        triangles.add(frameAt(origin)).add(faces);
         char name[11];
         std::snprintf(name, sizeof name, "H%03d", i);
-        mdata.add(namedObject(name, {triangles}));
+        mdata.add(gridObject(name, grid, origin, textured,
+                             {materialGroup(materials[0], faceRange(0, faceCount / 2)),
+                              materialGroup(materials[textured ? 1 : 0], faceRange(faceCount / 2, faceCount))},
+                             [] { return 1u; }));
         const float position[3] = {origin[0], origin[1], 0.0f};
         kfdata.add(benchNode(uint16_t(i), name, 0xFFFF, nullptr, position, 0.0f));
     }
