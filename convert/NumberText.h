@@ -44,25 +44,12 @@ inline constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-inline uint64_t digitPair(uint32_t n) {
-    return uint64_t(uint8_t(kDigitPairs[2 * n])) | uint64_t(uint8_t(kDigitPairs[2 * n + 1])) << 8;
-}
-
-// The eight digits of n (below 10^8) as the characters of a word, the first
-// in its lowest byte, built in a register: stored in pieces and read back
-// whole, they would wait for the stores.
-inline uint64_t eightDigits(uint32_t n) {
+inline void eightDigits(uint32_t n, char* out) {
     const uint32_t high = n / 10000, low = n % 10000;
-    return digitPair(high / 100) | digitPair(high % 100) << 16 | digitPair(low / 100) << 32 |
-           digitPair(low % 100) << 48;
-}
-
-// Stores the characters of a word built by eightDigits, first to last.
-inline void storeDigits(char* out, uint64_t word) {
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    word = __builtin_bswap64(word);
-#endif
-    std::memcpy(out, &word, 8);
+    std::memcpy(out, kDigitPairs + 2 * (high / 100), 2);
+    std::memcpy(out + 2, kDigitPairs + 2 * (high % 100), 2);
+    std::memcpy(out + 4, kDigitPairs + 2 * (low / 100), 2);
+    std::memcpy(out + 6, kDigitPairs + 2 * (low % 100), 2);
 }
 
 // The float's first eight significant digits, rounded, and the decimal exponent
@@ -104,27 +91,28 @@ inline char* formatFloat(char* first, char* last, float f) {
     char* out = first;
     *out = '-';
     out += std::signbit(f) ? 1 : 0;
-    const uint64_t figures = eightDigits(digits);
-    // The first digit is not 0, so some byte of the word differs from '0'.
-    const int count = 8 - __builtin_clzll(figures ^ 0x3030303030303030u) / 8;
+    char figures[16] = {};
+    eightDigits(digits, figures);
+    int count = 8;
+    while (figures[count - 1] == '0') --count;
     if (exponent >= 0 && exponent < 8) {
         const int whole = exponent + 1;
-        storeDigits(out, figures);
+        std::memcpy(out, figures, 8);
         out += whole;
         if (count <= whole) return out;
         *out = '.';
-        storeDigits(out + 1, figures >> (8 * whole));
+        std::memcpy(out + 1, figures + whole, 8);
         return out + 1 + (count - whole);
     }
     if (exponent < 0 && exponent >= -4) {
         std::memcpy(out, "0.000", 5);
         out += 1 - exponent;
-        storeDigits(out, figures);
+        std::memcpy(out, figures, 8);
         return out + count;
     }
-    storeDigits(out, figures);
+    out[0] = figures[0];
     out[1] = '.';
-    storeDigits(out + 2, figures >> 8);
+    std::memcpy(out + 2, figures + 1, 8);
     out += count > 1 ? count + 1 : 1;
     std::memcpy(out, exponent < 0 ? "e-0" : "e+0", 3);
     std::memcpy(out + 3, kDigitPairs + 2 * (exponent < 0 ? -exponent : exponent), 2);
