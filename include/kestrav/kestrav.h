@@ -44,7 +44,9 @@ struct Options {
     // there: JPEG and SGI RGB as they are, other formats as SGI RGB.
     bool portable = false;
     // Threads one conversion may use to build and write its scene; 0: one per
-    // processor this process may run on. The scene's bytes do not depend on it.
+    // processor this process may run on. The scene's bytes do not depend on it;
+    // a small model starts none, and every thread started ends before the call
+    // returns (no pool is kept between calls).
     unsigned threads = 0;
 
     // A wire material's size is a percentage of the widest line; this gives the
