@@ -15,8 +15,10 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <type_traits>
 
 #include "cli/AnimationPlayer.h"
+#include "cli/ViewerModule.h"
 #include "kestrav/kestrav.h"
 
 namespace kestrav {
@@ -179,3 +181,12 @@ void ExaminerWindow::show(const Conversion& view, bool fileLights) {
 }
 
 }  // namespace kestrav
+
+// The module's entry point, which the program finds by name (kViewSceneSymbol).
+extern "C" __attribute__((visibility("default"))) void kestrav_view_scene(const char* modelPath,
+                                                                        const kestrav::Conversion& view,
+                                                                        bool fileLights) {
+    static_assert(std::is_same_v<decltype(&kestrav_view_scene), kestrav::ViewScene>);
+    kestrav::ExaminerWindow window(modelPath);
+    window.show(view, fileLights);
+}

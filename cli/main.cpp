@@ -15,10 +15,10 @@
 #include "cli/BatchRun.h"
 #include "cli/CommandLine.h"
 #include "cli/ConverterOptions.h"
-#include "cli/ExaminerWindow.h"
 #include "cli/InterruptCleanup.h"
 #include "cli/LineWidthQuery.h"
 #include "cli/ProgramLines.h"
+#include "cli/ViewerModule.h"
 #include "convert/Conversion.h"
 #include "convert/ProcessorCount.h"
 #include "convert/SceneConverter.h"
@@ -31,6 +31,7 @@ namespace {
 const char* const kTextureSearchPathVariable = "KESTRAV_TEXTURE_PATH";
 const char* const kNoDisplayMessage =
     "The examine viewer needs a display, and none could be opened (is DISPLAY set?).\n";
+const char* const kNoViewerMessage = "The examine viewer could not be loaded: ";
 
 bool displayReachable() {
     Display* display = XOpenDisplay(nullptr);
@@ -81,22 +82,19 @@ Conversion convertAndWrite(const ConverterOptions& options, int& status) {
     return conversion;
 }
 
-// Converts with Coin alone: a plain conversion never starts the GUI toolkit,
-// display or not.
-int convertOnly(const ConverterOptions& options) {
-    SoDB::init();
+// Converts and writes without the viewer; for -e, which asked for it, then
+// says why not (noViewer).
+int convertOnly(const ConverterOptions& options, const std::string& noViewer) {
     int status = 0;
     if (!convertAndWrite(options, status).root()) return status;
-    // The viewer was asked for, but no display can show it; -e still wrote the scene.
     if (options.examineViewer) {
-        std::cerr << kNoDisplayMessage;
+        std::cerr << noViewer;
         return 1;
     }
     return 0;
 }
 
-int convertAndView(const ConverterOptions& options) {
-    ExaminerWindow window(options.inputPath);
+int convertAndView(const ConverterOptions& options, ViewScene viewScene) {
     int status = 0;
     const Conversion view = convertAndWrite(options, status);
     if (!view.root()) return status;
@@ -104,7 +102,7 @@ int convertAndView(const ConverterOptions& options) {
     // The conversion only named the images; the viewer needs their pixels,
     // from wherever the current directory is.
     loadTextureImages(view.root(), sceneFolderOf(options.viewOnly ? "" : options.outputPath));
-    window.show(view, options.lights);
+    viewScene(options.inputPath.c_str(), view, options.lights);
     return 0;
 }
 
@@ -113,16 +111,26 @@ int run(const ConverterOptions& options) {
         std::cerr << (programLine(sameFileLine(options.inputPath, options.outputPath)) + '\n');
         return 1;
     }
-    // SoQt aborts when it cannot reach an X server, so it starts only for the
-    // viewer and only once a display is known to answer.
-    const bool display = (options.examineViewer || options.viewOnly) && displayReachable();
-    if (display) return convertAndView(options);
-    // Only -e has something to do without a display: write the scene.
+    SoDB::init();
+    // A plain conversion never loads the viewer's module and its GUI toolkit,
+    // display or not; SoQt aborts when it cannot reach an X server, so the
+    // viewer loads only once a display is known to answer.
+    ViewScene viewScene = nullptr;
+    std::string noViewer;
+    if (options.examineViewer || options.viewOnly) {
+        std::string failure;
+        if (!displayReachable())
+            noViewer = kNoDisplayMessage;
+        else if (!(viewScene = loadViewer(failure)))
+            noViewer = kNoViewerMessage + failure + ".\n";
+    }
+    if (viewScene) return convertAndView(options, viewScene);
+    // Only -e has something to do without the viewer: write the scene.
     if (options.viewOnly) {
-        std::cerr << kNoDisplayMessage;
+        std::cerr << noViewer;
         return 1;
     }
-    return convertOnly(options);
+    return convertOnly(options, noViewer);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks what a user installs: cmake --install into a temporary prefix gives the
-# program and its manual page, the page renders without a warning, the
-# installed program converts the example, the library example builds against
+# program, its viewer module and its manual page, the page renders without a
+# warning, the installed program converts the example and (with xvfb-run)
+# loads its viewer, the library example builds against
 # the installed CMake package and pkg-config file and runs, and cpack makes a
 # Debian package holding the program and its page.
 #   bash scripts/check-package.sh      (after scripts/test.sh has built build/)
@@ -30,6 +31,16 @@ MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q "TEXTURE LOOK-UP" || fail "the 
 "$prefix/bin/kestrav" "$root/examples/cube.3ds" "$prefix/cube.iv"
 head -n 1 "$prefix/cube.iv" | grep -q '^#Inventor V2.1 ascii' || fail "the installed program wrote no scene"
 
+# The viewer is a module that -e and -v load from beside the installed program.
+[ -f "$prefix/lib/kestrav/kestrav-viewer.so" ] || fail "no lib/kestrav/kestrav-viewer.so under the prefix"
+if command -v xvfb-run >/dev/null; then
+  # A viewer that loaded is still showing the model when the time is up (Qt
+  # may have said something about the environment on the way).
+  shown=0
+  said=$(xvfb-run -a timeout 3 "$prefix/bin/kestrav" -v "$root/examples/cube.3ds" 2>&1) || shown=$?
+  [ "$shown" = 124 ] || fail "the installed viewer did not start (status $shown): $said"
+fi
+
 # A program of someone else's: the example, configured out of tree against the
 # installed CMake package, built, and run on the example model.
 for f in include/kestrav/kestrav.h lib/libkestrav.a lib/pkgconfig/kestrav.pc \
@@ -55,6 +66,7 @@ deb=$(ls "$build"/kestrav_*.deb)
 contents=$(dpkg-deb -c "$deb")
 grep -q '\./usr/bin/kestrav$' <<<"$contents" || fail "the package holds no /usr/bin/kestrav"
 grep -q '\./usr/share/man/man1/kestrav.1$' <<<"$contents" || fail "the package holds no manual page"
+grep -q '/kestrav/kestrav-viewer\.so$' <<<"$contents" || fail "the package holds no viewer module"
 depends=$(dpkg-deb -f "$deb" Depends)
 for needed in libcoin80c libsoqt520 libsimage20 libgl1-mesa-dri; do
   grep -qw "$needed" <<<"$depends" || fail "the package does not depend on $needed"

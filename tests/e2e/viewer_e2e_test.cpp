@@ -722,3 +722,40 @@ TEST_F(ViewerE2e, FileSpotlightLightsThePlaneMiddleWithTheHeadlightOff) {
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitStatus, 0);
 }
+
+// The viewer is a module the program loads for -e and -v only. A program
+// that cannot load it (missing, or not a module) says so in one line and
+// fails instead of crashing; -e still writes its scene, and a plain
+// conversion never needs the module.
+TEST_F(ViewerE2e, AProgramWithoutItsViewerModuleSaysSoAndStillConverts) {
+    const std::string folder = freshDirectory("no-viewer");
+    const std::string program = folder + "/kestrav";
+    std::filesystem::copy_file(KESTRAV_BINARY, program);
+    auto run = [&](const std::vector<std::string>& arguments) {
+        LaunchOptions launch = withDisplay(arguments);
+        launch.argv[0] = program;
+        return runProcess(launch, kWindowTimeout);
+    };
+    const ProcessResult plain = run({exampleModel(), folder + "/plain.iv"});
+    EXPECT_EQ(plain.exitStatus, 0) << plain.err;
+    EXPECT_EQ(plain.err, "");
+
+    const std::string said = "The examine viewer could not be loaded: ";
+    for (const bool damaged : {false, true}) {
+        SCOPED_TRACE(damaged ? "damaged module" : "no module");
+        if (damaged) writeFile(folder + "/kestrav-viewer.so", "not a shared object\n");
+        const ProcessResult viewed = run({"-v", exampleModel()});
+        EXPECT_EQ(viewed.exitStatus, 1);
+        EXPECT_EQ(viewed.err.rfind(said, 0), 0u) << viewed.err;
+        EXPECT_NE(viewed.err.find(damaged ? folder + "/kestrav-viewer.so" : "/kestrav-viewer.so"), std::string::npos);
+        EXPECT_EQ(std::count(viewed.err.begin(), viewed.err.end(), '\n'), 1) << viewed.err;
+        EXPECT_EQ(viewed.err.back(), '\n');
+
+        const std::string examined = folder + "/examined.iv";
+        const ProcessResult examine = run({"-e", exampleModel(), examined});
+        EXPECT_EQ(examine.exitStatus, 1);
+        EXPECT_EQ(examine.err, viewed.err);
+        EXPECT_EQ(readFile(examined), readFile(folder + "/plain.iv"));
+        std::filesystem::remove(examined);
+    }
+}
