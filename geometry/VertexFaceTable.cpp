@@ -64,6 +64,7 @@ SbIntList* VertexFaceTable::groupsOfFace(int face) {
 
 void VertexFaceTable::fill() {
     const int faces = faceCount();
+    bool crowded = false;  // some vertex has more entries than are merged in turn
     for (int f = 0; f < faces; ++f) {
         if (!isUsableFace(f)) continue;
         const uint32_t mask = smoothingMask(f);
@@ -71,9 +72,17 @@ void VertexFaceTable::fill() {
         for (uint16_t v : {face.a, face.b, face.c}) {
             VertexFaceList& list = lists[v];
             const int32_t n = list.getCount();
-            if (list.append(mask, f)) mergeMasks(list, n);
+            if (!list.append(mask, f)) continue;
+            if (n < kEntriesMergedInTurn)
+                mergeMasks(list, n);
+            else
+                crowded = true;
         }
     }
+    if (!crowded) return;
+    const int vertices = vertexCount();
+    for (int v = 0; v < vertices; ++v)
+        if (lists[v].getCount() > kEntriesMergedInTurn) mergeMasksFrom(lists[v], kEntriesMergedInTurn);
 }
 
 // Entry n takes the bits of each overlapping earlier entry by assignment, so
@@ -87,6 +96,52 @@ void VertexFaceTable::mergeMasks(VertexFaceList& list, int32_t n) {
             earlier.mask |= a;
             list.item(n).mask = a | earlier.mask;
         }
+    }
+}
+
+// The same merge, with the earlier entries kept as classes of equal masks,
+// which stay equal: a class overlaps a new entry whole or not at all, and the
+// last overlapping entry is the latest of the overlapping classes. A new class
+// starts only with an entry that overlaps no mask, so one bit more is in use,
+// hence there are at most 32 of them (mask 0 never overlaps and never changes,
+// so needs none). Each entry costs at most 32 steps however many faces the
+// vertex has.
+void VertexFaceTable::mergeMasksFrom(VertexFaceList& list, int32_t first) {
+    constexpr uint32_t kNoClass = UINT32_MAX;
+    uint32_t classMask[32];
+    int32_t classLast[32];  // the latest entry in the class
+    uint32_t classes = 0;
+    const int32_t count = list.getCount();
+    // While merging, an entry's mask field holds its class.
+    for (int32_t j = 0; j < count; ++j) {
+        VertexFaceEntry& entry = list.item(j);
+        const uint32_t a = entry.mask;
+        uint32_t chosen = kNoClass;
+        if (j < first) {
+            // Merged already: it joins the class of its mask.
+            for (uint32_t c = 0; c < classes && chosen == kNoClass; ++c)
+                if (classMask[c] == a) chosen = c;
+        } else {
+            for (uint32_t c = 0; c < classes; ++c) {
+                if ((classMask[c] & a) == 0) continue;
+                classMask[c] |= a;
+                if (chosen == kNoClass || classLast[c] > classLast[chosen]) chosen = c;
+            }
+        }
+        if (a == 0) {
+            entry.mask = kNoClass;
+            continue;
+        }
+        if (chosen == kNoClass) {
+            chosen = classes++;
+            classMask[chosen] = a;
+        }
+        classLast[chosen] = j;
+        entry.mask = chosen;
+    }
+    for (int32_t j = 0; j < count; ++j) {
+        VertexFaceEntry& entry = list.item(j);
+        entry.mask = entry.mask == kNoClass ? 0 : classMask[entry.mask];
     }
 }
 

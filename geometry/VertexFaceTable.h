@@ -60,6 +60,12 @@ public:
 
     // Widens the masks at one vertex by the one of entry n, just appended.
     static void mergeMasks(VertexFaceList& list, int32_t n);
+    // The same for every entry from first on, in turn, the earlier ones merged
+    // already; linear in the entries where mergeMasks is quadratic.
+    static void mergeMasksFrom(VertexFaceList& list, int32_t first);
+    // Entries up to this many at a vertex are merged as they come; most
+    // vertices have fewer.
+    static constexpr int32_t kEntriesMergedInTurn = 8;
 
     // Counts of what the mesh really holds: 0 when the array is missing.
     // Defined here, as the face loops ask them of every face.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <ostream>
+#include <random>
 #include <vector>
 
 #include "geometry/MeshBuilder.h"
@@ -145,6 +146,45 @@ TEST(VertexFaceTable, MergeWidensEarlierEntriesAndAssignsTheNewOne) {
         table.fill();
         EXPECT_EQ(masksAt(table, 0), (std::vector<uint32_t>{0x0, 0x1, 0x0}));
     }
+}
+
+// Masks merged entry by entry, each against every earlier one, on fans long
+// enough to be merged by classes too.
+TEST(VertexFaceTable, MergeGivesTheEntryByEntryMasksForRandomFans) {
+    std::mt19937 random(11);
+    for (int round = 0; round < 200; ++round) {
+        const uint32_t pool = uint32_t(random()) & uint32_t(random());  // few bits: chains and disjoint runs
+        TestMesh mesh = fanAroundOrigin({});
+        mesh.faces.assign(1 + random() % 150, face(0, 1, 2));
+        std::vector<uint32_t> merged;
+        for (size_t f = 0; f < mesh.faces.size(); ++f) {
+            const uint32_t a = uint32_t(random()) & uint32_t(random()) & pool;
+            mesh.masks.push_back(a);
+            merged.push_back(a);
+            for (size_t i = 0; i + 1 < merged.size(); ++i)
+                if ((a & merged[i]) != 0) merged.back() = merged[i] |= a;
+        }
+        VertexFaceTable table(mesh.get());
+        table.fill();
+        ASSERT_EQ(masksAt(table, 0), merged) << "round " << round;
+    }
+}
+
+// Merging each face with every earlier one took seconds on this fan.
+TEST(VertexFaceTable, FanOfSixtyThousandDistinctMasksAveragesEveryFace) {
+    TestMesh mesh;
+    mesh.vertices = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+    for (uint32_t f = 0; f < 60000; ++f) {
+        mesh.faces.push_back(f % 3 == 2 ? face(0, 3, 1) : face(0, 1, 2));
+        mesh.masks.push_back(f + 1);  // chained into one class of bits 1 to 16
+    }
+    const SbVec3f up = faceNormalOf(mesh, 0), side = faceNormalOf(mesh, 2);
+    ASSERT_EQ(up, SbVec3f(0, 0, 1));
+    ASSERT_EQ(side, SbVec3f(0, 1, 0));
+    const SbVec3f normal = vertexNormalOf(mesh, 0, 16);
+    EXPECT_TRUE(normal.equals(averaged(2 * up + side, 3), 1e-5f)) << normal[0] << ' ' << normal[1] << ' ' << normal[2];
+    EXPECT_EQ(vertexNormalOf(mesh, 0, 17), SbVec3f(0, 0, 0));
+    EXPECT_EQ(vertexNormalOf(mesh, 3, 1), side);  // vertex 3 is on the side faces only
 }
 
 TEST(VertexFaceTable, FaceNamingMissingVertexIsLeftOut) {
