@@ -1,48 +1,48 @@
 #include "appearance/ImageDecoder.h"
 
-#include <Magick++.h>
 #include <zlib.h>
 
-#include <algorithm>
-#include <mutex>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "appearance/MagickLibrary.h"
 
 namespace kestrav {
 
 namespace {
-const long kMemoryLimit = 1024l << 20;
-
-// GraphicsMagick's limits hold for the whole process; they are set once,
-// before the first decode. No pixel cache on disk: an image that does not fit
-// the memory limit is refused.
-void setUpGraphicsMagick() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Magick::InitializeMagick(nullptr);
-        using namespace MagickLib;
-        SetMagickResourceLimit(WidthResource, kLargestImageSide);
-        SetMagickResourceLimit(HeightResource, kLargestImageSide);
-        SetMagickResourceLimit(PixelsResource, magick_int64_t(kMostImagePixels));
-        SetMagickResourceLimit(MemoryResource, kMemoryLimit);
-        SetMagickResourceLimit(MapResource, 0);
-        SetMagickResourceLimit(DiskResource, 0);
-        SetMagickResourceLimit(ThreadsResource, 1);
-    });
-}
-
 DecodedImage failed(const std::string& why) {
     DecodedImage result;
     result.failure = why;
     return result;
 }
 
-// GraphicsMagick's own text ends with where in its sources it arose.
-std::string reasonOf(const Magick::Exception& error) {
-    std::string text = error.what();
-    const size_t source = text.find(" reported by ");
-    if (source != std::string::npos) text.erase(source);
-    const std::string prefix = "Magick: ";
-    if (text.compare(0, prefix.size(), prefix) == 0) text.erase(0, prefix.size());
+// A report of GraphicsMagick's, freed with what it holds.
+class MagickReport {
+public:
+    explicit MagickReport(const MagickLibrary& library) : magick(library) { magick.getExceptionInfo(&report); }
+    ~MagickReport() { magick.destroyExceptionInfo(&report); }
+    MagickReport(const MagickReport&) = delete;
+    MagickReport& operator=(const MagickReport&) = delete;
+
+    ExceptionInfo report;
+
+private:
+    const MagickLibrary& magick;
+};
+
+// GraphicsMagick's reason, with its description when it gives one.
+std::string reasonOf(const ExceptionInfo& report) {
+    std::string text = report.reason ? report.reason : "GraphicsMagick cannot decode it";
+    if (report.description) text += std::string(" (") + report.description + ")";
     return text;
+}
+
+// A warning still gives pixels, some of them perhaps made up; a corrupt
+// image's warning and every error do not.
+bool leavesPixels(ExceptionType severity) {
+    return severity == UndefinedException ||
+           (severity >= WarningException && severity < ErrorException && severity != CorruptImageWarning);
 }
 
 uint32_t bigEndian(const std::string& bytes, size_t at) {
@@ -99,55 +99,83 @@ PixelImage compact(uint32_t width, uint32_t height, std::vector<uint8_t> rgba) {
     image.pixels = std::move(rgba);
     return image;
 }
+
+// Reads the first frame with the decoder named, whatever the signature says;
+// empty (with why in failure) when there are no pixels to take.
+std::vector<uint8_t> readPixels(const MagickLibrary& magick, const std::string& bytes, ImageFormat format,
+                                uint32_t& width, uint32_t& height, std::string& failure) {
+    const char* decoder = decoderName(format);
+    std::unique_ptr<ImageInfo, decltype(magick.destroyImageInfo)> info(magick.cloneImageInfo(nullptr),
+                                                                       magick.destroyImageInfo);
+    {
+        // The decoder's name as the file's prefix, as GraphicsMagick's own tools take it.
+        MagickReport ignored(magick);
+        std::snprintf(info->filename, sizeof info->filename, "%s:", decoder);
+        magick.setImageInfo(info.get(), MagickTrue, &ignored.report);
+    }
+    info->subimage = 0;
+    info->subrange = 1;
+    MagickReport read(magick);
+    std::unique_ptr<Image, decltype(magick.destroyImage)> image(
+        magick.blobToImage(info.get(), bytes.data(), bytes.size(), &read.report), magick.destroyImage);
+    // Only the first report counts: the reading's own, else the image's.
+    const ExceptionInfo& report = read.report.severity != UndefinedException || !image ? read.report : image->exception;
+    if (!leavesPixels(report.severity)) {
+        failure = reasonOf(report);
+        return {};
+    }
+    // The signature decides which coder reads a file; it must be the one asked for.
+    if (image && std::strcmp(image->magick, decoder) != 0) {
+        failure = std::string("not a ") + imageFormatName(format) + " image";
+        return {};
+    }
+    width = image ? uint32_t(image->columns) : 0;
+    height = image ? uint32_t(image->rows) : 0;
+    if (width == 0 || height == 0 || width > kLargestImageSide || height > kLargestImageSide) {
+        failure = "its size " + std::to_string(width) + " x " + std::to_string(height) + " is out of range";
+        return {};
+    }
+    std::vector<uint8_t> rgba(size_t(width) * height * 4);
+    MagickReport taken(magick);
+    // Without a matte channel GraphicsMagick leaves the opacity it would give
+    // unset: the pixels are taken as RGB and made opaque, from the last one
+    // back so none is overwritten before it is moved.
+    const bool matte = image->matte;
+    magick.dispatchImage(image.get(), 0, 0, width, height, matte ? "RGBA" : "RGB", CharPixel, rgba.data(),
+                         &taken.report);
+    if (taken.report.severity != UndefinedException) {
+        failure = reasonOf(taken.report);
+        return {};
+    }
+    if (!matte) {
+        for (size_t i = size_t(width) * height; i-- > 0;) {
+            rgba[4 * i + 3] = 255;
+            rgba[4 * i + 2] = rgba[3 * i + 2];
+            rgba[4 * i + 1] = rgba[3 * i + 1];
+            rgba[4 * i] = rgba[3 * i];
+        }
+    }
+    return rgba;
+}
 }  // namespace
 
 DecodedImage decodeImage(const std::string& bytes, ImageFormat format) {
-    const char* decoder = decoderName(format);
-    if (!decoder) return failed(std::string("no decoder reads ") + imageFormatName(format) + " images here");
+    if (!decoderName(format)) return failed(std::string("no decoder reads ") + imageFormatName(format) + " images here");
     if (format == ImageFormat::Png) {
         const std::string damage = pngDamage(bytes);
         if (!damage.empty()) return failed(damage);
     }
-    setUpGraphicsMagick();
+    const MagickLibrary& magick = magickLibrary();
+    if (!magick.failure.empty()) return failed(magick.failure);
     std::vector<uint8_t> rgba;
     uint32_t width = 0, height = 0;
+    std::string failure;
     try {
-        Magick::Image image;
-        image.magick(decoder);
-        image.subImage(0);
-        image.subRange(1);
-        try {
-            image.read(Magick::Blob(bytes.data(), bytes.size()));
-        } catch (const Magick::Warning& warning) {
-            // A damaged file can still give pixels, some of them made up.
-            if (dynamic_cast<const Magick::WarningCorruptImage*>(&warning)) return failed(reasonOf(warning));
-        }
-        // The signature decides which coder reads a file; it must be the one asked for.
-        if (image.magick() != decoder) return failed(std::string("not a ") + imageFormatName(format) + " image");
-        width = uint32_t(image.columns());
-        height = uint32_t(image.rows());
-        if (width == 0 || height == 0 || width > kLargestImageSide || height > kLargestImageSide)
-            return failed("its size " + std::to_string(width) + " x " + std::to_string(height) + " is out of range");
-        rgba.resize(size_t(width) * height * 4);
-        if (image.matte()) {
-            image.write(0, 0, width, height, "RGBA", Magick::CharPixel, rgba.data());
-        } else {
-            // Without a matte channel GraphicsMagick leaves the opacity it
-            // would give unset: the pixels are read as RGB and made opaque,
-            // from the last one back so none is overwritten before it is moved.
-            image.write(0, 0, width, height, "RGB", Magick::CharPixel, rgba.data());
-            for (size_t i = size_t(width) * height; i-- > 0;) {
-                rgba[4 * i + 3] = 255;
-                rgba[4 * i + 2] = rgba[3 * i + 2];
-                rgba[4 * i + 1] = rgba[3 * i + 1];
-                rgba[4 * i] = rgba[3 * i];
-            }
-        }
-    } catch (const Magick::Exception& error) {
-        return failed(reasonOf(error));
+        rgba = readPixels(magick, bytes, format, width, height, failure);
     } catch (const std::bad_alloc&) {
         return failed("not enough memory to decode it");
     }
+    if (rgba.empty()) return failed(failure);
     DecodedImage result;
     result.decoded = true;
     result.image = compact(width, height, std::move(rgba));

@@ -5,8 +5,9 @@ set -euo pipefail
 
 # To build: the compiler, CMake and Ninja, Coin and SoQt, the OpenGL, EGL, GLX
 # and X11 headers of the line-width query, and Mesa to answer it. simage lets
-# Coin decode the viewer's images; GraphicsMagick decodes the images that -p
-# writes as SGI RGB, and zlib checks PNG files first. To test: GoogleTest, clang with its
+# Coin decode the viewer's images; GraphicsMagick's C library decodes the
+# images that -p writes as SGI RGB (the tests make theirs with its Magick++),
+# and zlib checks PNG files first. To test: GoogleTest, clang with its
 # sanitizer and fuzzer runtimes, Xvfb and ImageMagick for the viewer's
 # screenshots, xdotool to press the viewer's keys, ivcat to read the scenes
 # back with another Inventor reader, and man to check the manual page,
@@ -14,7 +15,7 @@ set -euo pipefail
 # report; GNU parallel runs the README's recipe for many machines.
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
-  libcoin-dev libsoqt520-dev libsimage-dev libgraphicsmagick++1-dev zlib1g-dev
+  libcoin-dev libsoqt520-dev libsimage-dev libgraphicsmagick1-dev libgraphicsmagick++1-dev zlib1g-dev
   libegl-dev libgl-dev libglx-dev libx11-dev libgl1-mesa-dri libegl-mesa0
   libgtest-dev
   nlohmann-json3-dev
