@@ -1,8 +1,8 @@
 #include "cli/BatchPlan.h"
 
-#include <map>
+#include <sys/stat.h>
 
-#include "convert/SceneWriter.h"
+#include <map>
 
 namespace kestrav {
 
@@ -14,6 +14,10 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 std::string withoutTrailingSlashes(std::string folder) {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     return folder;
+}
+
+bool asNew(const timespec& scene, const timespec& model) {
+    return scene.tv_sec > model.tv_sec || (scene.tv_sec == model.tv_sec && scene.tv_nsec >= model.tv_nsec);
 }
 }  // namespace
 
@@ -48,6 +52,11 @@ BatchPlan::BatchPlan(const std::string& folder, const std::vector<std::string>& 
         const std::string scene = mirrored ? mirroredSceneFor(inputs[i]) : sceneNameFor(inputs[i]);
         outputs.push_back(prefix + scene);
         const auto [found, isNew] = firstWriter.emplace(outputs[i], i);
+        // Each model and its scene are looked at once, for both checks: an
+        // archive's second run may have nothing else to do.
+        struct stat model, existing;
+        const bool both = stat(inputs[i].c_str(), &model) == 0 && stat(outputs[i].c_str(), &existing) == 0;
+        current.push_back(both && asNew(existing.st_mtim, model.st_mtim));
         if (scene.empty())
             clashLines.push_back(quoted(inputs[i]) + " has \"..\" in its path, which -r cannot mirror inside " +
                                  quoted(folder) + ".");
@@ -55,7 +64,7 @@ BatchPlan::BatchPlan(const std::string& folder, const std::vector<std::string>& 
             clashLines.push_back(quoted(inputs[found->second]) + " and " + quoted(inputs[i]) +
                                  " would both be written to " + quoted(outputs[i]) + ".");
         // A model named like a scene (x.iv) in the folder itself would be replaced by its own scene.
-        else if (isSameFile(inputs[i], outputs[i]))
+        else if (both && model.st_dev == existing.st_dev && model.st_ino == existing.st_ino)
             clashLines.push_back(quoted(inputs[i]) + " would be written over itself.");
     }
 }

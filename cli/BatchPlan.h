@@ -21,11 +21,16 @@ public:
     // is its own output, or whose path climbs with ".." where it is mirrored;
     // empty when every output is distinct and new.
     const std::vector<std::string>& clashes() const { return clashLines; }
+    // Whether the input's scene exists and is as new as the input or newer
+    // (as cp -u decides), when the plan was made; false for an input that
+    // cannot be looked at, which is converted to say why.
+    bool upToDate(size_t index) const { return current[index]; }
 
 private:
     std::vector<std::string> inputs;
     std::vector<std::string> outputs;
     std::vector<std::string> clashLines;
+    std::vector<bool> current;
 };
 
 // "models/ship.v2.3ds" -> "ship.v2.iv"; a name that only starts with a dot

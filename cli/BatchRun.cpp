@@ -67,16 +67,6 @@ void writeToStderr(const std::string& text) {
     if (!text.empty()) writeAll(STDERR_FILENO, text.data(), text.size());
 }
 
-// Whether the scene exists and is as new as its model or newer (as cp -u
-// decides); a model that cannot be looked at is converted, to say why.
-bool upToDate(const std::string& model, const std::string& scene) {
-    struct stat modelInfo, sceneInfo;
-    if (stat(model.c_str(), &modelInfo) != 0 || stat(scene.c_str(), &sceneInfo) != 0) return false;
-    const timespec& m = modelInfo.st_mtim;
-    const timespec& s = sceneInfo.st_mtim;
-    return s.tv_sec > m.tv_sec || (s.tv_sec == m.tv_sec && s.tv_nsec >= m.tv_nsec);
-}
-
 long long sizeOf(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? (long long)info.st_size : -1;
@@ -92,7 +82,7 @@ std::string folderOf(const std::string& path) {
 std::vector<size_t> modelsToConvert(const BatchPlan& plan, bool onlyNewer) {
     std::vector<size_t> chosen;
     for (size_t i = 0; i < plan.size(); ++i)
-        if (!onlyNewer || !upToDate(plan.input(i), plan.output(i))) chosen.push_back(i);
+        if (!onlyNewer || !plan.upToDate(i)) chosen.push_back(i);
     return chosen;
 }
 
@@ -124,6 +114,7 @@ public:
                 continue;
             }
             writeToStderr(report.fileDone(plan.input(model), FileEnd::UpToDate, {}, elapsed()));
+            if (!models.isOpen()) continue;
             ModelReportEntry entry = entryFor(model, FileEnd::UpToDate);
             entry.outputBytes = sizeOf(plan.output(model));
             addToReport(entry);

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -43,6 +45,31 @@ TEST(BatchPlan, AModelThatWouldBeReplacedByItsOwnSceneIsRefused) {
     const BatchPlan plan(folder, {folder + "/model.iv", folder + "/other.3ds"});
     EXPECT_EQ(plan.clashes(),
               (std::vector<std::string>{"\"" + folder + "/model.iv\" would be written over itself."}));
+}
+
+// -u skips a model whose scene is as new as it or newer, to the nanosecond.
+TEST(BatchPlan, ASceneIsUpToDateWhenNoOlderThanItsModel) {
+    const std::string folder = testing::TempDir() + "batch-plan-ages";
+    std::filesystem::create_directories(folder + "/out");
+    const auto make = [&](const std::string& path, long seconds, long nanoseconds) {
+        std::ofstream(folder + "/" + path) << "x";
+        const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (folder + "/" + path).c_str(), times, 0), 0);
+    };
+    make("newer.3ds", 1000, 5), make("out/newer.iv", 1001, 0);
+    make("same.3ds", 1000, 5), make("out/same.iv", 1000, 5);
+    make("older.3ds", 1000, 5), make("out/older.iv", 1000, 4);
+    make("unwritten.3ds", 1000, 5);
+    make("out/gone.iv", 1001, 0);
+    std::vector<std::string> models;
+    for (const char* name : {"newer", "same", "older", "unwritten", "gone"})
+        models.push_back(folder + "/" + name + ".3ds");
+    const BatchPlan plan(folder + "/out", models);
+    EXPECT_TRUE(plan.upToDate(0));
+    EXPECT_TRUE(plan.upToDate(1));
+    EXPECT_FALSE(plan.upToDate(2));
+    EXPECT_FALSE(plan.upToDate(3));
+    EXPECT_FALSE(plan.upToDate(4));
 }
 
 TEST(BatchReport, LinesNameTheirFileAndTheSummaryCountsEachEnd) {
