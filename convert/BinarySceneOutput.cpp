@@ -28,7 +28,7 @@ Word bitsOf(Value value) {
 
 }  // namespace
 
-BinarySceneOutput::BinarySceneOutput(int descriptor) : BlockOutput(descriptor) {
+BinarySceneOutput::BinarySceneOutput(int descriptor, size_t threads) : BlockOutput(descriptor, threads) {
     // Coin's nodes and fields ask isBinary() how to write themselves.
     setBinary(TRUE);
 }
@@ -91,7 +91,7 @@ void BinarySceneOutput::appendSwapped(const Word* words, size_t count) {
         ++words;
         --count;
     }
-    while (count > 0 && capacity != 0) {
+    while (count > 0) {
         if (capacity - used < sizeof(Word)) flush();
         const size_t room = (capacity - used) / sizeof(Word);
         const size_t part = count < room ? count : room;

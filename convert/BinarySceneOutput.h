@@ -20,7 +20,9 @@ namespace kestrav {
 // of a length that is not a multiple of four; they are written here alike.
 class BinarySceneOutput : public BlockOutput {
 public:
-    explicit BinarySceneOutput(int descriptor);
+    // threads: 1, or more for a thread that writes the blocks out while
+    // Coin's traversal fills the next (one such thread is all it uses).
+    BinarySceneOutput(int descriptor, size_t threads);
 
     void write(const char c) override;
     void write(const char* s) override;

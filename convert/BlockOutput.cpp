@@ -2,40 +2,45 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace kestrav {
 
-namespace {
-// Few system calls, and a block that stays in the cache; a multiple of eight,
-// so that arrays of binary words fill it exactly.
-const size_t kBlockSize = size_t(1) << 18;
-}  // namespace
-
-BlockOutput::BlockOutput(int descriptor)
-    : block(static_cast<char*>(std::malloc(kBlockSize))), capacity(block ? kBlockSize : 0), fd(descriptor) {
-    if (!block) writeError = ENOMEM;
+// A block is written as it is: there is no work between filling and writing.
+BlockOutput::BlockOutput(int descriptor, size_t threads)
+    : capacity(kBlockBytes),
+      fd(descriptor),
+      pipeline(std::min<size_t>(threads, 2), kBlockBytes, 0, [](BlockPipeline::Block&) {},
+               [this](const BlockPipeline::Block& full) { writeOut(full); }) {
+    block = pipeline.current().input.get();
 }
 
-BlockOutput::~BlockOutput() { std::free(block); }
-
 bool BlockOutput::finish() {
-    flush();
+    pipeline.current().inputUsed = used;
+    flushed += used;
+    used = 0;
+    pipeline.finish();
     if (writeError != 0) errno = writeError;
     return writeError == 0;
 }
 
 void BlockOutput::flush() {
-    if (writeError == 0 && !writeAll(fd, block, used)) writeError = errno;
+    pipeline.current().inputUsed = used;
     flushed += used;
     used = 0;
+    pipeline.handOn();
+    block = pipeline.current().input.get();
+}
+
+void BlockOutput::writeOut(const BlockPipeline::Block& full) {
+    if (writeError == 0 && !writeAll(fd, full.input.get(), full.inputUsed)) writeError = errno;
 }
 
 void BlockOutput::appendInBlocks(const char* bytes, size_t count) {
-    while (capacity != 0) {
-        const size_t part = count < capacity - used ? count : capacity - used;
+    for (;;) {
+        const size_t part = std::min(count, capacity - used);
         std::memcpy(block + used, bytes, part);
         used += part;
         bytes += part;

@@ -5,42 +5,54 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "convert/BlockPipeline.h"
+
 namespace kestrav {
 
-// The base of the binary scene output: an SoOutput that collects what Coin's
-// write action gives it in one large block and writes each full block to a
-// descriptor, so a scene of hundreds of megabytes costs few system calls and
-// no copy of itself.
+// The base of the one-thread text output and the binary output: an SoOutput
+// that collects what Coin's write action gives it in large blocks and writes
+// each full block to a descriptor, so a scene of hundreds of megabytes costs
+// few system calls and no copy of itself. Given a second thread, that thread
+// writes the full blocks out in order while Coin's traversal fills the next.
 class BlockOutput : public SoOutput {
 public:
-    ~BlockOutput() override;
     BlockOutput(const BlockOutput&) = delete;
     BlockOutput& operator=(const BlockOutput&) = delete;
 
     // Writes out what is still held. False, with errno set, when any write to
-    // the descriptor failed (or the block could not be allocated): the scene
-    // there is then incomplete.
+    // the descriptor failed: the scene there is then incomplete.
     bool finish();
 
-protected:
-    explicit BlockOutput(int fd);
+    // Few system calls, and a block that stays in the cache; a multiple of
+    // eight, so that arrays of binary words fill it exactly. The writing
+    // thread starts once BlockPipeline::kBlocksBeforeThreads blocks are full.
+    static const size_t kBlockBytes = size_t(1) << 18;
 
-    // After a failed write the scene is still formatted, so Coin's traversal
-    // runs to its end, but nothing more is written.
+protected:
+    // threads: 1, or 2 for a thread that writes (more are not used).
+    BlockOutput(int fd, size_t threads);
+
+    // Hands the full block on to be written, and takes an empty one. After a
+    // failed write the scene is still formatted, so Coin's traversal runs to
+    // its end, but nothing more is written.
     void flush();
-    // Copies count bytes, writing out each block as it fills.
+    // Copies count bytes, handing on each block as it fills.
     void appendInBlocks(const char* bytes, size_t count);
-    // Bytes given so far, those written out included.
+    // Bytes given so far, those handed on included.
     uint64_t written() const { return flushed + used; }
 
-    char* const block;
-    const size_t capacity;  // 0 when the block could not be allocated
+    const size_t capacity;
     size_t used = 0;
+    char* block = nullptr;
 
 private:
+    void writeOut(const BlockPipeline::Block& full);
+
     const int fd;
     uint64_t flushed = 0;
     int writeError = 0;
+    // Last, so that its threads end before the members they write to.
+    BlockPipeline pipeline;
 };
 
 // Writes all of data to fd, going on after partial writes and interruptions.

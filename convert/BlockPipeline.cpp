@@ -49,12 +49,13 @@ void BlockPipeline::handOn() {
         ++filled;
         if (filled >= kBlocksBeforeThreads && workers.size() < workersWanted) startWorker();
         if (workers.empty()) {
-            // Alone, the calling thread does each block's work as it comes.
+            // Alone, the calling thread works on each block and consumes it as it comes.
+            workNext(lock);
             consumeOldest(lock);
         } else {
+            if (failure) rethrowFailure(lock);
             workReady.notify_one();
-            consumeFinished(lock);
-            while (filled - consumed >= slots.size()) consumeOldest(lock);
+            while (filled - consumed >= slots.size()) helpOrWait(lock);
         }
     }
     takeCurrent();
@@ -67,7 +68,7 @@ void BlockPipeline::finish() {
         ++filled;
         workReady.notify_one();
     }
-    while (consumed < filled) consumeOldest(lock);
+    while (consumed < filled) helpOrWait(lock);
     lock.unlock();
     stopWorkers();
 }
@@ -92,54 +93,66 @@ void BlockPipeline::startWorker() {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
+// A worker consumes the oldest block as soon as it is done, so the calling
+// thread is left to fill blocks, and works on blocks meanwhile.
 void BlockPipeline::runWorker() {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        workReady.wait(lock, [this] { return stopping || taken < filled; });
+        workReady.wait(lock, [this] { return stopping || oldestReady() || taken < filled; });
         if (stopping) return;
-        Slot& slot = slotOf(taken++);
-        slot.state = State::Working;
-        lock.unlock();
         try {
-            work(slot.block);
+            if (oldestReady())
+                consumeOldest(lock);
+            else
+                workNext(lock);
         } catch (...) {
-            lock.lock();
+            if (!lock.owns_lock()) lock.lock();
             if (!failure) failure = std::current_exception();
             stopping = true;
             workReady.notify_all();
             workDone.notify_one();
             return;
         }
-        lock.lock();
-        slot.state = State::Done;
-        workDone.notify_one();
     }
+}
+
+void BlockPipeline::workNext(std::unique_lock<std::mutex>& lock) {
+    Slot& slot = slotOf(taken++);
+    slot.state = State::Working;
+    lock.unlock();
+    work(slot.block);
+    lock.lock();
+    slot.state = State::Done;
+    workDone.notify_one();
 }
 
 void BlockPipeline::consumeOldest(std::unique_lock<std::mutex>& lock) {
     Slot& slot = slotOf(consumed);
-    // Rather than wait for the workers, the calling thread works on the next
-    // block none has taken, the oldest first.
-    while (slot.state != State::Done && !failure && taken < filled) {
-        Slot& next = slotOf(taken++);
-        next.state = State::Working;
-        lock.unlock();
-        work(next.block);
-        lock.lock();
-        next.state = State::Done;
-    }
-    workDone.wait(lock, [&] { return slot.state == State::Done || failure; });
-    if (failure) rethrowFailure(lock);
+    consuming = true;
     lock.unlock();
     consume(slot.block);
     lock.lock();
+    consuming = false;
     slot.state = State::Free;
     ++consumed;
+    workDone.notify_one();
 }
 
-void BlockPipeline::consumeFinished(std::unique_lock<std::mutex>& lock) {
-    while (consumed < filled && slotOf(consumed).state == State::Done && !failure) consumeOldest(lock);
+// The calling thread consumes only when no worker is: rather than wait for
+// them, it frees the slot it needs itself, or works on the next block none
+// has taken.
+void BlockPipeline::helpOrWait(std::unique_lock<std::mutex>& lock) {
     if (failure) rethrowFailure(lock);
+    if (oldestReady()) {
+        consumeOldest(lock);
+        // The next one may be done already, with the workers asleep.
+        if (oldestReady()) workReady.notify_one();
+    } else if (taken < filled) {
+        workNext(lock);
+        if (oldestReady()) workReady.notify_one();
+    } else {
+        workDone.wait(lock);
+    }
 }
 
 void BlockPipeline::stopWorkers() {

@@ -13,14 +13,17 @@
 namespace kestrav {
 
 // Blocks filled one after another on the calling thread, each turned into its
-// output by work on any of the pipeline's threads, and handed to consume on
-// the calling thread in the order they were filled. At most a fixed number of
-// blocks are in flight, so memory stays bounded whatever the input's size.
+// output by work on any of the pipeline's threads, and handed to consume in
+// the order they were filled, one at a time, on whichever of the threads is
+// free: the calling thread goes on filling while a worker writes. At most a
+// fixed number of blocks are in flight, so memory stays bounded whatever the
+// input's size.
 //
 // Worker threads start only once blocks enough to gain from them have been
-// filled (until then the calling thread does the work of each block as it is
-// handed on), one with each block handed on after that, and all of them are
-// joined before finish or the destructor returns. An exception thrown by work on a worker ends the pipeline: finish
+// filled (until then the calling thread does the work of each block and
+// consumes it as it is handed on), one with each block handed on after that,
+// and all of them are joined before finish or the destructor returns. An
+// exception thrown by work or consume on a worker ends the pipeline: finish
 // throws it on the calling thread once every worker is joined, and no later
 // block is consumed.
 class BlockPipeline {
@@ -64,10 +67,15 @@ private:
     Slot& slotOf(uint64_t index) { return slots[size_t(index % slots.size())]; }
     void startWorker();
     void runWorker();
-    // Consumes the oldest block in flight, doing here the work of blocks no
-    // worker has taken while it is not done.
+    // The oldest block in flight is done and no thread is consuming.
+    bool oldestReady() { return !consuming && consumed < filled && slotOf(consumed).state == State::Done; }
+    // Consumes the oldest block, which is ready, with the lock released.
     void consumeOldest(std::unique_lock<std::mutex>& lock);
-    void consumeFinished(std::unique_lock<std::mutex>& lock);
+    // Works on the next block none has taken, with the lock released.
+    void workNext(std::unique_lock<std::mutex>& lock);
+    // On the calling thread: does what it can, consuming first, or waits for
+    // the workers; rethrows what a worker threw.
+    void helpOrWait(std::unique_lock<std::mutex>& lock);
     void takeCurrent();
     void stopWorkers();
     [[noreturn]] void rethrowFailure(std::unique_lock<std::mutex>& lock);
@@ -85,6 +93,7 @@ private:
     uint64_t filled = 0;    // blocks handed on
     uint64_t taken = 0;     // blocks whose work has started
     uint64_t consumed = 0;  // blocks consumed
+    bool consuming = false;
     bool stopping = false;
     std::exception_ptr failure;
     std::vector<std::thread> workers;

@@ -30,9 +30,8 @@ void DirectSceneOutput::startText() {
     append("\n\n", 2);
 }
 
-bool DirectSceneOutput::roomForNumber() {
+void DirectSceneOutput::makeRoomForNumber() {
     if (kNumberRoom > capacity - used) flush();
-    return kNumberRoom <= capacity;
 }
 
 void DirectSceneOutput::append(const char* bytes, size_t count) {
@@ -86,14 +85,14 @@ void DirectSceneOutput::write(const SbName& n) {
 
 void DirectSceneOutput::write(const int i) {
     if (!wroteHeader) startText();
-    if (!roomForNumber()) return;
+    makeRoomForNumber();
     used = size_t(std::to_chars(block + used, block + used + kNumberRoom, i).ptr - block);
 }
 
 // Unsigned values are written in hexadecimal: 0x0, 0xffff.
 void DirectSceneOutput::write(const unsigned int i) {
     if (!wroteHeader) startText();
-    if (!roomForNumber()) return;
+    makeRoomForNumber();
     block[used] = '0';
     block[used + 1] = 'x';
     used = size_t(std::to_chars(block + used + 2, block + used + kNumberRoom, i, 16).ptr - block);
@@ -105,13 +104,13 @@ void DirectSceneOutput::write(const unsigned short s) { write(static_cast<unsign
 
 void DirectSceneOutput::write(const float f) {
     if (!wroteHeader) startText();
-    if (!roomForNumber()) return;
+    makeRoomForNumber();
     used = size_t(formatFloat(block + used, block + used + kNumberRoom - 1, f) - block);
 }
 
 void DirectSceneOutput::write(const double d) {
     if (!wroteHeader) startText();
-    if (!roomForNumber()) return;
+    makeRoomForNumber();
     used = size_t(formatGeneral(block + used, block + used + kNumberRoom - 1, d, 16) - block);
 }
 

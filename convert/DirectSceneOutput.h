@@ -11,7 +11,7 @@ namespace kestrav {
 // that sharing the formatting between threads needs. Same bytes.
 class DirectSceneOutput : public BlockOutput {
 public:
-    explicit DirectSceneOutput(int descriptor) : BlockOutput(descriptor) {}
+    explicit DirectSceneOutput(int descriptor) : BlockOutput(descriptor, 1) {}
 
     void write(const char c) override;
     void write(const char* s) override;
@@ -28,7 +28,7 @@ private:
     void startText();
     void append(const char* bytes, size_t count);
     void appendQuoted(const char* s);
-    bool roomForNumber();
+    void makeRoomForNumber();
 };
 
 }  // namespace kestrav

@@ -90,9 +90,9 @@ void formatBlock(BlockPipeline::Block& block) {
 }  // namespace
 
 SceneOutput::SceneOutput(int descriptor, size_t threads)
-    : pipeline(threads, kRecordBytes + kSlack, kTextBytes, formatBlock,
-               [this](const BlockPipeline::Block& block) { writeOut(block); }),
-      fd(descriptor) {
+    : fd(descriptor),
+      pipeline(threads, kRecordBytes + kSlack, kTextBytes, formatBlock,
+               [this](const BlockPipeline::Block& block) { writeOut(block); }) {
     takeBlock();
 }
 

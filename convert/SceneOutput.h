@@ -16,7 +16,8 @@ namespace kestrav {
 //
 // Coin's calls are only recorded here, on its thread: text as it is, numbers
 // as they are held. Formatting the records, most of the work, is done block by
-// block on up to threads threads, and the text is written in order.
+// block on up to threads threads, and the text is written out in order by
+// whichever of them is free, so Coin's thread goes on recording meanwhile.
 class SceneOutput : public SoOutput {
 public:
     SceneOutput(int descriptor, size_t threads);
@@ -55,9 +56,10 @@ private:
     void appendNumber(unsigned char tag, Number number);
     void appendQuoted(const char* s);
 
-    BlockPipeline pipeline;
     const int fd;
     int writeError = 0;
+    // After the members its threads write to, so that they end first.
+    BlockPipeline pipeline;
     // In the current block: where the length of the run being recorded goes
     // (written when the run ends), that length, where the next byte goes, and
     // where the block ends.

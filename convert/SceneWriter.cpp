@@ -156,7 +156,7 @@ bool writeScene(SoNode* root, const std::string& outputPath, std::string& failur
         outputPath,
         [root, format, threads](int fd) {
             if (format == SceneFormat::Binary) {
-                BinarySceneOutput output(fd);
+                BinarySceneOutput output(fd, threads);
                 SoWriteAction action(&output);
                 action.apply(root);
                 return output.finish();

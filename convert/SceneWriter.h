@@ -27,8 +27,9 @@ using TemporaryWatch = void (*)(const char* temporaryPath);
 // complete, checked write of a temporary file beside it. Returns false and sets
 // failure to one line for the user when the scene could not be written in full.
 // When memory runs out, the temporary file is removed and std::bad_alloc passed on.
-// The ASCII text is formatted on up to threads threads (1: the calling thread
-// alone), with the same bytes whatever their number.
+// The ASCII text is formatted and written on up to threads threads (1: the
+// calling thread alone), with the same bytes whatever their number; the binary
+// form is written out by a second thread while the first makes it.
 bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure,
                 SceneFormat format = SceneFormat::Ascii, TemporaryWatch watch = nullptr, size_t threads = 1);
 

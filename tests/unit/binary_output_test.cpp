@@ -87,7 +87,7 @@ std::string ourBytes(Calls calls) {
     std::FILE* file = std::tmpfile();
     if (!file) return "no temporary file";
     {
-        BinarySceneOutput output(fileno(file));
+        BinarySceneOutput output(fileno(file), 1);
         // Anything that went past BinarySceneOutput's own writes would land here.
         output.setBuffer(std::malloc(4096), 4096, std::realloc);
         calls(output);
@@ -228,16 +228,20 @@ TEST(BinarySceneOutputValues, HeaderBeforeEveryKindOfFirstWrite) {
     }
 }
 
+// With two threads the blocks are written on the second, long enough for it
+// to start: its errno reaches the caller all the same.
 TEST(BinarySceneOutputFailures, FailedWriteIsReportedWithItsErrno) {
     const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(full, 0);
-    BinarySceneOutput output(full);
-    std::vector<float> values(200000, 1.0f);
-    output.writeBinaryArray(values.data(), int(values.size()));
-    errno = 0;
-    output.write(1.0f);
-    EXPECT_FALSE(output.finish());
-    EXPECT_EQ(errno, ENOSPC);
+    for (size_t threads : {1, 2}) {
+        BinarySceneOutput output(full, threads);
+        std::vector<float> values(4 * BlockPipeline::kBlocksBeforeThreads * BlockOutput::kBlockBytes / 4, 1.0f);
+        output.writeBinaryArray(values.data(), int(values.size()));
+        errno = 0;
+        output.write(1.0f);
+        EXPECT_FALSE(output.finish()) << threads;
+        EXPECT_EQ(errno, ENOSPC) << threads;
+    }
     close(full);
 }
 
