@@ -2,8 +2,10 @@
 // scene graph (which is not written out), so damaged models reach the mesh,
 // material, texture and transform builders too, and checks that no float field
 // of the graph holds an infinity or a not-a-number, which Coin could not read
-// back. The option flags come from the input's length, so flat shading,
-// two-sided materials, no textures and bump maps are each taken by some inputs.
+// back. The input's first byte picks the options, one bit each: flat shading,
+// two-sided materials, no textures, bump maps, cameras and lights, animation,
+// and writing the scene (to /dev/null), in binary form with the last bit; the
+// model is the rest. fuzz/run.sh gives each seed model such a byte.
 // The library prints nothing: its messages come back with the conversion.
 
 #include <Inventor/SoDB.h>
@@ -26,23 +28,34 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const unsigned bits = data[0];
     Options options;
-    options.flatShading = size & 1;
-    options.twoSided = size >> 1 & 1;
-    options.noTextures = size >> 2 & 1;
-    options.bumpMaps = size >> 3 & 1;
+    options.flatShading = bits & 1;
+    options.twoSided = bits >> 1 & 1;
+    options.noTextures = bits >> 2 & 1;
+    options.bumpMaps = bits >> 3 & 1;
+    options.lights = bits >> 4 & 1;
+    options.animation = bits >> 5 & 1;
+    const bool writeScene = bits >> 6 & 1;
+    const bool binary = bits >> 7 & 1;
+    options.threads = 1;
 
     // So that wire materials go through the line-width arithmetic.
     options.lineWidths = [] { return LineWidthRange{1.0f, 10.0f}; };
 
     SceneConverter converter(options);
-    if (converter.read(data, size) == Outcome::Unreadable) return 0;
+    if (converter.read(data + 1, size - 1) == Outcome::Unreadable) return 0;
     SoSeparator* root = converter.build();
     SoNode* owner = nullptr;
     if (const SoField* field = findNonFiniteField(root, &owner)) {
         SbName name;
         owner->getFieldName(field, name);
         std::fprintf(stderr, "not finite: %s.%s\n", owner->getTypeId().getName().getString(), name.getString());
+        __builtin_trap();
+    }
+    if (writeScene && !write(root, "/dev/null", nullptr, binary, 1)) {
+        std::fprintf(stderr, "the scene could not be written\n");
         __builtin_trap();
     }
     return 0;

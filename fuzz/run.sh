@@ -34,6 +34,18 @@ if [ -d "$models" ]; then
   find "$models" -maxdepth 1 -iname '*.3ds' -exec cp {} "$seeds/" \;
 fi
 
+# The converter's inputs start with a byte of option bits (see
+# ConverterFuzz.cpp): each model goes in with none, and with cameras, lights,
+# animation and the written scene.
+converter_seeds=$root/fuzz/converter-seeds-work
+rm -rf "$converter_seeds"
+mkdir -p "$converter_seeds"
+for model in "$seeds"/*; do
+  name=$(basename "$model")
+  { printf '\000'; cat "$model"; } >"$converter_seeds/plain-$name"
+  { printf '\160'; cat "$model"; } >"$converter_seeds/lit-$name"
+done
+
 image_seeds=$root/fuzz/image-seeds-work
 mkdir -p "$image_seeds"
 "$build/fuzz/image_fuzz_seeds" "$image_seeds"
@@ -52,6 +64,8 @@ for target in "${targets[@]}"; do
   # no chunk dictionary.
   if [ "$target" = image ]; then
     inputs=("$image_seeds") dictionary=()
+  elif [ "$target" = converter ]; then
+    inputs=("$converter_seeds") dictionary=(-dict="$root/fuzz/reader.dict")
   else
     inputs=("$seeds") dictionary=(-dict="$root/fuzz/reader.dict")
   fi
