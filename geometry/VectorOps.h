@@ -4,6 +4,7 @@
 // the normals and for the transform builder's mirror test. Defined here so the
 // normal loops can inline them.
 
+#include <cmath>
 #include <cstdint>
 
 namespace kestrav {
@@ -13,6 +14,15 @@ inline void subtract(const float a[3], const float b[3], float out[3]) {
     out[0] = a[0] - b[0];
     out[1] = a[1] - b[1];
     out[2] = a[2] - b[2];
+}
+
+// out = a - b in double precision, and its length: points so far apart that
+// the float difference or its length overflows still have both.
+inline double wideDifference(const float a[3], const float b[3], double out[3]) {
+    out[0] = double(a[0]) - b[0];
+    out[1] = double(a[1]) - b[1];
+    out[2] = double(a[2]) - b[2];
+    return std::sqrt(out[0] * out[0] + out[1] * out[1] + out[2] * out[2]);
 }
 
 // out = a x b. out may be a or b.

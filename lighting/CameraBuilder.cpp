@@ -4,8 +4,10 @@
 #include <Inventor/SbRotation.h>
 #include <Inventor/nodes/SoPerspectiveCamera.h>
 
+#include <cfloat>
 #include <cmath>
 
+#include "geometry/VectorOps.h"
 #include "lighting/InventorName.h"
 
 namespace kestrav {
@@ -47,7 +49,14 @@ SoPerspectiveCamera* CameraBuilder::buildCamera() const {
 
     camera->orientation = orientationOf(cameraView);
     camera->heightAngle = heightAngleOf(cameraView);
-    const float distance = (cameraView.target - cameraView.position).length();
+    float distance = (cameraView.target - cameraView.position).length();
+    // Past about 1e19 the float length overflows; a distance no float holds
+    // keeps Inventor's value, as a target on the camera does.
+    if (!std::isfinite(distance)) {
+        double difference[3];
+        const double wide = wideDifference(cameraView.target.getValue(), cameraView.position.getValue(), difference);
+        distance = wide <= double(FLT_MAX) ? float(wide) : 0.0f;
+    }
     if (distance > 0.0f) camera->focalDistance = distance;
     // A near range of 0 (as many files store) cannot make a perspective
     // projection; Inventor's own values stay then.
@@ -60,6 +69,13 @@ SoPerspectiveCamera* CameraBuilder::buildCamera() const {
 
 SbRotation CameraBuilder::orientationOf(const CameraView& view) {
     SbVec3f direction = view.target - view.position;
+    // A direction whose float length overflows would normalise to nothing.
+    if (!std::isfinite(direction.length())) {
+        double wide[3];
+        const double length = wideDifference(view.target.getValue(), view.position.getValue(), wide);
+        if (length > 0.0 && std::isfinite(length))
+            direction.setValue(float(wide[0] / length), float(wide[1] / length), float(wide[2] / length));
+    }
     // A target on the camera gives no direction: it looks along +Y, 3D
     // Studio's default view into the scene.
     if (!(direction.length() > 0.0f)) direction.setValue(0.0f, 1.0f, 0.0f);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "geometry/VectorOps.h"
 #include "lighting/InventorName.h"
 
 namespace kestrav {
@@ -59,7 +60,15 @@ SoLight* LightBuilder::buildLight() const {
 }
 
 bool LightBuilder::directionOf(const LightShape& shape, SbVec3f& out) {
-    const SbVec3f direction = shape.target - shape.position;
+    SbVec3f direction = shape.target - shape.position;
+    // Points so far apart that the float difference overflows still give
+    // their direction, worked out in double precision.
+    if (!(std::isfinite(direction[0]) && std::isfinite(direction[1]) && std::isfinite(direction[2]))) {
+        double wide[3];
+        const double length = wideDifference(shape.target.getValue(), shape.position.getValue(), wide);
+        if (!(length > 0.0 && std::isfinite(length))) return false;
+        direction.setValue(float(wide[0] / length), float(wide[1] / length), float(wide[2] / length));
+    }
     if (!(direction.length() > 0.0f)) return false;
     out = direction;
     return true;

@@ -217,18 +217,25 @@ TEST(DamagedScene, HugeFiniteValuesStillGiveAReadableScene) {
 }
 
 // Inputs the fuzzers found, each named after what it broke, through the whole
-// converter: each gives a scene Coin reads back.
+// converter, plain and with cameras, lights and animation: each gives a scene
+// Coin reads back, with only finite numbers in it.
 TEST(DamagedScene, FuzzRegressionsConvertToScenesCoinReads) {
     const std::filesystem::path folder = std::filesystem::path(KESTRAV_REGRESSIONS);
     ASSERT_TRUE(std::filesystem::is_directory(folder)) << folder;
     int converted = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         if (entry.path().extension() != ".3ds") continue;
-        SCOPED_TRACE(entry.path().filename().string());
-        ConverterOptions options;
-        options.outputPath = scratchDirectory() + "/" + entry.path().filename().string() + ".iv";
-        const ConvertedScene scene = convertFile(entry.path().string(), options);
-        EXPECT_NE(scene.root, nullptr);
+        for (const bool everything : {false, true}) {
+            SCOPED_TRACE(entry.path().filename().string() + (everything ? " -l -a" : ""));
+            ConverterOptions options;
+            options.lights = options.animation = everything;
+            options.outputPath = scratchDirectory() + "/" + entry.path().filename().string() + ".iv";
+            const ConvertedScene scene = convertFile(entry.path().string(), options);
+            ASSERT_NE(scene.root, nullptr);
+            SoNode* owner = nullptr;
+            const SoField* field = findNonFiniteField(scene.root, &owner);
+            EXPECT_EQ(field, nullptr) << (owner ? owner->getTypeId().getName().getString() : "");
+        }
         ++converted;
     }
     EXPECT_GT(converted, 0);

@@ -82,6 +82,31 @@ TEST(LightingScene, CameraLooksAtItsTargetTurnedByItsBankWithTheLensAngle) {
     EXPECT_NE(childAs<SoSeparator>(scene.root, 2), nullptr) << "the geometry follows the cameras";
 }
 
+// Float lengths overflow past about 1e19, and float differences past 3.4e38:
+// the camera and the spotlight still aim at their targets, with no infinity.
+TEST(LightingScene, CameraAndSpotlightAimAtTargetsTooFarForFloatLengths) {
+    const Bytes file = model3ds({triangle(), namedObject("Near", {camera({0, 0, 0}, {0, 0, 1.5e22f}, 0, 35)}),
+                                 namedObject("Wide", {camera({-3e38f, 0, 0}, {3e38f, 0, 0}, 0, 35)}),
+                                 namedObject("Spot", {omniLight({3e38f, 1, 0}, {spotlight({-3e38f, 1, 0}, 30, 60)})})});
+    const ConvertedScene scene = convertBytes(file, withLights());
+    ASSERT_NE(scene.root, nullptr);
+    auto* near = childAs<SoPerspectiveCamera>(scene.root, 0);
+    auto* others = childAs<SoSwitch>(scene.root, 1);
+    ASSERT_TRUE(near && others && others->getNumChildren() == 1) << scene.text;
+    auto* wide = static_cast<SoPerspectiveCamera*>(others->getChild(0));
+    auto* spot = childAs<SoSpotLight>(scene.root, 2);
+    ASSERT_NE(spot, nullptr) << scene.text;
+
+    EXPECT_FLOAT_EQ(near->focalDistance.getValue(), 1.5e22f);
+    EXPECT_EQ(wide->focalDistance.getValue(), 5.0f) << "Inventor's own: 6e38 is no float";
+    SbVec3f view;
+    near->orientation.getValue().multVec(SbVec3f(0, 0, -1), view);
+    EXPECT_TRUE(view.equals(SbVec3f(0, 0, 1), 1e-6f)) << view[0] << ' ' << view[1] << ' ' << view[2];
+    wide->orientation.getValue().multVec(SbVec3f(0, 0, -1), view);
+    EXPECT_TRUE(view.equals(SbVec3f(1, 0, 0), 1e-6f)) << view[0] << ' ' << view[1] << ' ' << view[2];
+    EXPECT_TRUE(spot->direction.getValue().equals(SbVec3f(-1, 0, 0), 1e-6f)) << scene.text;
+}
+
 TEST(LightingScene, LightsShineAsWrittenBeforeTheGeometry) {
     const Bytes file = model3ds(
         {Chunk3ds(AMBIENT_LIGHT).add(Chunk3ds(COLOR_F).floats({0.1f, 0.2f, 0.3f})), triangle(),
