@@ -117,7 +117,7 @@ SoSeparator* SceneConverter::build() {
     for (size_t mesh = 0; mesh < lastInstance.size(); ++mesh)
         if (lastInstance[mesh] == instances.size()) database.releaseMeshGeometry(mesh);
     const MeshRecord* records = database.meshList().records;
-    const auto convert = [&](size_t i, const InstanceFaces* faces) {
+    const auto convert = [&](size_t i, InstanceFaces* faces) {
         const MeshInstance& instance = instances[i];
         convertInstance(records[instance.mesh], links.chainOf(instance.node), faces);
         if (lastInstance[instance.mesh] == i) database.releaseMeshGeometry(instance.mesh);
@@ -128,9 +128,9 @@ SoSeparator* SceneConverter::build() {
         return root;
     }
     // Workers work the instances out ahead of this thread, which alone
-    // creates nodes, in the scene's order. Instance i starts only once
-    // instance i - ahead is in the scene, so `ahead` buffers, reused in turn,
-    // hold every instance in flight.
+    // creates nodes, in the scene's order, and gives them the arrays the
+    // workers filled. Instance i starts only once instance i - ahead is in the
+    // scene, so `ahead` entries, used in turn, hold every instance in flight.
     const size_t ahead = 2 * size_t(threads);
     std::vector<InstanceFaces> faces(ahead);
     runOrdered(
@@ -180,7 +180,7 @@ SoSeparator* SceneConverter::takeRoot() {
     return taken;
 }
 
-void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& chain, const InstanceFaces* faces) {
+void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& chain, InstanceFaces* faces) {
     ++instancesDrawn;
     SoSeparator* objectSeparator = new SoSeparator;
     int mirrored = 0;

@@ -84,12 +84,13 @@ private:
     struct InstanceFaces {
         std::vector<GroupFaces> groups;
     };
-    // Fills faces, whose arrays are reused where they are large enough.
+    // Fills faces, with new arrays for the sets whose arrays went to nodes.
     void instanceFaces(const MeshRecord& mesh, InstanceFaces& faces) const;
     // Threads to work the instances out with: 1 unless the model is big enough to gain.
     unsigned buildThreads() const;
-    // faces: the instance's, worked out before, or null to work them out now.
-    void convertInstance(const MeshRecord& mesh, const NodeChain& chain, const InstanceFaces* faces);
+    // faces: the instance's, worked out before (their arrays pass to the
+    // nodes), or null to work them out now.
+    void convertInstance(const MeshRecord& mesh, const NodeChain& chain, InstanceFaces* faces);
     // Builds a material group's coordinates and face sets under a parent.
     using GeometryBuild = std::function<void(int group, int shading, SoSeparator* faceSetParent)>;
     void convertMaterialGroup(const MeshRecord& mesh, const GeometryBuild& buildGeometry,

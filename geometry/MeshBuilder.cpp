@@ -6,6 +6,7 @@
 #include <Inventor/nodes/SoNormalBinding.h>
 #include <Inventor/nodes/SoSeparator.h>
 
+#include <memory>
 #include <vector>
 
 #include "reader/FiniteValues.h"
@@ -33,21 +34,33 @@ void buildCoordinates(const MeshRecord* mesh, SoSeparator* coordinateParent) {
 }
 
 // A group separator with its normal binding and the nodes for the normals and
-// the face set; sized here, filled in place by the caller.
-SoSeparator* groupSeparator(int faceCount, bool perVertex, SoMFVec3f*& normals, SoMFInt32*& indices) {
+// the face set, whose fields the caller fills.
+SoSeparator* groupSeparator(bool perVertex, SoMFVec3f*& normals, SoMFInt32*& indices) {
     SoSeparator* separator = new SoSeparator;
     SoNormalBinding* normalBinding = new SoNormalBinding;
     normalBinding->value = perVertex ? SoNormalBinding::PER_VERTEX : SoNormalBinding::PER_FACE;
     separator->addChild(normalBinding);
     SoNormal* normal = new SoNormal;
-    normal->vector.setNum(faceCount * (perVertex ? 3 : 1));
     separator->addChild(normal);
     SoIndexedFaceSet* faceSet = new SoIndexedFaceSet;
-    faceSet->coordIndex.setNum(4 * faceCount);
     separator->addChild(faceSet);
     normals = &normal->vector;
     indices = &faceSet->coordIndex;
     return separator;
+}
+
+int normalCount(int faceCount, bool perVertex) { return faceCount * (perVertex ? 3 : 1); }
+
+// The field takes the array, allocated with new[] as its own are, and deletes
+// it with its node: the calling thread copies nothing, and the pages were
+// first touched by the worker that filled them.
+template <class Field, class Value>
+void handOver(Field& field, int count, std::unique_ptr<Value[]>& values, size_t& capacity) {
+    if (count == 0) return;
+    field.setValuesPointer(count, values.get());
+    field.enableDeleteValues();
+    values.release();
+    capacity = 0;
 }
 
 // Face sets built straight into the nodes' fields, with no copy between.
@@ -58,7 +71,9 @@ public:
     void room(int faceCount, bool perVertex, int32_t*& indices, SbVec3f*& normals) override {
         SoMFVec3f* normalField;
         SoMFInt32* indexField;
-        parent->addChild(groupSeparator(faceCount, perVertex, normalField, indexField));
+        parent->addChild(groupSeparator(perVertex, normalField, indexField));
+        normalField->setNum(normalCount(faceCount, perVertex));
+        indexField->setNum(4 * faceCount);
         normals = normalField->startEditing();
         indices = indexField->startEditing();
         edited.push_back({normalField, indexField});
@@ -93,16 +108,16 @@ void MeshBuilder::buildGeometry(int materialGroupIndex, int shading, SoSeparator
     geometry->groupFaces(materialGroupIndex, shading, sink);
 }
 
-void MeshBuilder::buildGeometry(const MeshRecord* mesh, const GroupFaces& faces, SoSeparator* coordinates,
+void MeshBuilder::buildGeometry(const MeshRecord* mesh, GroupFaces& faces, SoSeparator* coordinates,
                                 SoSeparator* faceSetParent) {
     buildCoordinates(mesh, coordinates);
     for (size_t i = 0; i < faces.size(); ++i) {
-        const FaceSetData& set = faces.set(i);
+        FaceSetData& set = faces.set(i);
         SoMFVec3f* normals;
         SoMFInt32* indices;
-        faceSetParent->addChild(groupSeparator(set.faceCount, set.perVertex, normals, indices));
-        normals->setValues(0, set.faceCount * (set.perVertex ? 3 : 1), set.normals.get());
-        indices->setValues(0, 4 * set.faceCount, set.coordIndex.get());
+        faceSetParent->addChild(groupSeparator(set.perVertex, normals, indices));
+        handOver(*normals, normalCount(set.faceCount, set.perVertex), set.normals, set.normalCapacity);
+        handOver(*indices, 4 * set.faceCount, set.coordIndex, set.indexCapacity);
     }
 }
 

@@ -26,7 +26,9 @@ public:
     void buildGeometry(int materialGroupIndex, int shading, SoSeparator* faceSetParent);
     // The same for faces worked out before, on any thread: the mesh's
     // coordinates under coordinates, then the face sets under faceSetParent.
-    static void buildGeometry(const MeshRecord* mesh, const GroupFaces& faces, SoSeparator* coordinates,
+    // The sets' arrays pass to the nodes, uncopied; faces keeps the sets,
+    // without arrays.
+    static void buildGeometry(const MeshRecord* mesh, GroupFaces& faces, SoSeparator* coordinates,
                               SoSeparator* faceSetParent);
 
     const VertexFaceTable* table() const { return geometry->table(); }

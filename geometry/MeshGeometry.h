@@ -28,7 +28,8 @@ protected:
 
 // One face set kept in memory. The arrays are left uninitialised until
 // filled (zeroing them first would cost as much as a copy), and kept, with
-// their capacities, for the next set that fits.
+// their capacities, for the next set that fits, unless a node took them
+// (a capacity of 0).
 struct FaceSetData {
     bool perVertex = false;
     int faceCount = 0;
@@ -49,6 +50,7 @@ public:
     void clear() { used = 0; }
     size_t size() const { return used; }
     const FaceSetData& set(size_t i) const { return sets[i]; }
+    FaceSetData& set(size_t i) { return sets[i]; }
 
 private:
     std::vector<FaceSetData> sets;
