@@ -12,6 +12,7 @@ namespace kestrav {
 BlockOutput::BlockOutput(int descriptor, size_t threads)
     : capacity(kBlockBytes),
       fd(descriptor),
+      writeBehind(descriptor),
       pipeline(std::min<size_t>(threads, 2), kBlockBytes, 0, [](BlockPipeline::Block&) {},
                [this](const BlockPipeline::Block& full) { writeOut(full); }) {
     block = pipeline.current().input.get();
@@ -35,7 +36,11 @@ void BlockOutput::flush() {
 }
 
 void BlockOutput::writeOut(const BlockPipeline::Block& full) {
-    if (writeError == 0 && !writeAll(fd, full.input.get(), full.inputUsed)) writeError = errno;
+    if (writeError != 0) return;
+    if (writeAll(fd, full.input.get(), full.inputUsed))
+        writeBehind.wrote(full.inputUsed);
+    else
+        writeError = errno;
 }
 
 void BlockOutput::appendInBlocks(const char* bytes, size_t count) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "convert/BlockPipeline.h"
+#include "convert/WriteBehind.h"
 
 namespace kestrav {
 
@@ -51,6 +52,7 @@ private:
     const int fd;
     uint64_t flushed = 0;
     int writeError = 0;
+    WriteBehind writeBehind;
     // Last, so that its threads end before the members they write to.
     BlockPipeline pipeline;
 };

@@ -91,6 +91,7 @@ void formatBlock(BlockPipeline::Block& block) {
 
 SceneOutput::SceneOutput(int descriptor, size_t threads)
     : fd(descriptor),
+      writeBehind(descriptor),
       pipeline(threads, kRecordBytes + kSlack, kTextBytes, formatBlock,
                [this](const BlockPipeline::Block& block) { writeOut(block); }) {
     takeBlock();
@@ -135,7 +136,11 @@ void SceneOutput::openRun() {
 // After a failed write the scene is still recorded, so Coin's traversal runs
 // to its end, but nothing more is written.
 void SceneOutput::writeOut(const BlockPipeline::Block& block) {
-    if (writeError == 0 && !writeAll(fd, block.output.get(), block.outputUsed)) writeError = errno;
+    if (writeError != 0) return;
+    if (writeAll(fd, block.output.get(), block.outputUsed))
+        writeBehind.wrote(block.outputUsed);
+    else
+        writeError = errno;
 }
 
 bool SceneOutput::finish() {

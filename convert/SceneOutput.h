@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "convert/BlockPipeline.h"
+#include "convert/WriteBehind.h"
 
 namespace kestrav {
 
@@ -58,6 +59,7 @@ private:
 
     const int fd;
     int writeError = 0;
+    WriteBehind writeBehind;
     // After the members its threads write to, so that they end first.
     BlockPipeline pipeline;
     // In the current block: where the length of the run being recorded goes
