@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 
 #include "reader/FiniteValues.h"
 #include "reader/ModelRecords.h"
@@ -17,12 +18,12 @@ VertexFaceList::~VertexFaceList() {
     if (entries != inlineEntries) std::free(entries);
 }
 
-bool VertexFaceList::append(uint32_t mask, int32_t face) {
+void VertexFaceList::append(uint32_t mask, int32_t face) {
     if (count == capacity) {
-        if (capacity > INT32_MAX / 2) return false;
+        if (capacity > INT32_MAX / 2) throw std::bad_alloc();
         const int32_t grown = capacity * 2;
         VertexFaceEntry* block = static_cast<VertexFaceEntry*>(std::malloc(sizeof(VertexFaceEntry) * size_t(grown)));
-        if (!block) return false;
+        if (!block) throw std::bad_alloc();
         std::memcpy(block, entries, sizeof(VertexFaceEntry) * size_t(count));
         if (entries != inlineEntries) std::free(entries);
         entries = block;
@@ -31,7 +32,6 @@ bool VertexFaceList::append(uint32_t mask, int32_t face) {
     entries[count].mask = mask;
     entries[count].face = face;
     ++count;
-    return true;
 }
 
 VertexFaceTable::VertexFaceTable(const MeshRecord* meshRecord) : mesh(meshRecord) {
@@ -72,7 +72,7 @@ void VertexFaceTable::fill() {
         for (uint16_t v : {face.a, face.b, face.c}) {
             VertexFaceList& list = lists[v];
             const int32_t n = list.getCount();
-            if (!list.append(mask, f)) continue;
+            list.append(mask, f);
             if (n < kEntriesMergedInTurn)
                 mergeMasks(list, n);
             else

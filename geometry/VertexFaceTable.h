@@ -25,8 +25,9 @@ public:
     VertexFaceList(const VertexFaceList&) = delete;
     VertexFaceList& operator=(const VertexFaceList&) = delete;
 
-    // False, with the list unchanged, when its storage cannot grow.
-    bool append(uint32_t mask, int32_t face);
+    // Throws std::bad_alloc, with the list unchanged, when its storage cannot
+    // grow: a face left out at a vertex would give wrong normals unnoticed.
+    void append(uint32_t mask, int32_t face);
     int32_t getCount() const { return count; }
     int32_t getCapacity() const { return capacity; }
     VertexFaceEntry& item(int32_t i) { return entries[i]; }
