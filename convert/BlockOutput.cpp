@@ -14,7 +14,7 @@ BlockOutput::BlockOutput(int descriptor, size_t threads)
       fd(descriptor),
       writeBehind(descriptor),
       pipeline(std::min<size_t>(threads, 2), kBlockBytes, 0, [](BlockPipeline::Block&) {},
-               [this](const BlockPipeline::Block& full) { writeOut(full); }) {
+               [this](const BlockPipeline::Block& full) { writeOut(full); }, kBlocksBeforeWriter) {
     block = pipeline.current().input.get();
 }
 

@@ -25,9 +25,12 @@ public:
     bool finish();
 
     // Few system calls, and a block that stays in the cache; a multiple of
-    // eight, so that arrays of binary words fill it exactly. The writing
-    // thread starts once BlockPipeline::kBlocksBeforeThreads blocks are full.
+    // eight, so that arrays of binary words fill it exactly.
     static const size_t kBlockBytes = size_t(1) << 18;
+    // The writing thread starts once this many blocks (8 MB) are full: a
+    // write of a block costs about as little as handing it to a thread, so
+    // only a long scene gains from one.
+    static const uint64_t kBlocksBeforeWriter = 32;
 
 protected:
     // threads: 1, or 2 for a thread that writes (more are not used).

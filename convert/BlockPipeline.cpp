@@ -17,8 +17,9 @@ const size_t kMostBlocks = 64;
 }  // namespace
 
 BlockPipeline::BlockPipeline(size_t threads, size_t inputBytes, size_t outputBytes, Work blockWork,
-                             Consume blockConsume)
+                             Consume blockConsume, uint64_t blocksBeforeThreads)
     : threadsWanted(std::max<size_t>(threads, 1)),
+      blocksBeforeWorkers(blocksBeforeThreads),
       inputSize(inputBytes),
       outputSize(outputBytes),
       work(std::move(blockWork)),
@@ -47,7 +48,7 @@ void BlockPipeline::handOn() {
         std::unique_lock<std::mutex> lock(mutex);
         slotOf(filled).state = State::Filled;
         ++filled;
-        if (filled >= kBlocksBeforeThreads && workers.size() < workersWanted) startWorker();
+        if (filled >= blocksBeforeWorkers && workers.size() < workersWanted) startWorker();
         if (workers.empty()) {
             // Alone, the calling thread works on each block and consumes it as it comes.
             workNext(lock);

@@ -38,8 +38,10 @@ public:
     using Consume = std::function<void(const Block&)>;
 
     // threads: those the pipeline may use, the calling thread included (1: no
-    // worker). Each block gets inputSize and outputSize bytes.
-    BlockPipeline(size_t threads, size_t inputSize, size_t outputSize, Work work, Consume consume);
+    // worker). Each block gets inputSize and outputSize bytes. Workers start
+    // once blocksBeforeThreads blocks are handed on.
+    BlockPipeline(size_t threads, size_t inputSize, size_t outputSize, Work work, Consume consume,
+                  uint64_t blocksBeforeThreads = kBlocksBeforeThreads);
     ~BlockPipeline();
     BlockPipeline(const BlockPipeline&) = delete;
     BlockPipeline& operator=(const BlockPipeline&) = delete;
@@ -53,8 +55,8 @@ public:
     // block; rethrows what a worker threw.
     void finish();
 
-    // Workers start once this many blocks are handed on: below it, starting
-    // threads costs more than the work they would share.
+    // Workers start by default once this many blocks are handed on: below
+    // it, starting threads costs more than the work they would share.
     static const uint64_t kBlocksBeforeThreads = 4;
 
 private:
@@ -81,6 +83,7 @@ private:
     [[noreturn]] void rethrowFailure(std::unique_lock<std::mutex>& lock);
 
     const size_t threadsWanted;
+    const uint64_t blocksBeforeWorkers;
     const size_t inputSize, outputSize;
     const Work work;
     const Consume consume;

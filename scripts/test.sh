@@ -37,7 +37,7 @@ if $tsan; then
   # A race ends the process with status 66 and its report on standard error,
   # which every one of these tests checks.
   export TSAN_OPTIONS="halt_on_error=1 exitcode=66"
-  threaded='BlockPipeline|SceneOutput|BinarySceneOutputFailures|ParallelBuild|ThreadsE2e|InterruptionE2e|OutputFailureE2e'
+  threaded='BlockPipeline|SceneOutput|ParallelBuild|ThreadsE2e|InterruptionE2e|OutputFailureE2e'
   ctest --test-dir "$build" --output-on-failure -j "$jobs" -R "$threaded"
 else
   ctest --test-dir "$build" --output-on-failure -j "$jobs"

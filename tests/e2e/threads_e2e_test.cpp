@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "convert/BlockOutput.h"
 #include "convert/SceneOutput.h"
 #include "tests/e2e/KestravRun.h"
 #include "tests/support/DamagedModels.h"
@@ -79,10 +78,6 @@ TEST(ThreadsE2e, LargeSceneIsTheSameAtAnyThreadCount) {
         expectSameRunAtEveryThreadCount(model, options, dir, &sceneBytes);
         if (options.empty()) {
             EXPECT_GT(sceneBytes, 4 * SceneOutput::kThreadedTextBytes);
-        }
-        // Enough blocks for the binary form to be written on a second thread.
-        if (options == std::vector<std::string>{"-B"}) {
-            EXPECT_GT(sceneBytes, 4 * BlockPipeline::kBlocksBeforeThreads * BlockOutput::kBlockBytes);
         }
     }
 }

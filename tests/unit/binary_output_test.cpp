@@ -83,11 +83,11 @@ std::string coinBytes(Calls calls) {
     return readBack(file);
 }
 
-std::string ourBytes(Calls calls) {
+std::string ourBytes(Calls calls, size_t threads = 1) {
     std::FILE* file = std::tmpfile();
     if (!file) return "no temporary file";
     {
-        BinarySceneOutput output(fileno(file), 1);
+        BinarySceneOutput output(fileno(file), threads);
         // Anything that went past BinarySceneOutput's own writes would land here.
         output.setBuffer(std::malloc(4096), 4096, std::realloc);
         calls(output);
@@ -228,6 +228,33 @@ TEST(BinarySceneOutputValues, HeaderBeforeEveryKindOfFirstWrite) {
     }
 }
 
+// Long enough for a second thread to write most of it: values of every kind,
+// words off their boundary after odd raw bytes, arrays across blocks.
+void longScene(SoOutput& o) {
+    std::vector<int32_t> indices(100003);
+    for (size_t i = 0; i < indices.size(); ++i) indices[i] = int32_t(i * 2654435761u);
+    std::vector<float> points(3 * 33331);
+    for (size_t i = 0; i < points.size(); ++i) points[i] = float(i) * -0.37f;
+    const unsigned char raw[5] = {1, 2, 3, 4, 5};
+    for (int round = 0; round < 24; ++round) {
+        o.write("Separator");
+        o.write(round);
+        o.writeBinaryArray(raw, 1 + round % 5);
+        o.write(float(round) / 3.0f);
+        o.write(SbName("Part"));
+        o.writeBinaryArray(indices.data(), int(indices.size()) - round);
+        o.write(double(round) * 1e-9);
+        o.writeBinaryArray(points.data(), int(points.size()));
+    }
+}
+
+TEST(BinarySceneOutputThreads, LongSceneIsTheSameWrittenOnASecondThread) {
+    const std::string one = ourBytes(longScene, 1);
+    EXPECT_GT(one.size(), 2 * BlockOutput::kBlocksBeforeWriter * BlockOutput::kBlockBytes);
+    EXPECT_TRUE(ourBytes(longScene, 2) == one) << differenceAt(one, ourBytes(longScene, 2));
+    EXPECT_TRUE(ourBytes(longScene, 7) == one) << differenceAt(one, ourBytes(longScene, 7));
+}
+
 // With two threads the blocks are written on the second, long enough for it
 // to start: its errno reaches the caller all the same.
 TEST(BinarySceneOutputFailures, FailedWriteIsReportedWithItsErrno) {
@@ -235,7 +262,7 @@ TEST(BinarySceneOutputFailures, FailedWriteIsReportedWithItsErrno) {
     ASSERT_GE(full, 0);
     for (size_t threads : {1, 2}) {
         BinarySceneOutput output(full, threads);
-        std::vector<float> values(4 * BlockPipeline::kBlocksBeforeThreads * BlockOutput::kBlockBytes / 4, 1.0f);
+        std::vector<float> values(2 * BlockOutput::kBlocksBeforeWriter * BlockOutput::kBlockBytes / 4, 1.0f);
         output.writeBinaryArray(values.data(), int(values.size()));
         errno = 0;
         output.write(1.0f);
