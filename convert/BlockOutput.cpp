@@ -11,10 +11,9 @@ namespace kestrav {
 // A block is written as it is: there is no work between filling and writing.
 BlockOutput::BlockOutput(int descriptor, size_t threads)
     : capacity(kBlockBytes),
-      fd(descriptor),
       writeBehind(descriptor),
       pipeline(std::min<size_t>(threads, 2), kBlockBytes, 0, [](BlockPipeline::Block&) {},
-               [this](const BlockPipeline::Block& full) { writeOut(full); }, kBlocksBeforeWriter) {
+               [this](const BlockPipeline::Block& full) { writeBehind.write(full.input.get(), full.inputUsed); }, kBlocksBeforeWriter) {
     block = pipeline.current().input.get();
 }
 
@@ -23,8 +22,8 @@ bool BlockOutput::finish() {
     flushed += used;
     used = 0;
     pipeline.finish();
-    if (writeError != 0) errno = writeError;
-    return writeError == 0;
+    if (writeBehind.error() != 0) errno = writeBehind.error();
+    return writeBehind.error() == 0;
 }
 
 void BlockOutput::flush() {
@@ -33,14 +32,6 @@ void BlockOutput::flush() {
     used = 0;
     pipeline.handOn();
     block = pipeline.current().input.get();
-}
-
-void BlockOutput::writeOut(const BlockPipeline::Block& full) {
-    if (writeError != 0) return;
-    if (writeAll(fd, full.input.get(), full.inputUsed))
-        writeBehind.wrote(full.inputUsed);
-    else
-        writeError = errno;
 }
 
 void BlockOutput::appendInBlocks(const char* bytes, size_t count) {

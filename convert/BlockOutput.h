@@ -50,11 +50,7 @@ protected:
     char* block = nullptr;
 
 private:
-    void writeOut(const BlockPipeline::Block& full);
-
-    const int fd;
     uint64_t flushed = 0;
-    int writeError = 0;
     WriteBehind writeBehind;
     // Last, so that its threads end before the members they write to.
     BlockPipeline pipeline;

@@ -90,10 +90,9 @@ void formatBlock(BlockPipeline::Block& block) {
 }  // namespace
 
 SceneOutput::SceneOutput(int descriptor, size_t threads)
-    : fd(descriptor),
-      writeBehind(descriptor),
+    : writeBehind(descriptor),
       pipeline(threads, kRecordBytes + kSlack, kTextBytes, formatBlock,
-               [this](const BlockPipeline::Block& block) { writeOut(block); }) {
+               [this](const BlockPipeline::Block& block) { writeBehind.write(block.output.get(), block.outputUsed); }) {
     takeBlock();
 }
 
@@ -133,21 +132,11 @@ void SceneOutput::openRun() {
     cursor += 2;
 }
 
-// After a failed write the scene is still recorded, so Coin's traversal runs
-// to its end, but nothing more is written.
-void SceneOutput::writeOut(const BlockPipeline::Block& block) {
-    if (writeError != 0) return;
-    if (writeAll(fd, block.output.get(), block.outputUsed))
-        writeBehind.wrote(block.outputUsed);
-    else
-        writeError = errno;
-}
-
 bool SceneOutput::finish() {
     closeBlock();
     pipeline.finish();
-    if (writeError != 0) errno = writeError;
-    return writeError == 0;
+    if (writeBehind.error() != 0) errno = writeBehind.error();
+    return writeBehind.error() == 0;
 }
 
 inline void SceneOutput::appendCharacter(char c) {

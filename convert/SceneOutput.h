@@ -50,15 +50,12 @@ private:
     void closeBlock();
     void nextBlock();
     void openRun();
-    void writeOut(const BlockPipeline::Block& block);
     void appendCharacter(char c);
     void appendText(const char* s);
     template <class Number>
     void appendNumber(unsigned char tag, Number number);
     void appendQuoted(const char* s);
 
-    const int fd;
-    int writeError = 0;
     WriteBehind writeBehind;
     // After the members its threads write to, so that they end first.
     BlockPipeline pipeline;

@@ -2,6 +2,10 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
+
+#include "convert/BlockOutput.h"
+
 namespace kestrav {
 
 namespace {
@@ -10,12 +14,17 @@ namespace {
 const size_t kWriteBehindBytes = size_t(8) << 20;
 }  // namespace
 
-// The whole file: pages already on their way are passed over, and the call
-// does not wait for the disk.
-void WriteBehind::wrote(size_t count) {
-    pending += count;
+void WriteBehind::write(const void* data, size_t size) {
+    if (failure != 0) return;
+    if (!writeAll(fd, data, size)) {
+        failure = errno;
+        return;
+    }
+    pending += size;
     if (pending < kWriteBehindBytes) return;
     pending = 0;
+    // The whole file: pages already on their way are passed over, and the
+    // call does not wait for the disk.
     sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
