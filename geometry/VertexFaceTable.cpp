@@ -101,15 +101,17 @@ void VertexFaceTable::mergeMasks(VertexFaceList& list, int32_t n) {
 
 // The same merge, with the earlier entries kept as classes of equal masks,
 // which stay equal: a class overlaps a new entry whole or not at all, and the
-// last overlapping entry is the latest of the overlapping classes. A new class
-// starts only with an entry that overlaps no mask, so one bit more is in use,
-// hence there are at most 32 of them (mask 0 never overlaps and never changes,
-// so needs none). Each entry costs at most 32 steps however many faces the
-// vertex has.
+// last overlapping entry is the latest of the overlapping classes. Past the
+// entries merged already, which make at most one class each, a new class
+// starts only with an entry that overlaps no mask, so one bit more is in use:
+// there are at most 32 such classes (mask 0 never overlaps and never changes,
+// so needs none). Each entry costs at most a step a class however many faces
+// the vertex has.
 void VertexFaceTable::mergeMasksFrom(VertexFaceList& list, int32_t first) {
     constexpr uint32_t kNoClass = UINT32_MAX;
-    uint32_t classMask[32];
-    int32_t classLast[32];  // the latest entry in the class
+    constexpr int32_t kMostClasses = 32 + kEntriesMergedInTurn;
+    uint32_t classMask[kMostClasses];
+    int32_t classLast[kMostClasses];  // the latest entry in the class
     uint32_t classes = 0;
     const int32_t count = list.getCount();
     // While merging, an entry's mask field holds its class.
