@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "convert/BinarySceneOutput.h"
+#include "convert/BinaryWriteAction.h"
 #include "convert/DirectSceneOutput.h"
 #include "convert/SceneOutput.h"
 
@@ -157,7 +158,7 @@ bool writeScene(SoNode* root, const std::string& outputPath, std::string& failur
         [root, format, threads](int fd) {
             if (format == SceneFormat::Binary) {
                 BinarySceneOutput output(fd, threads);
-                SoWriteAction action(&output);
+                BinaryWriteAction action(&output);
                 action.apply(root);
                 return output.finish();
             }

@@ -32,6 +32,7 @@
 #include <Inventor/nodes/SoTextureCoordinate2.h>
 #include <Inventor/nodes/SoTextureCoordinateBinding.h>
 #include <Inventor/nodes/SoTransform.h>
+#include <Inventor/nodes/SoVertexProperty.h>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -515,6 +516,49 @@ TEST_F(BinaryScenesTest, EveryCorpusModelWithAndWithoutTextures) {
         ++models;
     }
     EXPECT_GE(models, 9);
+}
+
+// The array nodes whose values go out as whole arrays, full, empty and
+// default, beside those Coin must write itself: named, shared (DEF and USE),
+// with an ignored field, a field connected from another, and the node of a
+// field another is connected from, which Coin names though it has one parent.
+TEST_F(BinaryScenesTest, ArrayNodesWrittenWholeOrLeftToCoin) {
+    SoSeparator* root = new SoSeparator;
+    root->ref();
+    std::vector<SbVec3f> points(1001);
+    std::vector<int32_t> indices(4000);
+    for (size_t i = 0; i < points.size(); ++i) points[i].setValue(float(i) / 3, -float(i), 1e-3f * float(i % 5));
+    for (size_t i = 0; i < indices.size(); ++i) indices[i] = i % 4 == 3 ? -1 : int32_t(i / 4 + i % 4);
+    SoCoordinate3 *full = new SoCoordinate3, *named = new SoCoordinate3;
+    full->point.setValues(0, int(points.size()), points.data());
+    named->point.setValues(0, 5, points.data());
+    named->setName("Named");
+    SoNormal *empty = new SoNormal, *shared = new SoNormal;
+    empty->vector.setNum(0);
+    shared->vector.setValues(0, 2, points.data());
+    SoTextureCoordinate2 *uv = new SoTextureCoordinate2, *ignored = new SoTextureCoordinate2;
+    uv->point.setValues(0, 2, std::vector<SbVec2f>{{0, 0.5f}, {1, -0.25f}}.data());
+    ignored->point.setValues(0, 1, std::vector<SbVec2f>{{0.25f, 0.75f}}.data());
+    ignored->point.setIgnored(TRUE);
+    SoIndexedFaceSet *faces = new SoIndexedFaceSet, *withVertices = new SoIndexedFaceSet,
+                     *connected = new SoIndexedFaceSet;
+    faces->coordIndex.setValues(0, int(indices.size()), indices.data());
+    faces->normalIndex.setValues(0, int(indices.size()), indices.data());
+    faces->textureCoordIndex.setValues(0, 2, std::vector<int32_t>{2, -7}.data());
+    withVertices->coordIndex.setValues(0, 8, indices.data());
+    withVertices->vertexProperty = new SoVertexProperty;
+    connected->coordIndex.connectFrom(&faces->coordIndex);
+    for (SoNode* node : std::vector<SoNode*>{full, named, empty, uv, ignored, faces, withVertices, connected})
+        root->addChild(node);
+    for (int i = 0; i < 2; ++i) {
+        SoSeparator* part = new SoSeparator;
+        part->addChild(shared);
+        root->addChild(part);
+    }
+    expectSameBinaryFile(root, "array nodes");
+    const std::string coin = readTextFile("coin.iv");
+    for (const char* word : {"DEF", "USE", "Named"}) EXPECT_NE(coin.find(word), std::string::npos) << word;
+    root->unref();
 }
 
 // Several blocks of points, normals and indices.
