@@ -19,15 +19,12 @@
 #include "appearance/TextureArchive.h"
 #include "cli/BatchPlan.h"
 #include "cli/BatchReport.h"
-#include "cli/InterruptCleanup.h"
 #include "cli/ModelReport.h"
 #include "cli/ModelTree.h"
-#include "cli/ProgramLines.h"
 #include "cli/WorkerPool.h"
-#include "convert/BlockOutput.h"
-#include "convert/Conversion.h"
 #include "convert/ProcessorCount.h"
 #include "convert/SceneWriter.h"
+#include "convert/WriteAll.h"
 
 namespace kestrav {
 
@@ -230,33 +227,7 @@ ProcessorShare shareProcessors(size_t threads, size_t models) {
     return {workers, unsigned(threads / workers)};
 }
 
-BatchJob conversionJob(const Options& options) {
-    return [options](const std::string& input, const std::string& output, ImageTurn* imageTurn,
-                     const TextureArchive* archive, unsigned threads) {
-        const auto started = std::chrono::steady_clock::now();
-        Options shared = options;
-        shared.threads = threads;
-        Conversion conversion;
-        FileResult result;
-        {
-            // Ctrl-C reaches every worker: each removes the scene it was writing.
-            InterruptCleanup cleanup;
-            // The folders of a mirrored tree are made as they are needed.
-            std::error_code ignored;
-            std::filesystem::create_directories(folderOf(output), ignored);
-            conversion = convertToFileWatched(input, output, shared, InterruptCleanup::watchTemporary, imageTurn,
-                                              archive, &result.figures);
-        }
-        result.built = conversion.root() != nullptr;
-        result.status = conversion.status;
-        result.lines = programLines(conversion);
-        result.microseconds = uint64_t(
-            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count());
-        return result;
-    };
-}
-
-int runBatch(const ConverterOptions& options, const BatchJob& job) {
+int runBatch(const ConverterOptions& options, const BatchJobSource& jobSource) {
     std::vector<std::string> names = options.batchInputs;
     std::string failure;
     if (!options.filesFrom.empty() && !readNameList(options.filesFrom, names, failure)) {
@@ -283,6 +254,11 @@ int runBatch(const ConverterOptions& options, const BatchJob& job) {
         return 1;
     }
     std::vector<size_t> toConvert = modelsToConvert(plan, options.onlyNewer);
+    BatchJob job;
+    if (!toConvert.empty() && !(job = jobSource(failure))) {
+        refuse(failure);
+        return 1;
+    }
     // Listed once for every model, and only when some model is converted.
     std::unique_ptr<TextureArchive> archive;
     if (options.recursive && !options.noTextures && !toConvert.empty())

@@ -28,17 +28,18 @@ struct ProcessorShare {
 };
 ProcessorShare shareProcessors(size_t threads, size_t models);
 
-// The program's job: converts as a single run does, and removes the scene it
-// was writing when SIGINT, SIGTERM or SIGHUP ends it.
-BatchJob conversionJob(const Options& options);
+// Gives the job once some model is to be converted, so a batch with nothing
+// to convert never loads what converts; an empty job, with why in failure,
+// when it cannot.
+using BatchJobSource = std::function<BatchJob(std::string& failure)>;
 
 // Converts every input of a batch (-d; with -r the models below the folders
-// given) with job in worker processes, writes each file's lines, the progress
+// given) with the job from jobSource in worker processes, writes each file's lines, the progress
 // and the summary to standard error and, with --report, a JSON line per model,
 // and returns the exit status: 0 when every file was converted or up to date,
-// 1 when any failed or a folder could not be listed, 2 when two inputs would
+// 1 when any failed, a folder could not be listed or there is no job, 2 when two inputs would
 // write the same scene, a path cannot be mirrored, or the report or the file
 // list cannot be opened (then nothing is converted).
-int runBatch(const ConverterOptions& options, const BatchJob& job);
+int runBatch(const ConverterOptions& options, const BatchJobSource& jobSource);
 
 }  // namespace kestrav

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
-#include "convert/BlockOutput.h"
+#include "convert/WriteAll.h"
 
 namespace kestrav {
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "convert/BlockOutput.h"
+#include "convert/WriteAll.h"
 
 namespace kestrav {
 

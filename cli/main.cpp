@@ -1,156 +1,43 @@
-#include <Inventor/SoDB.h>
-#include <Inventor/nodes/SoSeparator.h>
-#include <X11/Xlib.h>
 #include <signal.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <iostream>
-#include <new>
 #include <string>
-#include <vector>
 
-#include "appearance/TextureImages.h"
-#include "appearance/TextureLookup.h"
 #include "cli/BatchRun.h"
 #include "cli/CommandLine.h"
+#include "cli/ConverterModule.h"
 #include "cli/ConverterOptions.h"
-#include "cli/InterruptCleanup.h"
-#include "cli/LineWidthQuery.h"
-#include "cli/ProgramLines.h"
-#include "cli/ViewerModule.h"
-#include "convert/Conversion.h"
-#include "convert/ProcessorCount.h"
-#include "convert/SceneConverter.h"
-#include "convert/SceneWriter.h"
-#include "kestrav/kestrav.h"
 
 using namespace kestrav;
 
 namespace {
 const char* const kTextureSearchPathVariable = "KESTRAV_TEXTURE_PATH";
-const char* const kNoDisplayMessage =
-    "The examine viewer needs a display, and none could be opened (is DISPLAY set?).\n";
-const char* const kNoViewerMessage = "The examine viewer could not be loaded: ";
-
-bool displayReachable() {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) return false;
-    XCloseDisplay(display);
-    return true;
-}
-
-// Each line in one write, so the lines of programs sharing a stderr stay whole.
-void printLines(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) std::cerr << (line + '\n');
-}
-
-// Converts and, unless only viewing, writes: prints the conversion's lines and
-// returns it, without a scene (and with the exit status) when there is nothing
-// to show.
-Conversion convertAndWrite(const ConverterOptions& options, int& status) {
-    // Only a scene that is written takes its images with it.
-    Options conversionOptions = options;
-    if (options.viewOnly) conversionOptions.portable = false;
-    Conversion conversion;
-    {
-        // An interrupted run leaves no image half-written either.
-        InterruptCleanup cleanup;
-        conversion = convertWatched(options.inputPath, conversionOptions, options.viewOnly ? "" : options.outputPath,
-                                    InterruptCleanup::watchTemporary);
-    }
-    printLines(programLines(conversion));
-    status = conversion.root() ? 0 : 1;
-    if (!conversion.root() || options.viewOnly) return conversion;
-    std::string failure;
-    bool written = false;
-    int writeError = 0;
-    {
-        InterruptCleanup cleanup;
-        written = writeScene(conversion.root(), options.outputPath, failure,
-                             options.binary ? SceneFormat::Binary : SceneFormat::Ascii, InterruptCleanup::watchTemporary,
-                             threadsFor(options.threads));
-        writeError = errno;
-    }
-    if (!written) {
-        // Standard output closed by its reader (| head) is the reader's choice,
-        // as it is for cat; only the status tells that not all was written.
-        if (!(options.outputPath.empty() && writeError == EPIPE)) std::cerr << (failure + '\n');
-        status = 1;
-        return Conversion();
-    }
-    return conversion;
-}
-
-// Converts and writes without the viewer; for -e, which asked for it, then
-// says why not (noViewer).
-int convertOnly(const ConverterOptions& options, const std::string& noViewer) {
-    int status = 0;
-    if (!convertAndWrite(options, status).root()) return status;
-    if (options.examineViewer) {
-        std::cerr << noViewer;
-        return 1;
-    }
-    return 0;
-}
-
-int convertAndView(const ConverterOptions& options, ViewScene viewScene) {
-    int status = 0;
-    const Conversion view = convertAndWrite(options, status);
-    if (!view.root()) return status;
-
-    // The conversion only named the images; the viewer needs their pixels,
-    // from wherever the current directory is.
-    loadTextureImages(view.root(), sceneFolderOf(options.viewOnly ? "" : options.outputPath));
-    viewScene(options.inputPath.c_str(), view, options.lights);
-    return 0;
-}
-
-int run(const ConverterOptions& options) {
-    if (!options.viewOnly && isSameFile(options.inputPath, options.outputPath)) {
-        std::cerr << (programLine(sameFileLine(options.inputPath, options.outputPath)) + '\n');
-        return 1;
-    }
-    SoDB::init();
-    // A plain conversion never loads the viewer's module and its GUI toolkit,
-    // display or not; SoQt aborts when it cannot reach an X server, so the
-    // viewer loads only once a display is known to answer.
-    ViewScene viewScene = nullptr;
-    std::string noViewer;
-    if (options.examineViewer || options.viewOnly) {
-        std::string failure;
-        if (!displayReachable())
-            noViewer = kNoDisplayMessage;
-        else if (!(viewScene = loadViewer(failure)))
-            noViewer = kNoViewerMessage + failure + ".\n";
-    }
-    if (viewScene) return convertAndView(options, viewScene);
-    // Only -e has something to do without the viewer: write the scene.
-    if (options.viewOnly) {
-        std::cerr << noViewer;
-        return 1;
-    }
-    return convertOnly(options, noViewer);
-}
-
+const char* const kNoConverterMessage = "The converter could not be loaded: ";
 }  // namespace
 
 int main(int argc, char** argv) {
     ConverterOptions options;
     options.programPath = argv[0];
     parseCommandLine(argc, argv, options);
-    // What the library is told of this host: OpenGL's line widths, asked only
-    // when a model has a wire material, and where else to look for images.
-    options.lineWidths = queryLineWidthRange;
+    // Where else the library looks for images.
     if (const char* searchPath = std::getenv(kTextureSearchPathVariable)) options.textureSearchPath = searchPath;
-    if (!options.batchFolder.empty()) return runBatch(options, conversionJob(options));
+    if (!options.batchFolder.empty())
+        return runBatch(options, [&options](std::string& failure) {
+            BatchJob job;
+            if (const MakeBatchJob makeJob = loadBatchConversion(failure))
+                makeJob(options, job);
+            else
+                failure = kNoConverterMessage + failure;
+            return job;
+        });
     // A closed standard output is a failed write, never a death by signal.
     signal(SIGPIPE, SIG_IGN);
-    try {
-        return run(options);
-    } catch (const std::bad_alloc&) {
-        // The writer has removed its temporary; an existing output is as it was.
-        std::cerr << (programLine(outOfMemoryLine(options.inputPath)) + '\n');
+    std::string failure;
+    const ConvertOne convertOne = loadSingleConversion(failure);
+    if (!convertOne) {
+        std::cerr << (kNoConverterMessage + failure + ".\n");
         return 1;
     }
+    return convertOne(options);
 }

@@ -1,7 +1,5 @@
 #include "convert/BlockOutput.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -44,20 +42,6 @@ void BlockOutput::appendInBlocks(const char* bytes, size_t count) {
         if (count == 0) return;
         flush();
     }
-}
-
-bool writeAll(int fd, const void* data, size_t size) {
-    const char* next = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t written = ::write(fd, next, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        next += written;
-        size -= size_t(written);
-    }
-    return true;
 }
 
 }  // namespace kestrav

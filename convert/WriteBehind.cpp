@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "convert/BlockOutput.h"
+#include "convert/WriteAll.h"
 
 namespace kestrav {
 

@@ -28,6 +28,8 @@ warnings=$(MANWIDTH=80 man --warnings=all -l "$page" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "the manual page renders with warnings: $warnings"
 MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q "TEXTURE LOOK-UP" || fail "the manual page lacks TEXTURE LOOK-UP"
 
+# What converts is a module the installed program loads from lib/kestrav.
+[ -f "$prefix/lib/kestrav/kestrav-converter.so" ] || fail "no lib/kestrav/kestrav-converter.so under the prefix"
 "$prefix/bin/kestrav" "$root/examples/cube.3ds" "$prefix/cube.iv"
 head -n 1 "$prefix/cube.iv" | grep -q '^#Inventor V2.1 ascii' || fail "the installed program wrote no scene"
 
@@ -67,6 +69,7 @@ contents=$(dpkg-deb -c "$deb")
 grep -q '\./usr/bin/kestrav$' <<<"$contents" || fail "the package holds no /usr/bin/kestrav"
 grep -q '\./usr/share/man/man1/kestrav.1$' <<<"$contents" || fail "the package holds no manual page"
 grep -q '/kestrav/kestrav-viewer\.so$' <<<"$contents" || fail "the package holds no viewer module"
+grep -q '/kestrav/kestrav-converter\.so$' <<<"$contents" || fail "the package holds no converter module"
 depends=$(dpkg-deb -f "$deb" Depends)
 for needed in libcoin80c libsoqt520 libsimage20 libgl1-mesa-dri; do
   grep -qw "$needed" <<<"$depends" || fail "the package does not depend on $needed"

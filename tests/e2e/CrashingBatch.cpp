@@ -8,6 +8,7 @@
 
 #include "cli/BatchRun.h"
 #include "cli/CommandLine.h"
+#include "cli/ConversionJob.h"
 
 using namespace kestrav;
 
@@ -16,8 +17,8 @@ int main(int argc, char** argv) {
     options.programPath = argv[0];
     parseCommandLine(argc, argv, options);
     const BatchJob convert = conversionJob(options);
-    return runBatch(options, [&convert](const std::string& input, const std::string& output, ImageTurn* imageTurn,
-                                        const TextureArchive* archive, unsigned threads) {
+    const BatchJob crashing = [&convert](const std::string& input, const std::string& output, ImageTurn* imageTurn,
+                                         const TextureArchive* archive, unsigned threads) {
         const size_t slash = input.rfind('/');
         if (input.substr(slash == std::string::npos ? 0 : slash + 1) == "crash.3ds") {
             const rlimit noCore{0, 0};
@@ -25,5 +26,6 @@ int main(int argc, char** argv) {
             std::abort();
         }
         return convert(input, output, imageTurn, archive, threads);
-    });
+    };
+    return runBatch(options, [&crashing](std::string&) { return crashing; });
 }

@@ -57,13 +57,18 @@ ProcessResult runKestravIn(const std::string& folder, const std::vector<std::str
     return runProcess(launch);
 }
 
+void copyProgram(const std::string& path) {
+    std::filesystem::copy_file(KESTRAV_BINARY, path);
+    chmod(path.c_str(), 0755);
+    const std::string module = std::filesystem::path(path).parent_path() / "kestrav-converter.so";
+    std::filesystem::copy_file(KESTRAV_CONVERTER_MODULE, module);
+    chmod(module.c_str(), 0755);
+}
+
 LaunchOptions kestravUnprivileged(const std::vector<std::string>& arguments) {
     // The build tree may lie below a directory only root can enter.
     const std::string copy = scratchDirectory() + "/kestrav-copy";
-    if (!fileExists(copy)) {
-        std::filesystem::copy_file(KESTRAV_BINARY, copy);
-        chmod(copy.c_str(), 0755);
-    }
+    if (!fileExists(copy)) copyProgram(copy);
     LaunchOptions launch = kestravCommand(arguments);
     launch.argv[0] = copy;
     launch.dropRoot = true;

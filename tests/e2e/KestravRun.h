@@ -15,6 +15,8 @@ extern const char* const kEmptySceneText;
 
 // kestrav with these arguments and no display, unless the test gives one.
 LaunchOptions kestravCommand(const std::vector<std::string>& arguments);
+// Copies the program to path, with the converter module beside it.
+void copyProgram(const std::string& path);
 // The same, run from a copy of the binary that the unprivileged user can reach.
 LaunchOptions kestravUnprivileged(const std::vector<std::string>& arguments);
 LaunchOptions onDisplay(LaunchOptions launch, const std::string& display);

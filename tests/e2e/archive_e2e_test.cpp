@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -124,6 +125,55 @@ TEST(ArchiveE2e, OnlyModelsNewerThanTheirScenesAreConvertedAgain) {
     fs::last_write_time(work + "/b/two.3ds", fs::last_write_time(work + "/out/b/two.iv") + std::chrono::seconds(1));
     EXPECT_EQ(summaryOf(runKestravIn(work, update).err), "kestrav: 1 converted, 1 up to date");
     EXPECT_EQ(fs::last_write_time(work + "/out/a/one.iv"), written);
+}
+
+// What converts is a module; the program alone starts without Coin, so a -u
+// run with nothing to convert needs neither. A run that must convert and
+// cannot load the module says so once and writes nothing.
+TEST(ArchiveE2e, AnUpToDateTreeNeedsNoConverterAndAMissingOneIsOneLine) {
+    const std::string work = freshDirectory("archive-no-converter");
+    copyModel("test1.3ds", work + "/a/one.3ds");
+    copyModel("fels.3ds", work + "/b/two.3ds");
+    const std::vector<std::string> update = {"-r", "-u", "-d", "out", "--report", "report.jsonl", "a", "b"};
+    EXPECT_EQ(summaryOf(runKestravIn(work, update).err), "kestrav: 2 converted");
+    const std::string scene = readFile(work + "/out/b/two.iv");
+
+    const std::string alone = work + "/bin/kestrav";
+    fs::create_directories(work + "/bin");
+    fs::copy_file(KESTRAV_BINARY, alone);
+    auto runAlone = [&](const std::vector<std::string>& arguments,
+                        const std::vector<std::pair<std::string, std::string>>& variables = {}) {
+        LaunchOptions launch = kestravCommand(arguments);
+        launch.argv[0] = alone;
+        launch.workingDirectory = work;
+        launch.setVariables = variables;
+        return runProcess(launch);
+    };
+    const ProcessResult libraries = runAlone({"--version"}, {{"LD_TRACE_LOADED_OBJECTS", "1"}});
+    EXPECT_NE(libraries.out.find("libstdc++"), std::string::npos) << libraries.out;
+    EXPECT_EQ(libraries.out.find("libCoin"), std::string::npos) << libraries.out;
+
+    const ProcessResult upToDate = runAlone(update);
+    EXPECT_EQ(upToDate.exitStatus, 0) << upToDate.err;
+    EXPECT_EQ(summaryOf(upToDate.err), "kestrav: 0 converted, 2 up to date");
+    const std::string report = readFile(work + "/report.jsonl");
+    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 2) << report;
+
+    fs::last_write_time(work + "/b/two.3ds", fs::last_write_time(work + "/out/b/two.iv") + std::chrono::seconds(1));
+    const std::string said = "The converter could not be loaded: ";
+    const ProcessResult changed = runAlone(update);
+    EXPECT_EQ(changed.exitStatus, 1);
+    EXPECT_EQ(changed.err.rfind("kestrav: " + said, 0), 0u) << changed.err;
+    EXPECT_NE(changed.err.find("/kestrav-converter.so"), std::string::npos) << changed.err;
+    EXPECT_EQ(changed.err.substr(changed.err.size() - 25), "; nothing was converted.\n") << changed.err;
+    EXPECT_EQ(std::count(changed.err.begin(), changed.err.end(), '\n'), 1) << changed.err;
+    EXPECT_EQ(readFile(work + "/out/b/two.iv"), scene);
+
+    const ProcessResult single = runAlone({"a/one.3ds", "single.iv"});
+    EXPECT_EQ(single.exitStatus, 1);
+    EXPECT_EQ(single.err.rfind(said, 0), 0u) << single.err;
+    EXPECT_EQ(std::count(single.err.begin(), single.err.end(), '\n'), 1) << single.err;
+    EXPECT_FALSE(fs::exists(work + "/single.iv"));
 }
 
 TEST(ArchiveE2e, TheReportHasOneObjectPerModelAsItEnded) {

@@ -756,7 +756,7 @@ TEST_F(ViewerE2e, FileSpotlightLightsThePlaneMiddleWithTheHeadlightOff) {
 TEST_F(ViewerE2e, AProgramWithoutItsViewerModuleSaysSoAndStillConverts) {
     const std::string folder = freshDirectory("no-viewer");
     const std::string program = folder + "/kestrav";
-    std::filesystem::copy_file(KESTRAV_BINARY, program);
+    copyProgram(program);
     auto run = [&](const std::vector<std::string>& arguments) {
         LaunchOptions launch = withDisplay(arguments);
         launch.argv[0] = program;

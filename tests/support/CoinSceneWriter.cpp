@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "convert/BlockOutput.h"
+#include "convert/WriteAll.h"
 
 namespace kestrav {
 
