@@ -1,11 +1,13 @@
 // The entry points of kestrav-converter.so, which the program loads to convert.
 
+#include <cstdlib>
 #include <type_traits>
 
 #include "cli/ConversionJob.h"
 #include "cli/ConverterModule.h"
 #include "cli/LineWidthQuery.h"
 #include "cli/SingleRun.h"
+#include "convert/Conversion.h"
 
 using namespace kestrav;
 
@@ -19,8 +21,11 @@ Settings askingLineWidths(Settings options) {
 }
 }  // namespace
 
+// Ends the program. The scene is not freed first: for a big one that took a
+// fifth of the whole run, and the process's end returns its memory at once.
 extern "C" __attribute__((visibility("default"))) int kestrav_convert_one(const ConverterOptions& options) {
-    return convertSingle(askingLineWidths(options));
+    Conversion kept;
+    std::exit(convertSingle(askingLineWidths(options), kept));
 }
 
 extern "C" __attribute__((visibility("default"))) void kestrav_make_batch_job(const Options& options, BatchJob& job) {

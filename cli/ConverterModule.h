@@ -14,7 +14,8 @@ namespace kestrav {
 // its workers start, so they share it.
 //
 // The module's two entry points: a single conversion, as the program runs it
-// (lines printed, exit status returned), and the job of a batch's workers.
+// (lines printed, then the program ends with its exit status), and the job of
+// a batch's workers.
 using ConvertOne = int (*)(const ConverterOptions& options);
 using MakeBatchJob = void (*)(const Options& options, BatchJob& job);
 inline constexpr const char* kConvertOneSymbol = "kestrav_convert_one";

@@ -78,9 +78,10 @@ Conversion convertAndWrite(const ConverterOptions& options, int& status) {
 
 // Converts and writes without the viewer; for -e, which asked for it, then
 // says why not (noViewer).
-int convertOnly(const ConverterOptions& options, const std::string& noViewer) {
+int convertOnly(const ConverterOptions& options, const std::string& noViewer, Conversion& kept) {
     int status = 0;
-    if (!convertAndWrite(options, status).root()) return status;
+    kept = convertAndWrite(options, status);
+    if (!kept.root()) return status;
     if (options.examineViewer) {
         std::cerr << noViewer;
         return 1;
@@ -88,9 +89,9 @@ int convertOnly(const ConverterOptions& options, const std::string& noViewer) {
     return 0;
 }
 
-int convertAndView(const ConverterOptions& options, ViewScene viewScene) {
+int convertAndView(const ConverterOptions& options, ViewScene viewScene, Conversion& view) {
     int status = 0;
-    const Conversion view = convertAndWrite(options, status);
+    view = convertAndWrite(options, status);
     if (!view.root()) return status;
 
     // The conversion only named the images; the viewer needs their pixels,
@@ -100,7 +101,7 @@ int convertAndView(const ConverterOptions& options, ViewScene viewScene) {
     return 0;
 }
 
-int runSingle(const ConverterOptions& options) {
+int runSingle(const ConverterOptions& options, Conversion& kept) {
     if (!options.viewOnly && isSameFile(options.inputPath, options.outputPath)) {
         std::cerr << (programLine(sameFileLine(options.inputPath, options.outputPath)) + '\n');
         return 1;
@@ -118,20 +119,20 @@ int runSingle(const ConverterOptions& options) {
         else if (!(viewScene = loadViewer(failure)))
             noViewer = kNoViewerMessage + failure + ".\n";
     }
-    if (viewScene) return convertAndView(options, viewScene);
+    if (viewScene) return convertAndView(options, viewScene, kept);
     // Only -e has something to do without the viewer: write the scene.
     if (options.viewOnly) {
         std::cerr << noViewer;
         return 1;
     }
-    return convertOnly(options, noViewer);
+    return convertOnly(options, noViewer, kept);
 }
 
 }  // namespace
 
-int convertSingle(const ConverterOptions& options) {
+int convertSingle(const ConverterOptions& options, Conversion& kept) {
     try {
-        return runSingle(options);
+        return runSingle(options, kept);
     } catch (const std::bad_alloc&) {
         // The writer has removed its temporary; an existing output is as it was.
         std::cerr << (programLine(outOfMemoryLine(options.inputPath)) + '\n');
