@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks what a user installs: cmake --install into a temporary prefix gives the
-# program, its viewer module and its manual page, the page renders without a
+# program, its converter and viewer modules and its manual page, the page renders without a
 # warning, the installed program converts the example and (with xvfb-run)
 # loads its viewer, the library example builds against
 # the installed CMake package and pkg-config file and runs, and cpack makes a
