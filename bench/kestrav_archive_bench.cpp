@@ -269,14 +269,22 @@ void measureArchive(const Settings& settings) {
             if (run >= 0) wall[variant].push_back(runWall);
         }
     }
-    std::vector<double> perModel[kVariants], lookUpExtra, folderExtra;
+    std::vector<double> perModel[kVariants], lookUpExtra, leastLookUpExtra, folderExtra;
     for (const std::string& model : archive.models) {
         for (int variant = 0; variant < kVariants; ++variant)
             perModel[variant].push_back(middleOf(seconds[variant][model]));
         lookUpExtra.push_back(perModel[kTree].back() - perModel[kFlat].back());
         folderExtra.push_back(perModel[kFreshTree].back() - perModel[kTree].back());
+        // The least of a model's runs leaves out the waits for the processor
+        // and the disk (its sync) that any one run can meet; the look-up's
+        // own work is in every run.
+        const auto least = [&](int variant) {
+            return *std::min_element(seconds[variant][model].begin(), seconds[variant][model].end());
+        };
+        leastLookUpExtra.push_back(least(kTree) - least(kFlat));
     }
     std::sort(lookUpExtra.begin(), lookUpExtra.end());
+    std::sort(leastLookUpExtra.begin(), leastLookUpExtra.end());
     const double models = double(archive.models.size());
     std::printf("Archive of %zu folders and %zu files, %zu models naming %s, kept as textures/skin.png at the top "
                 "(%d runs)\n\n",
@@ -296,6 +304,10 @@ void measureArchive(const Settings& settings) {
                 "%+.3f ms, largest %+.3f ms (target at most 1 ms)\n",
                 lookUpExtra[lookUpExtra.size() / 2] * 1e3, lookUpExtra[size_t(0.9 * models)] * 1e3,
                 lookUpExtra.back() * 1e3);
+    std::printf("- the same from each model's fastest run: median %+.3f ms, 90th percentile %+.3f ms, largest %+.3f "
+                "ms\n",
+                leastLookUpExtra[leastLookUpExtra.size() / 2] * 1e3, leastLookUpExtra[size_t(0.9 * models)] * 1e3,
+                leastLookUpExtra.back() * 1e3);
     std::printf("- making each model's mirrored folder, from the reports: median %+.3f ms a model\n",
                 middleOf(folderExtra) * 1e3);
     std::printf("- whole run with -r less without, per model (listing included): %+.3f ms\n",
