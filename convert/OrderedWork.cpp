@@ -12,26 +12,26 @@ namespace kestrav {
 namespace {
 class OrderedWork {
 public:
-    OrderedWork(size_t itemCount, size_t itemsAhead, const std::function<void(size_t)>& produceItem)
+    OrderedWork(size_t itemCount, size_t itemsAhead, const std::function<void(size_t, unsigned)>& produceItem)
         : count(itemCount), ahead(itemsAhead), produce(produceItem), produced(itemCount, 0) {}
 
     // A worker: produces items until none is left or the work stopped.
-    void work() {
+    void work(unsigned worker) {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
             changed.wait(lock, [&] { return stopped || next >= count || next < consumed + ahead; });
             if (stopped || next >= count) return;
-            produceNext(lock);
+            produceNext(lock, worker);
         }
     }
 
-    // Waits until item i is produced, producing items meanwhile when one is
-    // free to start; false when the work stopped.
+    // Waits until item i is produced, producing items meanwhile, as worker 0,
+    // when one is free to start; false when the work stopped.
     bool waitFor(size_t i) {
         std::unique_lock<std::mutex> lock(mutex);
         while (!stopped && !produced[i]) {
             if (next < count && next < consumed + ahead)
-                produceNext(lock);
+                produceNext(lock, 0);
             else
                 changed.wait(lock);
         }
@@ -58,12 +58,12 @@ public:
 
 private:
     // Claims the next item and produces it with the lock released.
-    void produceNext(std::unique_lock<std::mutex>& lock) {
+    void produceNext(std::unique_lock<std::mutex>& lock, unsigned worker) {
         const size_t i = next++;
         lock.unlock();
         std::exception_ptr error;
         try {
-            produce(i);
+            produce(i, worker);
         } catch (...) {
             error = std::current_exception();
         }
@@ -79,7 +79,7 @@ private:
 
     const size_t count;
     const size_t ahead;
-    const std::function<void(size_t)>& produce;
+    const std::function<void(size_t, unsigned)>& produce;
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<char> produced;
@@ -90,12 +90,12 @@ private:
 };
 }  // namespace
 
-void runOrdered(size_t count, unsigned threads, size_t ahead, const std::function<void(size_t)>& produce,
+void runOrdered(size_t count, unsigned threads, size_t ahead, const std::function<void(size_t, unsigned)>& produce,
                 const std::function<void(size_t)>& consume) {
     OrderedWork work(count, ahead < 1 ? 1 : ahead, produce);
     std::vector<std::thread> workers;
     try {
-        for (unsigned t = 1; t < threads && t < count; ++t) workers.emplace_back([&work] { work.work(); });
+        for (unsigned t = 1; t < threads && t < count; ++t) workers.emplace_back([&work, t] { work.work(t); });
     } catch (const std::system_error&) {
         // Fewer threads than asked for: the ones started, and this one, do it all.
     } catch (...) {

@@ -117,12 +117,14 @@ SoSeparator* SceneConverter::build() {
     for (size_t mesh = 0; mesh < lastInstance.size(); ++mesh)
         if (lastInstance[mesh] == instances.size()) database.releaseMeshGeometry(mesh);
     const MeshRecord* records = database.meshList().records;
+    // One per thread, reused from instance to instance.
+    const unsigned threads = buildThreads();
+    std::vector<MeshGeometry> geometry(threads);
     const auto convert = [&](size_t i, InstanceFaces* faces) {
         const MeshInstance& instance = instances[i];
-        convertInstance(records[instance.mesh], links.chainOf(instance.node), faces);
+        convertInstance(records[instance.mesh], links.chainOf(instance.node), faces, geometry[0]);
         if (lastInstance[instance.mesh] == i) database.releaseMeshGeometry(instance.mesh);
     };
-    const unsigned threads = buildThreads();
     if (threads == 1) {
         for (size_t i = 0; i < instances.size(); ++i) convert(i, nullptr);
         return root;
@@ -135,7 +137,9 @@ SoSeparator* SceneConverter::build() {
     std::vector<InstanceFaces> faces(ahead);
     runOrdered(
         instances.size(), threads, ahead,
-        [&](size_t i) { instanceFaces(records[instances[i].mesh], faces[i % ahead]); },
+        [&](size_t i, unsigned worker) {
+            instanceFaces(records[instances[i].mesh], geometry[worker], faces[i % ahead]);
+        },
         [&](size_t i) { convert(i, &faces[i % ahead]); });
     return root;
 }
@@ -148,8 +152,8 @@ unsigned SceneConverter::buildThreads() const {
     return faces < kFacesForThreads ? 1 : unsigned(threadsFor(options.threads));
 }
 
-void SceneConverter::instanceFaces(const MeshRecord& mesh, InstanceFaces& faces) const {
-    MeshGeometry geometry(&mesh, options.flatShading);
+void SceneConverter::instanceFaces(const MeshRecord& mesh, MeshGeometry& geometry, InstanceFaces& faces) const {
+    geometry.reset(&mesh, options.flatShading);
     const size_t groups = mesh.materialGroupCount == 0 ? 1 : mesh.materialGroupCount;
     faces.groups.resize(groups);
     for (GroupFaces& group : faces.groups) group.clear();
@@ -180,7 +184,8 @@ SoSeparator* SceneConverter::takeRoot() {
     return taken;
 }
 
-void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& chain, InstanceFaces* faces) {
+void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& chain, InstanceFaces* faces,
+                                     MeshGeometry& geometry) {
     ++instancesDrawn;
     SoSeparator* objectSeparator = new SoSeparator;
     int mirrored = 0;
@@ -190,7 +195,7 @@ void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& ch
 
     // Worked out here unless a worker did it before.
     std::unique_ptr<MeshBuilder> meshBuilder;
-    if (!faces) meshBuilder.reset(new MeshBuilder(&mesh, options.flatShading, objectSeparator));
+    if (!faces) meshBuilder.reset(new MeshBuilder(geometry, &mesh, options.flatShading, objectSeparator));
     const auto buildGeometry = [&](int group, int shading, SoSeparator* faceSetParent) {
         if (faces)
             MeshBuilder::buildGeometry(&mesh, faces->groups[size_t(group)], objectSeparator, faceSetParent);

@@ -84,13 +84,15 @@ private:
     struct InstanceFaces {
         std::vector<GroupFaces> groups;
     };
-    // Fills faces, with new arrays for the sets whose arrays went to nodes.
-    void instanceFaces(const MeshRecord& mesh, InstanceFaces& faces) const;
+    // Fills faces, with new arrays for the sets whose arrays went to nodes;
+    // geometry is the calling thread's own, reused from mesh to mesh.
+    void instanceFaces(const MeshRecord& mesh, MeshGeometry& geometry, InstanceFaces& faces) const;
     // Threads to work the instances out with: 1 unless the model is big enough to gain.
     unsigned buildThreads() const;
     // faces: the instance's, worked out before (their arrays pass to the
-    // nodes), or null to work them out now.
-    void convertInstance(const MeshRecord& mesh, const NodeChain& chain, InstanceFaces* faces);
+    // nodes), or null to work them out now in geometry.
+    void convertInstance(const MeshRecord& mesh, const NodeChain& chain, InstanceFaces* faces,
+                         MeshGeometry& geometry);
     // Builds a material group's coordinates and face sets under a parent.
     using GeometryBuild = std::function<void(int group, int shading, SoSeparator* faceSetParent)>;
     void convertMaterialGroup(const MeshRecord& mesh, const GeometryBuild& buildGeometry,

@@ -7,7 +7,6 @@
 #include <Inventor/nodes/SoSeparator.h>
 
 #include <memory>
-#include <vector>
 
 #include "reader/FiniteValues.h"
 
@@ -49,8 +48,6 @@ SoSeparator* groupSeparator(bool perVertex, SoMFVec3f*& normals, SoMFInt32*& ind
     return separator;
 }
 
-int normalCount(int faceCount, bool perVertex) { return faceCount * (perVertex ? 3 : 1); }
-
 // The field takes the array, allocated with new[] as its own are, and deletes
 // it with its node: the calling thread copies nothing, and the pages were
 // first touched by the worker that filled them.
@@ -63,49 +60,22 @@ void handOver(Field& field, int count, std::unique_ptr<Value[]>& values, size_t&
     capacity = 0;
 }
 
-// Face sets built straight into the nodes' fields, with no copy between.
-class NodeSink final : public FaceSetSink {
-public:
-    explicit NodeSink(SoSeparator* faceSetParent) : parent(faceSetParent) {}
-
-    void room(int faceCount, bool perVertex, int32_t*& indices, SbVec3f*& normals) override {
-        SoMFVec3f* normalField;
-        SoMFInt32* indexField;
-        parent->addChild(groupSeparator(perVertex, normalField, indexField));
-        normalField->setNum(normalCount(faceCount, perVertex));
-        indexField->setNum(4 * faceCount);
-        normals = normalField->startEditing();
-        indices = indexField->startEditing();
-        edited.push_back({normalField, indexField});
-    }
-
-    void filled() override {
-        for (const Edited& fields : edited) {
-            fields.normals->finishEditing();
-            fields.indices->finishEditing();
-        }
-        edited.clear();
-    }
-
-private:
-    struct Edited {
-        SoMFVec3f* normals;
-        SoMFInt32* indices;
-    };
-    SoSeparator* parent;
-    std::vector<Edited> edited;
-};
 }  // namespace
 
-MeshBuilder::MeshBuilder(const MeshRecord* mesh, bool flatShading, SoSeparator* coordinates)
-    : currentMesh(mesh), geometry(new MeshGeometry(mesh, flatShading)), coordinateParent(coordinates) {}
+MeshBuilder::MeshBuilder(MeshGeometry& meshGeometry, const MeshRecord* mesh, bool flatShading,
+                         SoSeparator* coordinates)
+    : geometry(meshGeometry), coordinateParent(coordinates) {
+    geometry.reset(mesh, flatShading);
+}
 
 MeshBuilder::~MeshBuilder() = default;
 
+// The sets are filled in arrays of their own, which the nodes then take: a
+// field sized first would clear its array only for it to be overwritten.
 void MeshBuilder::buildGeometry(int materialGroupIndex, int shading, SoSeparator* faceSetParent) {
-    buildCoordinates(currentMesh, coordinateParent);
-    NodeSink sink(faceSetParent);
-    geometry->groupFaces(materialGroupIndex, shading, sink);
+    faces.clear();
+    geometry.groupFaces(materialGroupIndex, shading, faces);
+    buildGeometry(geometry.mesh(), faces, coordinateParent, faceSetParent);
 }
 
 void MeshBuilder::buildGeometry(const MeshRecord* mesh, GroupFaces& faces, SoSeparator* coordinates,
@@ -116,7 +86,7 @@ void MeshBuilder::buildGeometry(const MeshRecord* mesh, GroupFaces& faces, SoSep
         SoMFVec3f* normals;
         SoMFInt32* indices;
         faceSetParent->addChild(groupSeparator(set.perVertex, normals, indices));
-        handOver(*normals, normalCount(set.faceCount, set.perVertex), set.normals, set.normalCapacity);
+        handOver(*normals, set.faceCount * (set.perVertex ? 3 : 1), set.normals, set.normalCapacity);
         handOver(*indices, 4 * set.faceCount, set.coordIndex, set.indexCapacity);
     }
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <memory>
-
 #include "geometry/MeshGeometry.h"
 #include "reader/ModelRecords.h"
 
@@ -15,9 +13,10 @@ class VertexFaceTable;
 // normals and an indexed face set.
 class MeshBuilder {
 public:
-    // Works out the mesh's geometry on this thread; the coordinates of every
-    // group go to coordinateParent.
-    MeshBuilder(const MeshRecord* mesh, bool flatShading, SoSeparator* coordinateParent);
+    // Works out the mesh's geometry on this thread, in geometry (reset for the
+    // mesh, its storage reused), which must outlive the builder; the
+    // coordinates of every group go to coordinateParent.
+    MeshBuilder(MeshGeometry& geometry, const MeshRecord* mesh, bool flatShading, SoSeparator* coordinateParent);
     ~MeshBuilder();
     MeshBuilder(const MeshBuilder&) = delete;
     MeshBuilder& operator=(const MeshBuilder&) = delete;
@@ -31,14 +30,14 @@ public:
     static void buildGeometry(const MeshRecord* mesh, GroupFaces& faces, SoSeparator* coordinates,
                               SoSeparator* faceSetParent);
 
-    const VertexFaceTable* table() const { return geometry->table(); }
+    const VertexFaceTable* table() const { return geometry.table(); }
     // Three floats per face, the normal of each face the table holds.
-    const float* faceNormals() const { return geometry->faceNormals(); }
+    const float* faceNormals() const { return geometry.faceNormals(); }
 
 private:
-    const MeshRecord* currentMesh;
-    std::unique_ptr<MeshGeometry> geometry;
+    MeshGeometry& geometry;
     SoSeparator* coordinateParent;
+    GroupFaces faces;
 };
 
 }  // namespace kestrav

@@ -11,13 +11,17 @@ constexpr int kGroupCount = 33;
 constexpr int kIntsPerFace = 4;
 }  // namespace
 
-MeshGeometry::MeshGeometry(const MeshRecord* mesh, bool flatShading)
-    : currentMesh(mesh), flat(flatShading), vertexFaceTable(new VertexFaceTable(mesh)) {
+MeshGeometry::MeshGeometry() : vertexFaceTable(new VertexFaceTable) {}
+
+MeshGeometry::~MeshGeometry() = default;
+
+void MeshGeometry::reset(const MeshRecord* mesh, bool flatShading) {
+    currentMesh = mesh;
+    flat = flatShading;
+    vertexFaceTable->reset(mesh);
     vertexFaceTable->fill();
     computeFaceNormals();
 }
-
-MeshGeometry::~MeshGeometry() = default;
 
 // Every vertex normal sums the normals of the faces around it; computing each
 // once per instance saves doing it again at each of its corners and groups.
@@ -55,7 +59,7 @@ void GroupFaces::room(int faceCount, bool perVertex, int32_t*& indices, SbVec3f*
     normals = set.normals.get();
 }
 
-void MeshGeometry::groupFaces(int materialGroupIndex, int shading, FaceSetSink& sink) const {
+void MeshGeometry::groupFaces(int materialGroupIndex, int shading, FaceSetSink& sink) {
     const uint16_t* selection = nullptr;
     int selected = vertexFaceTable->faceCount();
     if (currentMesh && currentMesh->materialGroupCount != 0) {
@@ -105,13 +109,12 @@ void MeshGeometry::groupFaces(int materialGroupIndex, int shading, FaceSetSink& 
             if (mask & 1u) put(g);
     }
 
-    std::vector<int> firstCorner;
     for (int g = 0; g < kGroupCount; ++g) {
         if (counts[g] == 0) continue;
         if (g == 0 || facetted)
             faceNormalSet(lists[g], counts[g], normals[g]);
         else
-            vertexNormalSet(lists[g], counts[g], uint32_t(g), normals[g], firstCorner);
+            vertexNormalSet(lists[g], counts[g], uint32_t(g), normals[g]);
     }
     sink.filled();
 }
@@ -126,8 +129,7 @@ void MeshGeometry::faceNormalSet(const int32_t* list, int faceCount, SbVec3f* no
     }
 }
 
-void MeshGeometry::vertexNormalSet(const int32_t* list, int faceCount, uint32_t group, SbVec3f* vectors,
-                                   std::vector<int>& firstCorner) const {
+void MeshGeometry::vertexNormalSet(const int32_t* list, int faceCount, uint32_t group, SbVec3f* vectors) {
     const NormalCalculator normals(*vertexFaceTable, faceNormalCache.data());
     // A vertex's normal within one group is the same at every corner that uses
     // it; computing it once per vertex keeps a fan of thousands of faces around

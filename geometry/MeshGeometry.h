@@ -60,18 +60,26 @@ private:
 // What the nodes of one mesh instance hold, worked out from its record alone:
 // the vertex/face table, the face normals and each material group's face sets.
 // It creates no Coin node, so instances can be worked out on several threads
-// at once. Throws std::bad_alloc when memory runs out.
+// at once, each with its own object. One object serves mesh after mesh: its
+// tables keep their storage from one reset to the next, so a thread allocates
+// and first-touches them once, not once per instance. Throws std::bad_alloc
+// when memory runs out.
 class MeshGeometry {
 public:
-    MeshGeometry(const MeshRecord* mesh, bool flatShading);
+    MeshGeometry();
     ~MeshGeometry();
     MeshGeometry(const MeshGeometry&) = delete;
     MeshGeometry& operator=(const MeshGeometry&) = delete;
 
+    // Works out the mesh's table and face normals; nothing of the mesh before
+    // is kept. The mesh must outlive the next reset.
+    void reset(const MeshRecord* mesh, bool flatShading);
+
     // The face sets of the material group (any index for a mesh without
     // material groups: all its faces), drawn with the material's shading.
-    void groupFaces(int materialGroupIndex, int shading, FaceSetSink& sink) const;
+    void groupFaces(int materialGroupIndex, int shading, FaceSetSink& sink);
 
+    const MeshRecord* mesh() const { return currentMesh; }
     const VertexFaceTable* table() const { return vertexFaceTable.get(); }
     // Three floats per face, the normal of each face the table holds.
     const float* faceNormals() const { return faceNormalCache.data(); }
@@ -79,13 +87,14 @@ public:
 private:
     void computeFaceNormals();
     void faceNormalSet(const int32_t* list, int faceCount, SbVec3f* normals) const;
-    void vertexNormalSet(const int32_t* list, int faceCount, uint32_t group, SbVec3f* normals,
-                         std::vector<int>& firstCorner) const;
+    void vertexNormalSet(const int32_t* list, int faceCount, uint32_t group, SbVec3f* normals);
 
-    const MeshRecord* currentMesh;
-    bool flat;
+    const MeshRecord* currentMesh = nullptr;
+    bool flat = false;
     std::unique_ptr<VertexFaceTable> vertexFaceTable;
     std::vector<float> faceNormalCache;
+    // The first corner of each vertex in the group's list, or -1.
+    std::vector<int> firstCorner;
 };
 
 }  // namespace kestrav

@@ -34,13 +34,26 @@ void VertexFaceList::append(uint32_t mask, int32_t face) {
     ++count;
 }
 
-VertexFaceTable::VertexFaceTable(const MeshRecord* meshRecord) : mesh(meshRecord) {
+VertexFaceTable::VertexFaceTable(const MeshRecord* meshRecord) : mesh(nullptr) { reset(meshRecord); }
+
+void VertexFaceTable::reset(const MeshRecord* meshRecord) {
+    mesh = meshRecord;
+    anyNonFinite = false;
     const int vertices = vertexCount();
-    if (vertices != 0) lists.reset(new VertexFaceList[size_t(vertices)]);
+    if (size_t(vertices) > listCapacity) {
+        // The old lists go first, so the two are never held at once.
+        lists.reset();
+        listCapacity = 0;
+        lists.reset(new VertexFaceList[size_t(vertices)]);
+        listCapacity = size_t(vertices);
+    } else {
+        for (int v = 0; v < vertices; ++v) lists[v].clear();
+    }
     for (int v = 0; v < vertices; ++v) {
         const float* p = mesh->vertices + 3 * v;
         if (allFinite(p, 3)) continue;
-        if (!nonFinite) nonFinite.reset(new bool[size_t(vertices)]());
+        if (!anyNonFinite) nonFinite.assign(size_t(vertices), false);
+        anyNonFinite = true;
         nonFinite[size_t(v)] = true;
     }
 }

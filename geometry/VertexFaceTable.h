@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "reader/ModelRecords.h"
 
@@ -28,6 +29,8 @@ public:
     // Throws std::bad_alloc, with the list unchanged, when its storage cannot
     // grow: a face left out at a vertex would give wrong normals unnoticed.
     void append(uint32_t mask, int32_t face);
+    // Empties the list but keeps its storage for the next mesh.
+    void clear() { count = 0; }
     int32_t getCount() const { return count; }
     int32_t getCapacity() const { return capacity; }
     VertexFaceEntry& item(int32_t i) { return entries[i]; }
@@ -46,13 +49,18 @@ private:
 // A face that names a vertex the mesh does not have, or one with a coordinate
 // that is not a finite number, is unusable: it is never entered here, and the
 // mesh builder leaves it out of every face set.
+//
+// One table serves mesh after mesh: reset keeps the lists and their storage,
+// so a thread working out many meshes allocates and first-touches them once.
 class VertexFaceTable {
 public:
-    explicit VertexFaceTable(const MeshRecord* mesh);
+    explicit VertexFaceTable(const MeshRecord* mesh = nullptr);
     ~VertexFaceTable();
     VertexFaceTable(const VertexFaceTable&) = delete;
     VertexFaceTable& operator=(const VertexFaceTable&) = delete;
 
+    // Empty lists for the mesh's vertices, nothing of the mesh before kept.
+    void reset(const MeshRecord* mesh);
     void fill();
     uint32_t smoothingMask(int face) const;
     // {0} for a face without smoothing group, else its groups 1..32 ascending.
@@ -80,8 +88,8 @@ public:
                isFiniteVertex(f.c);
     }
     // False for a vertex with an infinite or not-a-number coordinate.
-    bool isFiniteVertex(int vertex) const { return !nonFinite || !nonFinite[size_t(vertex)]; }
-    bool hasNonFiniteVertices() const { return nonFinite != nullptr; }
+    bool isFiniteVertex(int vertex) const { return !anyNonFinite || !nonFinite[size_t(vertex)]; }
+    bool hasNonFiniteVertices() const { return anyNonFinite; }
 
     const VertexFaceList* getLists() const { return lists.get(); }
 
@@ -90,8 +98,10 @@ private:
     // Owned, so a constructor that runs out of memory halfway frees what it took.
     std::unique_ptr<SbIntList> groupList;
     std::unique_ptr<VertexFaceList[]> lists;
-    // One flag per vertex, or null when every vertex is finite (the usual case).
-    std::unique_ptr<bool[]> nonFinite;
+    size_t listCapacity = 0;
+    // One flag per vertex, set only when some vertex is not finite (rare).
+    std::vector<bool> nonFinite;
+    bool anyNonFinite = false;
 };
 
 }  // namespace kestrav

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 #include "geometry/MeshBuilder.h"
@@ -92,7 +93,8 @@ protected:
         options.flatShading = flatShading;
         fixture.setOptions(options);
         fixture.setMesh(mesh.get());
-        MeshBuilder builder(fixture.mesh, fixture.options.flatShading, fixture.objects());
+        MeshGeometry geometry;
+        MeshBuilder builder(geometry, fixture.mesh, fixture.options.flatShading, fixture.objects());
         builder.buildGeometry(0, shading, fixture.materials());
     }
 };
@@ -182,7 +184,8 @@ TEST_F(MeshBuilderTest, FlatShadingOrShadingOneGivesFaceNormalsToEveryGroup) {
         options.flatShading = variant == 1;
         own.setOptions(options);
         own.setMesh(mesh.get());
-        MeshBuilder builder(own.mesh, own.options.flatShading, own.objects());
+        MeshGeometry geometry;
+        MeshBuilder builder(geometry, own.mesh, own.options.flatShading, own.objects());
         builder.buildGeometry(0, variant == 2 ? 1 : 0, own.materials());
 
         const std::vector<SoSeparator*> groups = groupSeparators(own.materials());
@@ -207,7 +210,8 @@ TEST_F(MeshBuilderTest, MaterialGroupsSelectFacesInTheirOwnOrder) {
     first->ref();
     second->ref();
     {
-        MeshBuilder builder(fixture.mesh, false, fixture.objects());
+        MeshGeometry geometry;
+        MeshBuilder builder(geometry, fixture.mesh, false, fixture.objects());
         builder.buildGeometry(0, 0, first);
         builder.buildGeometry(1, 0, second);
     }
@@ -233,7 +237,8 @@ TEST_F(MeshBuilderTest, VertexNormalsAverageFacesOfOtherMaterialGroups) {
     mesh.groupFaces = {{0}, {2}};
     fixture.setMesh(mesh.get());
     {
-        MeshBuilder builder(fixture.mesh, false, fixture.objects());
+        MeshGeometry geometry;
+        MeshBuilder builder(geometry, fixture.mesh, false, fixture.objects());
         builder.buildGeometry(0, 0, fixture.materials());
     }
     const std::vector<SoSeparator*> groups = groupSeparators(fixture.materials());
@@ -246,6 +251,79 @@ TEST_F(MeshBuilderTest, VertexNormalsAverageFacesOfOtherMaterialGroups) {
     EXPECT_EQ(normalsOf(groups[0])[2], atTwo);
 }
 
+namespace {
+
+// Every face set a builder made under parent: the coordinate indices, then
+// the normals, group after group.
+std::pair<std::vector<int>, std::vector<SbVec3f>> faceSetsOf(SoSeparator* parent) {
+    std::pair<std::vector<int>, std::vector<SbVec3f>> sets;
+    for (SoSeparator* group : groupSeparators(parent)) {
+        const std::vector<int> index = coordIndexOf(group);
+        const std::vector<SbVec3f> normals = normalsOf(group);
+        sets.first.insert(sets.first.end(), index.begin(), index.end());
+        sets.second.insert(sets.second.end(), normals.begin(), normals.end());
+    }
+    return sets;
+}
+
+std::pair<std::vector<int>, std::vector<SbVec3f>> builtIn(MeshGeometry& geometry, TestMesh& mesh) {
+    SoSeparator* coordinates = new SoSeparator;
+    SoSeparator* faceSets = new SoSeparator;
+    coordinates->ref();
+    faceSets->ref();
+    MeshBuilder(geometry, mesh.get(), false, coordinates).buildGeometry(0, 0, faceSets);
+    std::pair<std::vector<int>, std::vector<SbVec3f>> sets = faceSetsOf(faceSets);
+    coordinates->unref();
+    faceSets->unref();
+    return sets;
+}
+
+}  // namespace
+
+// One geometry serves mesh after mesh; nothing of a mesh may reach the next:
+// not the faces entered at a vertex, nor a vertex that was not finite.
+TEST(MeshGeometryReuse, NextMeshGivesWhatAFreshGeometryGives) {
+    // Nine faces fanned around vertex 0 over a bumpy rim, two smoothing
+    // groups, and vertex 1 not finite, so face (1, 2, 3) is left out.
+    TestMesh crowded;
+    crowded.vertices = {0, 0, 0, std::nanf(""), 0, 0};
+    for (int r = 0; r < 10; ++r) {
+        const float angle = float(r) * 0.6f;
+        crowded.vertices.insert(crowded.vertices.end(), {std::cos(angle), std::sin(angle), 0.1f * float(r % 3)});
+    }
+    for (uint16_t r = 2; r < 11; ++r) {
+        crowded.faces.push_back(face(0, r, uint16_t(r + 1)));
+        crowded.masks.push_back(r % 2 ? 0x1 : 0x3);
+    }
+    crowded.faces.push_back(face(1, 2, 3));
+    crowded.masks.push_back(0x1);
+    // Fewer vertices, vertex 1 finite and used, three faces at vertex 0.
+    TestMesh small;
+    small.vertices = {0, 0, 0, 1, 0, 0.3f, 0, 1, 0, -1, 0, 0.5f};
+    small.faces = {face(0, 1, 2), face(0, 2, 3), face(1, 2, 3)};
+    small.masks = {0x1, 0x3, 0x2};
+
+    for (int order = 0; order < 2; ++order) {
+        TestMesh& first = order == 0 ? crowded : small;
+        TestMesh& second = order == 0 ? small : crowded;
+        MeshGeometry reused;
+        const auto firstSets = builtIn(reused, first);
+        const auto secondSets = builtIn(reused, second);
+        MeshGeometry fresh;
+        const auto freshSets = builtIn(fresh, second);
+        EXPECT_EQ(secondSets.first, freshSets.first) << "order " << order;
+        EXPECT_EQ(secondSets.second, freshSets.second) << "order " << order;
+        // The same geometry gives the first mesh's sets again after the second.
+        EXPECT_EQ(builtIn(reused, first), firstSets) << "order " << order;
+    }
+    MeshGeometry fresh;
+    const auto smallSets = builtIn(fresh, small);
+    // Group 1 holds faces 0 and 1, group 2 faces 1 and 2: face (1, 2, 3) is drawn.
+    EXPECT_EQ(smallSets.first, (std::vector<int>{0, 1, 2, -1, 0, 2, 3, -1, 0, 2, 3, -1, 1, 2, 3, -1}));
+    const auto crowdedSets = builtIn(fresh, crowded);
+    for (size_t i = 0; i < crowdedSets.first.size(); i += 4) EXPECT_NE(crowdedSets.first[i], 1);
+}
+
 TEST_F(MeshBuilderTest, OutOfRangeIndicesAreLeftOut) {
     TestMesh mesh = squareWithFlap({0x1, 0x1, 0x1});
     mesh.faces.push_back(face(0, 5, 1));      // vertex 5 does not exist
@@ -255,7 +333,8 @@ TEST_F(MeshBuilderTest, OutOfRangeIndicesAreLeftOut) {
     mesh.groupFaces = {{0, 3, 9, 65535, 4, 2}};
     fixture.setMesh(mesh.get());
     {
-        MeshBuilder builder(fixture.mesh, false, fixture.objects());
+        MeshGeometry geometry;
+        MeshBuilder builder(geometry, fixture.mesh, false, fixture.objects());
         builder.buildGeometry(0, 0, fixture.materials());
         builder.buildGeometry(1, 0, fixture.materials());   // no such material group
         builder.buildGeometry(-1, 0, fixture.materials());
@@ -308,7 +387,9 @@ TEST_F(MeshBuilderTest, EveryCornerOfAVertexGetsTheNormalTheCalculatorGivesIt) {
     const std::vector<SbVec3f> normals = normalsOf(groups[0]);
     ASSERT_EQ(normals.size(), size_t(3 * rim));
 
-    MeshBuilder builder(fixture.mesh, false, fixture.objects());
+    MeshGeometry geometry;
+
+    MeshBuilder builder(geometry, fixture.mesh, false, fixture.objects());
     const NormalCalculator calculator(*builder.table(), builder.faceNormals());
     for (int corner = 0; corner < 3 * rim; ++corner) {
         float expected[3];

@@ -58,7 +58,8 @@ bool sameBits(const float a[3], const SbVec3f& b) { return std::memcmp(a, b.getV
 SbVec3f vertexNormalOf(TestMesh& mesh, int vertex, uint32_t group) {
     BuilderFixture fixture;
     fixture.setMesh(mesh.get());
-    MeshBuilder builder(fixture.mesh, false, fixture.objects());
+    MeshGeometry geometry;
+    MeshBuilder builder(geometry, fixture.mesh, false, fixture.objects());
     const NormalCalculator calculator(*builder.table(), builder.faceNormals());
     float n[3];
     calculator.vertexNormal(vertex, group, n);
