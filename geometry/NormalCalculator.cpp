@@ -32,7 +32,7 @@ void wideFaceNormal(const float* p0, const float* p1, const float* p2, float out
 }  // namespace
 
 NormalCalculator::NormalCalculator(const VertexFaceTable& vertexFaceTable, const float* normals)
-    : table(vertexFaceTable), lists(vertexFaceTable.getLists()), faceNormals(normals) {}
+    : table(vertexFaceTable), faceNormals(normals) {}
 
 void NormalCalculator::faceNormal(const float* p0, const float* p1, const float* p2, float out[3]) {
     float e1[3], e2[3], n[3];
@@ -54,7 +54,7 @@ void NormalCalculator::vertexNormal(int vertex, uint32_t group, float out[3]) co
     const bool known = vertex >= 0 && vertex < table.vertexCount();
     if (known && group >= 1 && group <= 32) {
         const uint32_t bit = 1u << (group - 1);
-        const VertexFaceList& list = lists[vertex];
+        const VertexFaceList list = table.list(vertex);
         int k = 1;
         for (int32_t i = 0; i < list.getCount(); ++i) {
             const VertexFaceEntry& entry = list.item(i);

@@ -4,7 +4,6 @@
 
 namespace kestrav {
 
-struct VertexFaceList;
 class VertexFaceTable;
 
 // Face normals, and vertex normals within one smoothing group.
@@ -23,7 +22,6 @@ public:
 
 private:
     const VertexFaceTable& table;
-    const VertexFaceList* lists;
     const float* faceNormals;
 };
 

@@ -2,37 +2,12 @@
 
 #include <Inventor/lists/SbIntList.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <initializer_list>
-#include <new>
 
 #include "reader/FiniteValues.h"
 #include "reader/ModelRecords.h"
 
 namespace kestrav {
-
-VertexFaceList::VertexFaceList() : capacity(4), count(0), entries(inlineEntries), inlineEntries() {}
-
-VertexFaceList::~VertexFaceList() {
-    if (entries != inlineEntries) std::free(entries);
-}
-
-void VertexFaceList::append(uint32_t mask, int32_t face) {
-    if (count == capacity) {
-        if (capacity > INT32_MAX / 2) throw std::bad_alloc();
-        const int32_t grown = capacity * 2;
-        VertexFaceEntry* block = static_cast<VertexFaceEntry*>(std::malloc(sizeof(VertexFaceEntry) * size_t(grown)));
-        if (!block) throw std::bad_alloc();
-        std::memcpy(block, entries, sizeof(VertexFaceEntry) * size_t(count));
-        if (entries != inlineEntries) std::free(entries);
-        entries = block;
-        capacity = grown;
-    }
-    entries[count].mask = mask;
-    entries[count].face = face;
-    ++count;
-}
 
 VertexFaceTable::VertexFaceTable(const MeshRecord* meshRecord) : mesh(nullptr) { reset(meshRecord); }
 
@@ -40,15 +15,7 @@ void VertexFaceTable::reset(const MeshRecord* meshRecord) {
     mesh = meshRecord;
     anyNonFinite = false;
     const int vertices = vertexCount();
-    if (size_t(vertices) > listCapacity) {
-        // The old lists go first, so the two are never held at once.
-        lists.reset();
-        listCapacity = 0;
-        lists.reset(new VertexFaceList[size_t(vertices)]);
-        listCapacity = size_t(vertices);
-    } else {
-        for (int v = 0; v < vertices; ++v) lists[v].clear();
-    }
+    firstEntry.assign(size_t(vertices) + 1, 0);
     for (int v = 0; v < vertices; ++v) {
         const float* p = mesh->vertices + 3 * v;
         if (allFinite(p, 3)) continue;
@@ -77,15 +44,38 @@ SbIntList* VertexFaceTable::groupsOfFace(int face) {
 
 void VertexFaceTable::fill() {
     const int faces = faceCount();
+    const int vertices = vertexCount();
+    // Counted first, each vertex's count one place on, so that adding them up
+    // in turn leaves where each vertex's list starts.
+    for (int f = 0; f < faces; ++f) {
+        if (!isUsableFace(f)) continue;
+        const MeshFace& face = mesh->faces[f];
+        ++firstEntry[size_t(face.a) + 1];
+        ++firstEntry[size_t(face.b) + 1];
+        ++firstEntry[size_t(face.c) + 1];
+    }
+    for (int v = 0; v < vertices; ++v) firstEntry[size_t(v) + 1] += firstEntry[size_t(v)];
+    const size_t total = size_t(firstEntry[size_t(vertices)]);
+    if (total > entryCapacity) {
+        // The old array goes first, so the two are never held at once.
+        entries.reset();
+        entryCapacity = 0;
+        entries.reset(new VertexFaceEntry[total]);
+        entryCapacity = total;
+    }
+    nextEntry.assign(firstEntry.begin(), firstEntry.end() - 1);
+
     bool crowded = false;  // some vertex has more entries than are merged in turn
     for (int f = 0; f < faces; ++f) {
         if (!isUsableFace(f)) continue;
         const uint32_t mask = smoothingMask(f);
         const MeshFace& face = mesh->faces[f];
         for (uint16_t v : {face.a, face.b, face.c}) {
-            VertexFaceList& list = lists[v];
-            const int32_t n = list.getCount();
-            list.append(mask, f);
+            const int32_t first = firstEntry[v];
+            const int32_t n = nextEntry[v]++ - first;
+            VertexFaceEntry* list = entries.get() + first;
+            list[n].mask = mask;
+            list[n].face = f;
             if (n < kEntriesMergedInTurn)
                 mergeMasks(list, n);
             else
@@ -93,21 +83,20 @@ void VertexFaceTable::fill() {
         }
     }
     if (!crowded) return;
-    const int vertices = vertexCount();
     for (int v = 0; v < vertices; ++v)
-        if (lists[v].getCount() > kEntriesMergedInTurn) mergeMasksFrom(lists[v], kEntriesMergedInTurn);
+        if (list(v).getCount() > kEntriesMergedInTurn) mergeMasksFrom(list(v), kEntriesMergedInTurn);
 }
 
 // Entry n takes the bits of each overlapping earlier entry by assignment, so
 // only the last overlap leaves its extra bits in it; the earlier entries gain
 // only the new face's own mask. The written normals depend on this exact order.
-void VertexFaceTable::mergeMasks(VertexFaceList& list, int32_t n) {
-    const uint32_t a = list.item(n).mask;
+void VertexFaceTable::mergeMasks(VertexFaceEntry* entries, int32_t n) {
+    const uint32_t a = entries[n].mask;
     for (int32_t i = 0; i < n; ++i) {
-        VertexFaceEntry& earlier = list.item(i);
+        VertexFaceEntry& earlier = entries[i];
         if ((a & earlier.mask) != 0) {
             earlier.mask |= a;
-            list.item(n).mask = a | earlier.mask;
+            entries[n].mask = a | earlier.mask;
         }
     }
 }
@@ -120,7 +109,7 @@ void VertexFaceTable::mergeMasks(VertexFaceList& list, int32_t n) {
 // there are at most 32 such classes (mask 0 never overlaps and never changes,
 // so needs none). Each entry costs at most a step a class however many faces
 // the vertex has.
-void VertexFaceTable::mergeMasksFrom(VertexFaceList& list, int32_t first) {
+void VertexFaceTable::mergeMasksFrom(VertexFaceList list, int32_t first) {
     constexpr uint32_t kNoClass = UINT32_MAX;
     constexpr int32_t kMostClasses = 32 + kEntriesMergedInTurn;
     uint32_t classMask[kMostClasses];

@@ -17,30 +17,14 @@ struct VertexFaceEntry {
     int32_t face;
 };
 
-// The faces at one vertex, in the order they were entered. The first four
-// entries live inline, so only vertices shared by more face corners allocate.
+// The faces at one vertex, in the order they were entered: a view into the
+// table, valid until its next reset.
 struct VertexFaceList {
-public:
-    VertexFaceList();
-    ~VertexFaceList();
-    VertexFaceList(const VertexFaceList&) = delete;
-    VertexFaceList& operator=(const VertexFaceList&) = delete;
-
-    // Throws std::bad_alloc, with the list unchanged, when its storage cannot
-    // grow: a face left out at a vertex would give wrong normals unnoticed.
-    void append(uint32_t mask, int32_t face);
-    // Empties the list but keeps its storage for the next mesh.
-    void clear() { count = 0; }
-    int32_t getCount() const { return count; }
-    int32_t getCapacity() const { return capacity; }
-    VertexFaceEntry& item(int32_t i) { return entries[i]; }
-    const VertexFaceEntry& item(int32_t i) const { return entries[i]; }
-
-private:
-    int32_t capacity;
-    int32_t count;
     VertexFaceEntry* entries;
-    VertexFaceEntry inlineEntries[4];
+    int32_t count;
+
+    int32_t getCount() const { return count; }
+    VertexFaceEntry& item(int32_t i) const { return entries[i]; }
 };
 
 // For every vertex of a mesh the faces that use it, with smoothing masks merged
@@ -50,8 +34,10 @@ private:
 // that is not a finite number, is unusable: it is never entered here, and the
 // mesh builder leaves it out of every face set.
 //
-// One table serves mesh after mesh: reset keeps the lists and their storage,
-// so a thread working out many meshes allocates and first-touches them once.
+// The lists lie one after the other in a single array, vertex by vertex, so
+// entering a face touches no list of its own and allocates nothing. One table
+// serves mesh after mesh: reset keeps the arrays, so a thread working out many
+// meshes allocates and first-touches them once.
 class VertexFaceTable {
 public:
     explicit VertexFaceTable(const MeshRecord* mesh = nullptr);
@@ -61,6 +47,8 @@ public:
 
     // Empty lists for the mesh's vertices, nothing of the mesh before kept.
     void reset(const MeshRecord* mesh);
+    // Enters every usable face at its three vertices, in face order; once
+    // after each reset.
     void fill();
     uint32_t smoothingMask(int face) const;
     // {0} for a face without smoothing group, else its groups 1..32 ascending.
@@ -68,10 +56,10 @@ public:
     SbIntList* groupsOfFace(int face);
 
     // Widens the masks at one vertex by the one of entry n, just appended.
-    static void mergeMasks(VertexFaceList& list, int32_t n);
+    static void mergeMasks(VertexFaceEntry* entries, int32_t n);
     // The same for every entry from first on, in turn, the earlier ones merged
     // already; linear in the entries where mergeMasks is quadratic.
-    static void mergeMasksFrom(VertexFaceList& list, int32_t first);
+    static void mergeMasksFrom(VertexFaceList list, int32_t first);
     // Entries up to this many at a vertex are merged as they come; most
     // vertices have fewer.
     static constexpr int32_t kEntriesMergedInTurn = 8;
@@ -91,14 +79,23 @@ public:
     bool isFiniteVertex(int vertex) const { return !anyNonFinite || !nonFinite[size_t(vertex)]; }
     bool hasNonFiniteVertices() const { return anyNonFinite; }
 
-    const VertexFaceList* getLists() const { return lists.get(); }
+    // The faces at a vertex below vertexCount().
+    VertexFaceList list(int vertex) const {
+        const int32_t first = firstEntry[size_t(vertex)];
+        return {entries.get() + first, firstEntry[size_t(vertex) + 1] - first};
+    }
 
 private:
     const MeshRecord* mesh;
     // Owned, so a constructor that runs out of memory halfway frees what it took.
     std::unique_ptr<SbIntList> groupList;
-    std::unique_ptr<VertexFaceList[]> lists;
-    size_t listCapacity = 0;
+    // Vertex v's entries are entries[firstEntry[v]] up to firstEntry[v + 1].
+    std::vector<int32_t> firstEntry;
+    // Where fill puts each vertex's next entry.
+    std::vector<int32_t> nextEntry;
+    // Left uninitialised: fill writes every entry before it is read.
+    std::unique_ptr<VertexFaceEntry[]> entries;
+    size_t entryCapacity = 0;
     // One flag per vertex, set only when some vertex is not finite (rare).
     std::vector<bool> nonFinite;
     bool anyNonFinite = false;
