@@ -59,7 +59,7 @@ void GroupFaces::room(int faceCount, bool perVertex, int32_t*& indices, SbVec3f*
     normals = set.normals.get();
 }
 
-void MeshGeometry::groupFaces(int materialGroupIndex, int shading, FaceSetSink& sink) {
+void MeshGeometry::groupFaces(int materialGroupIndex, int shading, GroupFaces& faces) {
     const uint16_t* selection = nullptr;
     int selected = vertexFaceTable->faceCount();
     if (currentMesh && currentMesh->materialGroupCount != 0) {
@@ -88,7 +88,7 @@ void MeshGeometry::groupFaces(int materialGroupIndex, int shading, FaceSetSink& 
     int32_t* lists[kGroupCount] = {};
     SbVec3f* normals[kGroupCount] = {};
     for (int g = 0; g < kGroupCount; ++g)
-        if (counts[g] != 0) sink.room(counts[g], g != 0 && !facetted, lists[g], normals[g]);
+        if (counts[g] != 0) faces.room(counts[g], g != 0 && !facetted, lists[g], normals[g]);
     int32_t* ends[kGroupCount];
     for (int g = 0; g < kGroupCount; ++g) ends[g] = lists[g];
     for (int i = 0; i < selected; ++i) {
@@ -116,7 +116,6 @@ void MeshGeometry::groupFaces(int materialGroupIndex, int shading, FaceSetSink& 
         else
             vertexNormalSet(lists[g], counts[g], uint32_t(g), normals[g]);
     }
-    sink.filled();
 }
 
 void MeshGeometry::faceNormalSet(const int32_t* list, int faceCount, SbVec3f* normals) const {

@@ -12,20 +12,6 @@ namespace kestrav {
 
 class VertexFaceTable;
 
-// Where MeshGeometry puts a material group's face sets, in the scene's order:
-// the faces without smoothing group first, then groups 1 to 32.
-class FaceSetSink {
-public:
-    // Room for the next face set, of faceCount faces: four indices per face
-    // (a, b, c, -1) and a normal per corner (perVertex) or per face.
-    virtual void room(int faceCount, bool perVertex, int32_t*& indices, SbVec3f*& normals) = 0;
-    // Every set asked for is filled.
-    virtual void filled() = 0;
-
-protected:
-    ~FaceSetSink() = default;
-};
-
 // One face set kept in memory. The arrays are left uninitialised until
 // filled (zeroing them first would cost as much as a copy), and kept, with
 // their capacities, for the next set that fits, unless a node took them
@@ -39,11 +25,13 @@ struct FaceSetData {
     size_t normalCapacity = 0;
 };
 
-// A material group's face sets kept in memory, for nodes made later.
-class GroupFaces final : public FaceSetSink {
+// A material group's face sets kept in memory, for nodes made later, in the
+// scene's order: the faces without smoothing group first, then groups 1 to 32.
+class GroupFaces {
 public:
-    void room(int faceCount, bool perVertex, int32_t*& indices, SbVec3f*& normals) override;
-    void filled() override {}
+    // Room for the next face set, of faceCount faces: four indices per face
+    // (a, b, c, -1) and a normal per corner (perVertex) or per face.
+    void room(int faceCount, bool perVertex, int32_t*& indices, SbVec3f*& normals);
 
     // Forgets the sets but keeps their arrays, so filling the object again
     // allocates only where a set needs more room.
@@ -77,7 +65,7 @@ public:
 
     // The face sets of the material group (any index for a mesh without
     // material groups: all its faces), drawn with the material's shading.
-    void groupFaces(int materialGroupIndex, int shading, FaceSetSink& sink);
+    void groupFaces(int materialGroupIndex, int shading, GroupFaces& faces);
 
     const MeshRecord* mesh() const { return currentMesh; }
     const VertexFaceTable* table() const { return vertexFaceTable.get(); }
