@@ -176,6 +176,10 @@ void ExaminerWindow::show(const Conversion& view, bool fileLights) {
     viewer->show();
     SoQt::show(mainWindow);
     QCoreApplication::processEvents();
+    // A close that came while the window was being shown has closed it
+    // already, and its quit, before the main loop, went nowhere: the loop
+    // would wait with no window for ever.
+    if (!mainWindow->isVisible()) return;
     viewer->fitScreen();
     SoQt::mainLoop();
 }
