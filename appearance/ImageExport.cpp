@@ -38,6 +38,11 @@ void forEachImageField(SoNode* root, Visit visit) {
                                                        : static_cast<SoBumpMap*>(node)->filename);
 }
 
+// Where the image the scene names lies.
+std::string imagePath(const std::string& folder, const std::string& name) {
+    return fs::path(name).is_absolute() ? name : folder + "/" + name;
+}
+
 // The image names of the scene, each once, in that order.
 std::vector<std::string> imageNames(SoNode* root) {
     std::vector<std::string> names;
@@ -201,27 +206,35 @@ PortableImage portableImage(const std::string& fileName, std::string bytes) {
     return image;
 }
 
+void checkImages(const std::vector<std::string>& names, const std::string& sceneFolder,
+                 std::vector<std::string>& messages) {
+    const std::string folder = sceneFolder.empty() ? "." : sceneFolder;
+    for (const std::string& name : names) {
+        // Only the signature is needed.
+        unsigned char head[128];
+        FILE* file = std::fopen(imagePath(folder, name).c_str(), "rb");
+        if (!file) continue;
+        const size_t size = std::fread(head, 1, sizeof head, file);
+        std::fclose(file);
+        const ImageFormat format = imageFormatOf(head, size, name);
+        if (format == ImageFormat::Unknown || coinLoads(format)) continue;
+        std::string line = "Texture " + inQuotes(name) + " is " + (format == ImageFormat::Cel ? "an " : "a ") +
+                           imageFormatName(format) + " image, which Coin cannot load";
+        messages.push_back(line + (decoderName(format) ? "; -p writes it as SGI RGB beside the scene." : "."));
+    }
+}
+
 void exportImages(SoNode* root, const std::string& sceneFolder, const ImageWriting& writing,
                   std::vector<std::string>& messages) {
+    if (!writing.portable) {
+        checkImages(imageNames(root), sceneFolder, messages);
+        return;
+    }
     const std::string folder = sceneFolder.empty() ? "." : sceneFolder;
     std::vector<std::pair<std::string, PortableImage>> ready;  // by scene name
     for (const std::string& name : imageNames(root)) {
-        const std::string path = fs::path(name).is_absolute() ? name : folder + "/" + name;
+        const std::string path = imagePath(folder, name);
         std::string bytes, failure;
-        if (!writing.portable) {
-            // Only the signature is needed.
-            unsigned char head[128];
-            FILE* file = std::fopen(path.c_str(), "rb");
-            if (!file) continue;
-            const size_t size = std::fread(head, 1, sizeof head, file);
-            std::fclose(file);
-            const ImageFormat format = imageFormatOf(head, size, name);
-            if (format == ImageFormat::Unknown || coinLoads(format)) continue;
-            std::string line = "Texture " + inQuotes(name) + " is " + (format == ImageFormat::Cel ? "an " : "a ") +
-                               imageFormatName(format) + " image, which Coin cannot load";
-            messages.push_back(line + (decoderName(format) ? "; -p writes it as SGI RGB beside the scene." : "."));
-            continue;
-        }
         const std::string fileName = fs::path(name).filename().string();
         PortableImage image;
         if (fileName.empty() || fileName == "." || fileName == "..")

@@ -51,4 +51,10 @@ PortableImage portableImage(const std::string& fileName, std::string bytes);
 void exportImages(SoNode* root, const std::string& sceneFolder, const ImageWriting& writing,
                   std::vector<std::string>& messages);
 
+// What exportImages checks without writing.portable, for the images of a
+// scene not built yet: names are the scene's, each once, those of its
+// SoTexture2 nodes first, then those of its SoBumpMap nodes, in traversal order.
+void checkImages(const std::vector<std::string>& names, const std::string& sceneFolder,
+                 std::vector<std::string>& messages);
+
 }  // namespace kestrav

@@ -17,15 +17,23 @@ TextureBuilder::TextureBuilder(const MeshRecord* mesh, const MaterialRecord* mat
                                TextureLookup& textureLookup)
     : currentMesh(mesh), currentMaterial(material), withBumpMaps(bumpMaps), lookup(textureLookup) {}
 
+TextureBuilder::ImageNames TextureBuilder::lookUpImages() {
+    const MapRecord& textureMap = currentMaterial->textureMap;
+    const MapRecord& bumpMap = currentMaterial->bumpMap;
+    ImageNames names;
+    names.texture = textureMap.fileName[0] != 0 ? lookup.sceneName(textureMap.fileName) : nullptr;
+    names.bump = bumpMap.fileName[0] != 0 && withBumpMaps ? lookup.sceneName(bumpMap.fileName) : nullptr;
+    return names;
+}
+
 void TextureBuilder::buildTextures(SoSeparator* objectSeparator, SoSeparator* materialSeparator) {
     // Looked up before any node is added, so that a bump image that is not
     // found takes its transform with it; a missing image is reported by the
     // look-up and left out.
+    const ImageNames names = lookUpImages();
+    const char* const textureName = names.texture;
+    const char* const bumpName = names.bump;
     const MapRecord& textureMap = currentMaterial->textureMap;
-    const MapRecord& bumpMap = currentMaterial->bumpMap;
-    const char* textureName = textureMap.fileName[0] != 0 ? lookup.sceneName(textureMap.fileName) : nullptr;
-    const char* bumpName =
-        bumpMap.fileName[0] != 0 && withBumpMaps ? lookup.sceneName(bumpMap.fileName) : nullptr;
 
     buildTextureCoordinates(objectSeparator);
     buildTextureTransforms(materialSeparator, bumpName != nullptr);

@@ -19,6 +19,15 @@ public:
     // material separator.
     void buildTextures(SoSeparator* objectSeparator, SoSeparator* materialSeparator);
 
+    // The scene's names of the texture and bump images, null for those not
+    // asked for or not found, looked up as buildTextures does: a scene whose
+    // nodes are made later still reports its images in the same order.
+    struct ImageNames {
+        const char* texture;
+        const char* bump;
+    };
+    ImageNames lookUpImages();
+
 private:
     void buildTextureCoordinates(SoSeparator* objectSeparator);
     void buildTextureTransforms(SoSeparator* materialSeparator, bool bumpImageFound);

@@ -24,7 +24,7 @@ BatchJob conversionJob(const Options& options) {
             std::error_code ignored;
             std::filesystem::create_directories(std::filesystem::path(output).parent_path(), ignored);
             conversion = convertToFileWatched(input, output, shared, InterruptCleanup::watchTemporary, imageTurn,
-                                              archive, &result.figures);
+                                              archive, &result.figures, SceneUse::WrittenOnly);
         }
         result.built = conversion.root() != nullptr;
         result.status = conversion.status;

@@ -39,31 +39,21 @@ void printLines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) std::cerr << (line + '\n');
 }
 
-// Converts and, unless only viewing, writes: prints the conversion's lines and
-// returns it, without a scene (and with the exit status) when there is nothing
+// Prints the conversion's lines and, unless only viewing, writes its scene
+// with writeTo(failure): false, with the exit status, when there is nothing
 // to show.
-Conversion convertAndWrite(const ConverterOptions& options, int& status) {
-    // Only a scene that is written takes its images with it.
-    Options conversionOptions = options;
-    if (options.viewOnly) conversionOptions.portable = false;
-    Conversion conversion;
-    {
-        // An interrupted run leaves no image half-written either.
-        InterruptCleanup cleanup;
-        conversion = convertWatched(options.inputPath, conversionOptions, options.viewOnly ? "" : options.outputPath,
-                                    InterruptCleanup::watchTemporary);
-    }
+template <class Write>
+bool printAndWrite(const ConverterOptions& options, const Conversion& conversion, const Write& writeTo,
+                   int& status) {
     printLines(programLines(conversion));
     status = conversion.root() ? 0 : 1;
-    if (!conversion.root() || options.viewOnly) return conversion;
+    if (!conversion.root() || options.viewOnly) return conversion.root() != nullptr;
     std::string failure;
     bool written = false;
     int writeError = 0;
     {
         InterruptCleanup cleanup;
-        written = writeScene(conversion.root(), options.outputPath, failure,
-                             options.binary ? SceneFormat::Binary : SceneFormat::Ascii, InterruptCleanup::watchTemporary,
-                             threadsFor(options.threads));
+        written = writeTo(failure);
         writeError = errno;
     }
     if (!written) {
@@ -71,8 +61,41 @@ Conversion convertAndWrite(const ConverterOptions& options, int& status) {
         // as it is for cat; only the status tells that not all was written.
         if (!(options.outputPath.empty() && writeError == EPIPE)) std::cerr << (failure + '\n');
         status = 1;
-        return Conversion();
+        return false;
     }
+    return true;
+}
+
+// Converts and, unless only viewing, writes: prints the conversion's lines and
+// returns it, without a scene (and with the exit status) when there is nothing
+// to show. A scene that is not kept for the viewer is built as it is written,
+// when it can be.
+Conversion convertAndWrite(const ConverterOptions& options, bool sceneKept, int& status) {
+    // Only a scene that is written takes its images with it.
+    Options conversionOptions = options;
+    if (options.viewOnly) conversionOptions.portable = false;
+    const SceneFormat format = options.binary ? SceneFormat::Binary : SceneFormat::Ascii;
+    const size_t threads = threadsFor(options.threads);
+    if (!sceneKept && !options.viewOnly && StreamedConversion::canStream(conversionOptions)) {
+        StreamedConversion streamed(options.inputPath, conversionOptions, options.outputPath);
+        const auto writeTo = [&](std::string& failure) {
+            return streamed.write(options.outputPath, failure, format, InterruptCleanup::watchTemporary, threads);
+        };
+        if (!printAndWrite(options, streamed.conversion(), writeTo, status)) return Conversion();
+        return std::move(streamed.conversion());
+    }
+    Conversion conversion;
+    {
+        // An interrupted run leaves no image half-written either.
+        InterruptCleanup cleanup;
+        conversion = convertWatched(options.inputPath, conversionOptions, options.viewOnly ? "" : options.outputPath,
+                                    InterruptCleanup::watchTemporary);
+    }
+    const auto writeTo = [&](std::string& failure) {
+        return writeScene(conversion.root(), options.outputPath, failure, format, InterruptCleanup::watchTemporary,
+                          threads);
+    };
+    if (!printAndWrite(options, conversion, writeTo, status)) return Conversion();
     return conversion;
 }
 
@@ -80,7 +103,7 @@ Conversion convertAndWrite(const ConverterOptions& options, int& status) {
 // says why not (noViewer).
 int convertOnly(const ConverterOptions& options, const std::string& noViewer, Conversion& kept) {
     int status = 0;
-    kept = convertAndWrite(options, status);
+    kept = convertAndWrite(options, false, status);
     if (!kept.root()) return status;
     if (options.examineViewer) {
         std::cerr << noViewer;
@@ -91,7 +114,7 @@ int convertOnly(const ConverterOptions& options, const std::string& noViewer, Co
 
 int convertAndView(const ConverterOptions& options, ViewScene viewScene, Conversion& view) {
     int status = 0;
-    view = convertAndWrite(options, status);
+    view = convertAndWrite(options, true, status);
     if (!view.root()) return status;
 
     // The conversion only named the images; the viewer needs their pixels,

@@ -12,6 +12,8 @@
 #include <Inventor/nodes/SoNormal.h>
 #include <Inventor/nodes/SoTextureCoordinate2.h>
 
+#include <utility>
+
 namespace kestrav {
 
 // Coin keeps an action's type and method table with its class.
@@ -84,7 +86,8 @@ bool writeArray(const SoField& field, const SbName& name, SoOutput* out) {
 
 }  // namespace
 
-BinaryWriteAction::BinaryWriteAction(SoOutput* output) : SoWriteAction(output) {
+BinaryWriteAction::BinaryWriteAction(SoOutput* output, PartFiller fillPart)
+    : SceneWriteAction(output, std::move(fillPart)) {
     // Registered once, with Coin's own types, on first use.
     static const bool registered = (initClass(), true);
     (void)registered;
@@ -92,7 +95,7 @@ BinaryWriteAction::BinaryWriteAction(SoOutput* output) : SoWriteAction(output) {
 }
 
 void BinaryWriteAction::initClass() {
-    SO_ACTION_INIT_CLASS(BinaryWriteAction, SoWriteAction);
+    SO_ACTION_INIT_CLASS(BinaryWriteAction, SceneWriteAction);
     SO_ACTION_ADD_METHOD(SoCoordinate3, writeNode);
     SO_ACTION_ADD_METHOD(SoNormal, writeNode);
     SO_ACTION_ADD_METHOD(SoTextureCoordinate2, writeNode);

@@ -45,24 +45,35 @@ void ConversionScene::hold(Conversion& conversion, SoSeparator* root) {
 }
 
 namespace {
-// One conversion of the model that read(converter) reads; modelName is the
-// model's in the lines for the user. Images not found beside the model are
-// looked for in archive (null: none); figures, when given, gets what was made.
+// Memory ran out: no scene, and one line that says so.
+void outOfMemory(Conversion& conversion, const std::string& modelName) {
+    ConversionScene::hold(conversion, nullptr);
+    conversion.status = Outcome::OutOfMemory;
+    conversion.messages.clear();
+    conversion.messages.push_back({Message::Kind::Error, outOfMemoryLine(modelName)});
+}
+
+// One conversion by converter of the model that read(converter) reads;
+// modelName is the model's in the lines for the user. With frameOnly the
+// scene is the frame that the converter's buildPart fills. figures, when
+// given, gets what was made.
 template <class Read>
-Conversion convertModel(const std::string& modelName, const Options& options, const std::string& scenePath,
-                        const ImageWriting& writing, Read read, const TextureArchive* archive = nullptr,
-                        ConversionFigures* figures = nullptr) {
+Conversion convertModel(SceneConverter& converter, const std::string& modelName, const ImageWriting& writing,
+                        Read read, ConversionFigures* figures = nullptr, bool frameOnly = false) {
     if (!SoDB::isInitialized()) SoDB::init();
-    SceneConverter converter(options, scenePath, archive);
     Conversion conversion;
     try {
         conversion.status = read(converter);
         const bool readable = conversion.status != Outcome::Unreadable && conversion.status != Outcome::OutOfMemory;
-        SoSeparator* root = readable ? converter.build() : nullptr;
+        SoSeparator* root = !readable ? nullptr : frameOnly ? converter.buildFrame() : converter.build();
         conversion.messages = converter.messages();
         if (root) {
+            // A frame has no image nodes yet; it is never portable.
             std::vector<std::string> imageNotes;
-            exportImages(root, converter.sceneFolder(), writing, imageNotes);
+            if (frameOnly)
+                checkImages(converter.imageNames(), converter.sceneFolder(), imageNotes);
+            else
+                exportImages(root, converter.sceneFolder(), writing, imageNotes);
             for (std::string& note : imageNotes) conversion.messages.push_back({Message::Kind::Note, std::move(note)});
         }
         // Taken last, so a throw above leaves the root to the converter.
@@ -73,9 +84,7 @@ Conversion convertModel(const std::string& modelName, const Options& options, co
         }
     } catch (const std::bad_alloc&) {
         // The converter releases the part of the scene built so far.
-        conversion.status = Outcome::OutOfMemory;
-        conversion.messages.clear();
-        conversion.messages.push_back({Message::Kind::Error, outOfMemoryLine(modelName)});
+        outOfMemory(conversion, modelName);
     }
     return conversion;
 }
@@ -91,8 +100,8 @@ ImageWriting imageWriting(const Options& options, TemporaryWatch watch, ImageTur
 
 Conversion convertWith(const std::string& path, const Options& options, const std::string& scenePath,
                        const ImageWriting& writing) {
-    return convertModel(path, options, scenePath, writing,
-                        [&](SceneConverter& converter) { return converter.read(path); });
+    SceneConverter converter(options, scenePath);
+    return convertModel(converter, path, writing, [&](SceneConverter& c) { return c.read(path); });
 }
 }  // namespace
 
@@ -101,8 +110,9 @@ Conversion convert(const std::string& path, const Options& options, const std::s
 }
 
 Conversion convert(const void* bytes, std::size_t size, const Options& options, const std::string& scenePath) {
-    return convertModel(kModelInMemory, options, scenePath, imageWriting(options, nullptr, nullptr),
-                        [&](SceneConverter& converter) { return converter.read(bytes, size); });
+    SceneConverter converter(options, scenePath);
+    return convertModel(converter, kModelInMemory, imageWriting(options, nullptr, nullptr),
+                        [&](SceneConverter& c) { return c.read(bytes, size); });
 }
 
 Conversion convertWatched(const std::string& path, const Options& options, const std::string& scenePath,
@@ -119,9 +129,27 @@ bool write(SoNode* root, const std::string& path, std::string* failure, bool bin
     return written;
 }
 
+StreamedConversion::StreamedConversion(const std::string& path, const Options& options, const std::string& scenePath,
+                                       const TextureArchive* archive)
+    : converter(new SceneConverter(options, scenePath, archive)) {
+    result = convertModel(*converter, path, imageWriting(options, nullptr, nullptr),
+                          [&](SceneConverter& c) { return c.read(path); }, nullptr, true);
+}
+
+StreamedConversion::~StreamedConversion() = default;
+
+ConversionFigures StreamedConversion::figures() const { return converter->figures(); }
+
+bool StreamedConversion::write(const std::string& outputPath, std::string& failure, SceneFormat format,
+                               TemporaryWatch watch, size_t threads) {
+    SceneConverter& parts = *converter;
+    return writeScene(result.root(), outputPath, failure, format, watch, threads,
+                      [&parts](const SoNode* node) { return parts.buildPart(node); });
+}
+
 Conversion convertToFileWatched(const std::string& path, const std::string& outputPath, const Options& options,
                                 TemporaryWatch watch, ImageTurn* imageTurn, const TextureArchive* archive,
-                                ConversionFigures* figures) {
+                                ConversionFigures* figures, SceneUse use) {
     // Writing the scene over its own model would lose the model.
     if (isSameFile(path, outputPath)) {
         Conversion refused;
@@ -129,13 +157,29 @@ Conversion convertToFileWatched(const std::string& path, const std::string& outp
         refused.messages.push_back({Message::Kind::Error, sameFileLine(path, outputPath)});
         return refused;
     }
-    Conversion conversion = convertModel(
-        path, options, outputPath, imageWriting(options, watch, imageTurn),
-        [&](SceneConverter& converter) { return converter.read(path); }, archive, figures);
-    if (!conversion.root()) return conversion;
+    const SceneFormat format = options.binary ? SceneFormat::Binary : SceneFormat::Ascii;
     std::string failure;
-    if (!writeScene(conversion.root(), outputPath, failure, options.binary ? SceneFormat::Binary : SceneFormat::Ascii,
-                    watch, threadsFor(options.threads))) {
+    if (use == SceneUse::WrittenOnly && StreamedConversion::canStream(options)) {
+        StreamedConversion streamed(path, options, outputPath, archive);
+        Conversion& conversion = streamed.conversion();
+        if (figures && conversion.root()) *figures = streamed.figures();
+        if (!conversion.root()) return std::move(conversion);
+        try {
+            if (!streamed.write(outputPath, failure, format, watch, threadsFor(options.threads))) {
+                conversion.status = Outcome::NotWritten;
+                conversion.messages.push_back({Message::Kind::Error, failure});
+            }
+        } catch (const std::bad_alloc&) {
+            outOfMemory(conversion, path);
+        }
+        return std::move(conversion);
+    }
+    SceneConverter converter(options, outputPath, archive);
+    Conversion conversion =
+        convertModel(converter, path, imageWriting(options, watch, imageTurn),
+                     [&](SceneConverter& c) { return c.read(path); }, figures);
+    if (!conversion.root()) return conversion;
+    if (!writeScene(conversion.root(), outputPath, failure, format, watch, threadsFor(options.threads))) {
         conversion.status = Outcome::NotWritten;
         conversion.messages.push_back({Message::Kind::Error, failure});
     }

@@ -36,6 +36,10 @@ constexpr size_t kFacesForThreads = 16384;
 
 std::string quoted(const std::string& path) { return "\"" + path + "\""; }
 
+void addOnce(std::vector<std::string>& names, const char* name) {
+    if (name && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+}
+
 // Which file, and why it gives no model.
 std::string whyUnreadable(const std::string& path, ModelFileKind kind, int error) {
     switch (kind) {
@@ -59,6 +63,8 @@ SceneConverter::SceneConverter(const Options& conversionOptions, const std::stri
     : options(conversionOptions), scenePath(scene), folder(sceneFolderOf(scene)), archive(textureArchive) {}
 
 SceneConverter::~SceneConverter() {
+    // The workers end before what they work on.
+    workAhead.reset();
     if (root) root->unref();
 }
 
@@ -104,6 +110,12 @@ Outcome SceneConverter::readModel(const std::string& modelName, const std::strin
 }
 
 SoSeparator* SceneConverter::build() {
+    buildFrame();
+    for (SoSeparator* part : parts) buildPart(part);
+    return root;
+}
+
+SoSeparator* SceneConverter::buildFrame() {
     if (!root) {
         root = new SoSeparator;
         root->ref();
@@ -112,36 +124,80 @@ SoSeparator* SceneConverter::build() {
     // A mesh's arrays go once its last instance is in the scene, which holds
     // their copies from then on: the model and the scene are not both held whole.
     const std::vector<MeshInstance>& instances = links.instances();
-    std::vector<size_t> lastInstance(database.meshList().count, instances.size());
+    lastInstance.assign(database.meshList().count, instances.size());
     for (size_t i = 0; i < instances.size(); ++i) lastInstance[instances[i].mesh] = i;
     for (size_t mesh = 0; mesh < lastInstance.size(); ++mesh)
         if (lastInstance[mesh] == instances.size()) database.releaseMeshGeometry(mesh);
-    const MeshRecord* records = database.meshList().records;
-    // One per thread, reused from instance to instance.
-    const unsigned threads = buildThreads();
-    std::vector<MeshGeometry> geometry(threads);
-    const auto convert = [&](size_t i, InstanceFaces* faces) {
-        const MeshInstance& instance = instances[i];
-        convertInstance(records[instance.mesh], links.chainOf(instance.node), faces, geometry[0]);
-        if (lastInstance[instance.mesh] == i) database.releaseMeshGeometry(instance.mesh);
-    };
-    if (threads == 1) {
-        for (size_t i = 0; i < instances.size(); ++i) convert(i, nullptr);
-        return root;
+    lookUpImages();
+    parts.reserve(instances.size());
+    for (size_t i = 0; i < instances.size(); ++i) {
+        SoSeparator* part = new SoSeparator;
+        root->addChild(part);
+        parts.push_back(part);
+        ++instancesDrawn;
     }
-    // Workers work the instances out ahead of this thread, which alone
-    // creates nodes, in the scene's order, and gives them the arrays the
-    // workers filled. Instance i starts only once instance i - ahead is in the
-    // scene, so `ahead` entries, used in turn, hold every instance in flight.
-    const size_t ahead = 2 * size_t(threads);
-    std::vector<InstanceFaces> faces(ahead);
-    runOrdered(
-        instances.size(), threads, ahead,
-        [&](size_t i, unsigned worker) {
-            instanceFaces(records[instances[i].mesh], geometry[worker], faces[i % ahead]);
-        },
-        [&](size_t i) { convert(i, &faces[i % ahead]); });
+    // One per thread, reused from instance to instance.
+    threadGeometry = std::vector<MeshGeometry>(buildThreads());
     return root;
+}
+
+bool SceneConverter::buildPart(const SoNode* part) {
+    if (nextPart == parts.size() || part != parts[nextPart]) return false;
+    const size_t i = nextPart++;
+    const std::vector<MeshInstance>& instances = links.instances();
+    const MeshRecord* records = database.meshList().records;
+    const MeshInstance& instance = instances[i];
+    if (threadGeometry.size() == 1) {
+        convertInstance(records[instance.mesh], links.chainOf(instance.node), nullptr, threadGeometry[0], parts[i]);
+    } else {
+        // Workers work the instances out ahead of this thread, which alone
+        // creates nodes, in the scene's order, and gives them the arrays the
+        // workers filled. Instance i starts only once instance i - ahead is
+        // in the scene, so `ahead` entries, used in turn, hold every instance
+        // in flight.
+        const size_t ahead = 2 * threadGeometry.size();
+        if (!workAhead) {
+            facesAhead.resize(ahead);
+            workAhead.reset(new OrderedWork(instances.size(), unsigned(threadGeometry.size()), ahead,
+                                            [this, ahead](size_t item, unsigned worker) {
+                                                const MeshRecord& mesh =
+                                                    database.meshList().records[links.instances()[item].mesh];
+                                                instanceFaces(mesh, threadGeometry[worker], facesAhead[item % ahead]);
+                                            }));
+        }
+        workAhead->take(i);
+        convertInstance(records[instance.mesh], links.chainOf(instance.node), &facesAhead[i % ahead], threadGeometry[0],
+                        parts[i]);
+    }
+    if (lastInstance[instance.mesh] == i) database.releaseMeshGeometry(instance.mesh);
+    if (nextPart == parts.size()) {
+        // The last part: the workers have ended, and their tables go.
+        workAhead.reset();
+        facesAhead = std::vector<InstanceFaces>();
+        threadGeometry = std::vector<MeshGeometry>();
+    }
+    return true;
+}
+
+void SceneConverter::lookUpImages() {
+    if (options.noTextures) return;
+    const MeshRecord* records = database.meshList().records;
+    for (const MeshInstance& instance : links.instances()) {
+        const MeshRecord& mesh = records[instance.mesh];
+        for (int group = 0; group < mesh.materialGroupCount; ++group)
+            if (const MaterialRecord* material = database.findMaterial(mesh.materialGroups[group].materialName)) {
+                const TextureBuilder::ImageNames names =
+                    TextureBuilder(&mesh, material, options.bumpMaps, *textureLookup).lookUpImages();
+                addOnce(textureImages, names.texture);
+                addOnce(bumpImages, names.bump);
+            }
+    }
+}
+
+std::vector<std::string> SceneConverter::imageNames() const {
+    std::vector<std::string> names = textureImages;
+    names.insert(names.end(), bumpImages.begin(), bumpImages.end());
+    return names;
 }
 
 unsigned SceneConverter::buildThreads() const {
@@ -185,9 +241,7 @@ SoSeparator* SceneConverter::takeRoot() {
 }
 
 void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& chain, InstanceFaces* faces,
-                                     MeshGeometry& geometry) {
-    ++instancesDrawn;
-    SoSeparator* objectSeparator = new SoSeparator;
+                                     MeshGeometry& geometry, SoSeparator* objectSeparator) {
     int mirrored = 0;
     if (!animationBuilder || !animationBuilder->buildMovingTransform(mesh, chain, objectSeparator, mirrored))
         TransformBuilder(mesh, chain).buildTransforms(frame, objectSeparator, mirrored);
@@ -215,7 +269,6 @@ void SceneConverter::convertInstance(const MeshRecord& mesh, const NodeChain& ch
     }
     if (animationBuilder)
         animationBuilder->buildVisibility(chain.empty() ? nullptr : chain[0]->record, objectSeparator, firstContent);
-    root->addChild(objectSeparator);
 }
 
 void SceneConverter::convertMaterialGroup(const MeshRecord& mesh, const GeometryBuild& buildGeometry,

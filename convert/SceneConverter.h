@@ -14,11 +14,13 @@
 #include "reader/ModelFile.h"
 #include "transform/ModelLinks.h"
 
+class SoNode;
 class SoSeparator;
 
 namespace kestrav {
 
 class AnimationBuilder;
+class OrderedWork;
 class TextureArchive;
 class TextureLookup;
 
@@ -52,9 +54,20 @@ public:
     // the lines; its images are looked for as if it lay beside the scene.
     Outcome read(const void* bytes, size_t size);
     // Builds the scene of the model read and returns its root, which the
-    // converter holds a reference to until takeRoot or its end. Called once:
-    // it frees each mesh's arrays as soon as the scene holds them.
+    // converter holds a reference to until takeRoot or its end. Called once
+    // (or buildFrame once): it frees each mesh's arrays as soon as the scene
+    // holds them.
     SoSeparator* build();
+    // Builds the scene's frame instead, and returns its root as build does:
+    // the cameras and lights, and an empty separator for each mesh instance,
+    // filled by buildPart, so that a scene can be written without ever being
+    // held whole. Images are looked up here, in the order build looks them up.
+    SoSeparator* buildFrame();
+    // Fills part with its mesh instance when it is the next empty separator
+    // of the frame; false, with nothing done, for any other node. The parts
+    // are filled in order, each once; the threads that work instances out
+    // ahead run from the first part to the last.
+    bool buildPart(const SoNode* part);
     // Hands the converter's reference to the root over to the caller.
     SoSeparator* takeRoot();
 
@@ -65,6 +78,9 @@ public:
     const ModelDatabase& model() const { return database; }
     // The animation kept with Options::animation, null without it or before read.
     const AnimationBuilder* animation() const { return animationBuilder.get(); }
+    // The images the scene names, each once: those of its textures, then
+    // those of its bump maps, in the scene's order; known from buildFrame on.
+    std::vector<std::string> imageNames() const;
     // Folder the scene's image names are relative to (empty: current directory).
     const std::string& sceneFolder() const { return folder; }
     // What build made.
@@ -89,10 +105,13 @@ private:
     void instanceFaces(const MeshRecord& mesh, MeshGeometry& geometry, InstanceFaces& faces) const;
     // Threads to work the instances out with: 1 unless the model is big enough to gain.
     unsigned buildThreads() const;
-    // faces: the instance's, worked out before (their arrays pass to the
-    // nodes), or null to work them out now in geometry.
+    // Looks up the images of every instance's material groups, in the order
+    // convertInstance does.
+    void lookUpImages();
+    // Fills objectSeparator. faces: the instance's, worked out before (their
+    // arrays pass to the nodes), or null to work them out now in geometry.
     void convertInstance(const MeshRecord& mesh, const NodeChain& chain, InstanceFaces* faces,
-                         MeshGeometry& geometry);
+                         MeshGeometry& geometry, SoSeparator* objectSeparator);
     // Builds a material group's coordinates and face sets under a parent.
     using GeometryBuild = std::function<void(int group, int shading, SoSeparator* faceSetParent)>;
     void convertMaterialGroup(const MeshRecord& mesh, const GeometryBuild& buildGeometry,
@@ -107,6 +126,15 @@ private:
     ModelDatabase database;
     ModelLinks links;
     size_t instancesDrawn = 0;
+    // The frame's empty separators, one per instance, and the next to fill.
+    std::vector<SoSeparator*> parts;
+    size_t nextPart = 0;
+    // From the frame to the last part: the last instance of each mesh, and
+    // the tables, faces and workers of the instances in flight.
+    std::vector<size_t> lastInstance;
+    std::vector<MeshGeometry> threadGeometry;
+    std::vector<InstanceFaces> facesAhead;
+    std::unique_ptr<OrderedWork> workAhead;
     std::unique_ptr<TextureLookup> textureLookup;
     std::unique_ptr<AnimationBuilder> animationBuilder;
     SoSeparator* root = nullptr;
@@ -114,6 +142,7 @@ private:
     Outcome readStatus = Outcome::Unreadable;
     std::vector<Message> lines;        // from the read
     std::vector<std::string> textureNotes;  // from the texture look-ups
+    std::vector<std::string> textureImages, bumpImages;  // found, each once
     // Asked of Options::lineWidths only when a wire material needs it.
     float lineWidthRange[2] = {0.0f, 0.0f};
     bool lineWidthRangeKnown = false;

@@ -1,6 +1,5 @@
 #include "convert/SceneWriter.h"
 
-#include <Inventor/actions/SoWriteAction.h>
 #include <Inventor/nodes/SoNode.h>
 #include <fcntl.h>
 #include <sys/random.h>
@@ -18,6 +17,7 @@
 #include "convert/BinaryWriteAction.h"
 #include "convert/DirectSceneOutput.h"
 #include "convert/SceneOutput.h"
+#include "convert/SceneWriteAction.h"
 
 namespace kestrav {
 
@@ -152,25 +152,28 @@ bool writeSceneText(const std::string& outputPath, const TextWriter& writeText, 
 // The text goes to its target while Coin's write action runs, so every failure
 // of the real write is seen with its errno, and no copy of it is kept.
 bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure, SceneFormat format,
-                TemporaryWatch watch, size_t threads) {
+                TemporaryWatch watch, size_t threads, const PartFiller& fillPart) {
     return writeSceneText(
         outputPath,
-        [root, format, threads](int fd) {
+        [&](int fd) {
             if (format == SceneFormat::Binary) {
                 BinarySceneOutput output(fd, threads);
-                BinaryWriteAction action(&output);
+                BinaryWriteAction action(&output, fillPart);
                 action.apply(root);
+                action.rethrowFailure();
                 return output.finish();
             }
             if (threads <= 1) {
                 DirectSceneOutput output(fd);
-                SoWriteAction action(&output);
+                SceneWriteAction action(&output, fillPart);
                 action.apply(root);
+                action.rethrowFailure();
                 return output.finish();
             }
             SceneOutput output(fd, threads);
-            SoWriteAction action(&output);
+            SceneWriteAction action(&output, fillPart);
             action.apply(root);
+            action.rethrowFailure();
             return output.finish();
         },
         failure, watch);

@@ -22,6 +22,10 @@ enum class SceneFormat { Ascii, Binary };
 // file when one arrives.
 using TemporaryWatch = void (*)(const char* temporaryPath);
 
+// Fills node when it is a part of the scene left empty to be built as the
+// write reaches it, in the scene's order; false for any other node.
+using PartFiller = std::function<bool(const SoNode* node)>;
+
 // Writes the scene as Open Inventor ASCII (or binary) to outputPath, or to
 // standard output when it is empty. A regular file is replaced only after a
 // complete, checked write of a temporary file beside it. Returns false and sets
@@ -29,9 +33,13 @@ using TemporaryWatch = void (*)(const char* temporaryPath);
 // When memory runs out, the temporary file is removed and std::bad_alloc passed on.
 // The ASCII text is formatted and written on up to threads threads (1: the
 // calling thread alone), with the same bytes whatever their number; the binary
-// form is written out by a second thread while the first makes it.
+// form is written out by a second thread while the first makes it. With
+// fillPart, the scene's parts are built as the write reaches them and emptied
+// once written (see SceneWriteAction); what fillPart throws is passed on,
+// with the temporary file removed.
 bool writeScene(SoNode* root, const std::string& outputPath, std::string& failure,
-                SceneFormat format = SceneFormat::Ascii, TemporaryWatch watch = nullptr, size_t threads = 1);
+                SceneFormat format = SceneFormat::Ascii, TemporaryWatch watch = nullptr, size_t threads = 1,
+                const PartFiller& fillPart = nullptr);
 
 // Writes the whole text of a scene to a descriptor: false, with errno set, when
 // a write failed.

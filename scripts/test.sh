@@ -26,7 +26,7 @@ if $tsan; then
   # The programs of the threaded tests: CTest lists the others as not built,
   # and the pattern below leaves them out.
   cmake --build "$build" -j "$jobs" --target kestrav kestrav_e2e block_pipeline_test scene_output_test binary_output_test \
-    parallel_build_test
+    parallel_build_test scene_write_action_test
 else
   cmake --build "$build" -j "$jobs"
 fi
@@ -37,7 +37,7 @@ if $tsan; then
   # A race ends the process with status 66 and its report on standard error,
   # which every one of these tests checks.
   export TSAN_OPTIONS="halt_on_error=1 exitcode=66"
-  threaded='BlockPipeline|SceneOutput|ParallelBuild|ThreadsE2e|InterruptionE2e|OutputFailureE2e'
+  threaded='BlockPipeline|SceneOutput|SceneWriteAction|ParallelBuild|ThreadsE2e|InterruptionE2e|OutputFailureE2e'
   ctest --test-dir "$build" --output-on-failure -j "$jobs" -R "$threaded"
 else
   ctest --test-dir "$build" --output-on-failure -j "$jobs"

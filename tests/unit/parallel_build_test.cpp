@@ -1,6 +1,7 @@
 // A model big enough to be built on several threads: the same scene and the
-// same messages in the same order at 1, 2 and 7 threads, and memory running out
-// on a worker ends the conversion as it does on the calling thread.
+// same messages in the same order at 1, 2 and 7 threads, whether the scene is
+// built whole or as it is written, and memory running out on a worker ends the
+// conversion as it does on the calling thread.
 //
 // This program replaces operator new to see, and to fail, the allocations of
 // threads other than the test's own.
@@ -10,12 +11,14 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "convert/Conversion.h"
 #include "kestrav/kestrav.h"
 #include "tests/support/SceneFixture.h"
 #include "tools/writer/HeightField.h"
@@ -104,7 +107,17 @@ struct Built {
     std::vector<std::string> messages;  // kind, then text
     std::string scene;
     long otherThreadAllocations = 0;
+    // The same, with the scene built as it is written.
+    Outcome streamedStatus = Outcome::Unreadable;
+    std::vector<std::string> streamedMessages;
+    std::string streamedScene;
 };
+
+std::vector<std::string> linesOf(const Conversion& conversion) {
+    std::vector<std::string> lines;
+    for (const Message& m : conversion.messages) lines.push_back(std::to_string(int(m.kind)) + " " + m.text);
+    return lines;
+}
 
 Built convertAt(const std::string& model, unsigned threads) {
     Options options;
@@ -115,13 +128,18 @@ Built convertAt(const std::string& model, unsigned threads) {
         Conversion conversion = convert(model, options);
         built.otherThreadAllocations = otherThreadAllocations;
         built.status = conversion.status;
-        for (const Message& m : conversion.messages)
-            built.messages.push_back(std::to_string(int(m.kind)) + " " + m.text);
+        built.messages = linesOf(conversion);
         if (!conversion.root()) return built;
         const std::string path = scratchDirectory() + "/parallel-" + std::to_string(threads) + ".iv";
         EXPECT_TRUE(write(conversion.root(), path));
         built.scene = readTextFile(path);
     }
+    const std::string path = scratchDirectory() + "/streamed-" + std::to_string(threads) + ".iv";
+    const Conversion streamed =
+        convertToFileWatched(model, path, options, nullptr, nullptr, nullptr, nullptr, SceneUse::WrittenOnly);
+    built.streamedStatus = streamed.status;
+    built.streamedMessages = linesOf(streamed);
+    built.streamedScene = readTextFile(path);
     return built;
 }
 
@@ -146,6 +164,11 @@ TEST(ParallelBuild, TwoOrSevenThreadsGiveTheSceneAndMessagesOfOne) {
             EXPECT_EQ(many->messages, one.messages);
             EXPECT_TRUE(many->scene == one.scene) << "the scenes differ";
         }
+        for (const Built* any : {&one, &two, &seven}) {
+            EXPECT_EQ(any->streamedStatus, one.status);
+            EXPECT_EQ(any->streamedMessages, one.messages);
+            EXPECT_TRUE(any->streamedScene == one.scene) << "the scene built as it is written differs";
+        }
         const bool damaged = bytes == &cut;
         EXPECT_EQ(one.status, damaged ? Outcome::DamageEndedWalk : Outcome::Converted);
         ASSERT_GE(one.messages.size(), 3u);
@@ -153,6 +176,34 @@ TEST(ParallelBuild, TwoOrSevenThreadsGiveTheSceneAndMessagesOfOne) {
         EXPECT_NE(one.messages[damaged ? 1 : 0].find("missing0.png"), std::string::npos);
         EXPECT_NE(one.messages[damaged ? 2 : 1].find("missing1.png"), std::string::npos);
     }
+}
+
+TEST(ParallelBuild, MemoryRunningOutOnAWorkerWhileWritingKeepsTheOldSceneAndLeavesNoTemporary) {
+    const std::string model = writeScratchFile("parallel.3ds", parallelModel());
+    std::filesystem::create_directories(scratchDirectory() + "/streamed-out");
+    const std::string out = writeScratchFile("streamed-out/scene.iv", Bytes{'o', 'l', 'd', '\n'});
+    Options options;
+    options.threads = 7;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        Conversion conversion;
+        {
+            const ThreadWatch watch(true);
+            conversion = convertToFileWatched(model, out, options, nullptr, nullptr, nullptr, nullptr,
+                                              SceneUse::WrittenOnly);
+        }
+        if (otherThreadFailures == 0) continue;
+        EXPECT_EQ(conversion.status, Outcome::OutOfMemory);
+        EXPECT_EQ(conversion.root(), nullptr);
+        ASSERT_EQ(conversion.messages.size(), 1u);
+        EXPECT_EQ(conversion.messages[0].text, "not enough memory to convert \"" + model + "\"");
+        EXPECT_EQ(readTextFile(out), "old\n");
+        size_t others = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(scratchDirectory() + "/streamed-out"))
+            others += entry.path() != out;
+        EXPECT_EQ(others, 0u) << "a temporary file was left";
+        return;
+    }
+    FAIL() << "no worker allocated anything in five conversions";
 }
 
 TEST(ParallelBuild, MemoryRunningOutOnAWorkerGivesTheOutOfMemoryLineAndNoScene) {
