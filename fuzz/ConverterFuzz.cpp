@@ -4,8 +4,10 @@
 // of the graph holds an infinity or a not-a-number, which Coin could not read
 // back. The input's first byte picks the options, one bit each: flat shading,
 // two-sided materials, no textures, bump maps, cameras and lights, animation,
-// and writing the scene (to /dev/null), in binary form with the last bit; the
-// model is the rest. fuzz/run.sh gives each seed model such a byte.
+// and writing the scene, in binary form with the last bit; the model is the
+// rest. A written scene without animation is written a second time as the
+// program writes it, each mesh instance built as the write reaches it, and
+// must come out the same. fuzz/run.sh gives each seed model such a byte.
 // The library prints nothing: its messages come back with the conversion.
 
 #include <Inventor/SoDB.h>
@@ -14,13 +16,31 @@
 #include <Inventor/nodes/SoNode.h>
 #include <Inventor/nodes/SoSeparator.h>
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 #include "convert/SceneConverter.h"
+#include "convert/SceneWriter.h"
 #include "tests/support/FiniteFields.h"
 
 using namespace kestrav;
+
+namespace {
+std::string scratchPath(const char* what) {
+    return "/tmp/converter-fuzz-" + std::to_string(getpid()) + "-" + what + ".iv";
+}
+
+std::string contents(const std::string& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     SoDB::init();
@@ -54,9 +74,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::fprintf(stderr, "not finite: %s.%s\n", owner->getTypeId().getName().getString(), name.getString());
         __builtin_trap();
     }
-    if (writeScene && !write(root, "/dev/null", nullptr, binary, 1)) {
-        std::fprintf(stderr, "the scene could not be written\n");
+    if (!writeScene) return 0;
+    const SceneFormat format = binary ? SceneFormat::Binary : SceneFormat::Ascii;
+    const std::string whole = scratchPath("whole"), streamed = scratchPath("streamed");
+    std::string failure;
+    if (!kestrav::writeScene(root, whole, failure, format)) {
+        std::fprintf(stderr, "the scene could not be written: %s\n", failure.c_str());
         __builtin_trap();
     }
+    if (!options.animation) {
+        SceneConverter parts(options);
+        parts.read(data + 1, size - 1);
+        const bool written = kestrav::writeScene(parts.buildFrame(), streamed, failure, format, nullptr, 1,
+                                                 [&parts](const SoNode* node) { return parts.buildPart(node); });
+        if (!written || contents(streamed) != contents(whole)) {
+            std::fprintf(stderr, "the scene built as it is written differs\n");
+            __builtin_trap();
+        }
+        unlink(streamed.c_str());
+    }
+    unlink(whole.c_str());
     return 0;
 }
