@@ -55,6 +55,12 @@ void SceneWriteAction::writeSeparator(SoAction* action, SoNode* node) {
         SoNode::writeS(action, node);
         return;
     }
+    // The part written last is emptied once the write goes on: the last of
+    // all is left as it is, as nothing is made after it.
+    if (self->written) {
+        emptyValues(self->written);
+        self->written = nullptr;
+    }
     bool filled = false;
     try {
         filled = self->fill(node);
@@ -73,7 +79,7 @@ void SceneWriteAction::writeSeparator(SoAction* action, SoNode* node) {
         out->setStage(SoOutput::WRITE);
     }
     SoNode::writeS(action, node);
-    if (filled) emptyValues(node);
+    if (filled) self->written = node;
 }
 
 }  // namespace kestrav
