@@ -1,9 +1,11 @@
 #include "cli/ProgramModule.h"
 
 #include <dlfcn.h>
+#include <sys/auxv.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 
 namespace kestrav {
 
@@ -26,12 +28,20 @@ const int kModuleFlags = RTLD_NOW | RTLD_LOCAL | RTLD_DEEPBIND;
 #endif
 
 // The program's own folder, from the kernel rather than argv[0], which a
-// search of PATH or a symbolic link would leave elsewhere.
+// search of PATH or a symbolic link would leave elsewhere. Without /proc (a
+// chroot, a build sandbox) the path the program was started by stands in,
+// with its links resolved.
 std::string programFolder() {
     char path[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
-    if (length <= 0 || size_t(length) >= sizeof path) return ".";
-    const std::string program(path, size_t(length));
+    std::string program;
+    if (length > 0 && size_t(length) < sizeof path) {
+        program.assign(path, size_t(length));
+    } else {
+        const char* started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+        if (!started || !realpath(started, path)) return ".";
+        program = path;
+    }
     return program.substr(0, program.find_last_of('/'));
 }
 

@@ -173,6 +173,36 @@ TEST(ConversionE2e, FileAndStandardOutputGetTheSameScene) {
     }
 }
 
+// Started through a link in another folder, with no /proc to ask where the
+// program lies (a chroot, a sandbox), it still finds the converter beside
+// itself and writes the scene it writes anywhere else.
+TEST(ConversionE2e, WithoutProcTheProgramStillFindsItsConverter) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' runtimes cannot run without /proc";
+#endif
+    const std::string directory = freshDirectory("no-proc");
+    mkdir((directory + "/bin").c_str(), 0755);
+    mkdir((directory + "/links").c_str(), 0755);
+    copyProgram(directory + "/bin/kestrav");
+    ASSERT_EQ(symlink("../bin/kestrav", (directory + "/links/kestrav").c_str()), 0);
+    // An empty /proc in a mount namespace of its own, where the system allows one.
+    const std::string hideProc = "mount -t tmpfs none /proc && exec \"$@\"";
+    LaunchOptions probe;
+    probe.argv = {"/usr/bin/unshare", "-rm", "sh", "-c", "mount -t tmpfs none /proc && test ! -e /proc/self"};
+    if (runProcess(probe).exitStatus != 0) GTEST_SKIP() << "no mount namespace can be made here";
+
+    LaunchOptions launch;
+    launch.argv = {"/usr/bin/unshare", "-rm", "sh", "-c", hideProc, "sh", "links/kestrav", exampleModel(), "scene.iv"};
+    launch.workingDirectory = directory;
+    const ProcessResult r = runProcess(launch);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    LaunchOptions withProc = kestravCommand({exampleModel(), "expected.iv"});
+    withProc.workingDirectory = directory;
+    ASSERT_EQ(runProcess(withProc).exitStatus, 0);
+    EXPECT_EQ(readFile(directory + "/scene.iv"), readFile(directory + "/expected.iv"));
+}
+
 TEST(ConversionE2e, ViewerWithoutDisplayWritesWhatExamineWritesThenFails) {
     const std::string model = exampleModel();
     const std::string dir = freshDirectory("no-display");
